@@ -1,0 +1,33 @@
+#include "parser/cypher_parser.hpp"
+
+#include "parser/engine.hpp"
+#include "parser/grammar.hpp"
+
+namespace torvane::parser {
+
+Pairs ParseTree::pairs() const {
+  return Pairs(&tokens, text, 0, static_cast<std::uint32_t>(tokens.size()));
+}
+
+Result<bool, SyntaxError> CypherParser::parse_into(ParserState& state, Rule start, std::string_view text) {
+  state.reset(text);
+  const bool ok = grammar::rule_functions[static_cast<std::size_t>(start)](state);
+  if (state.too_deep()) return Err{make_nesting_error(text, state.too_deep_at())};
+  if (ok) return true;
+  std::vector<Rule> expected = state.expected();
+  // Only a start rule that records nothing of its own (a silent rule) can
+  // leave the list empty.
+  if (expected.empty()) expected.push_back(start);
+  return Err{make_syntax_error(text, state.furthest(), std::move(expected))};
+}
+
+Result<ParseTree, SyntaxError> CypherParser::parse(Rule start, std::string_view text) {
+  // One state per thread, so its token list keeps its capacity between parses.
+  thread_local ParserState state;
+  auto r = parse_into(state, start, text);
+  if (!r.ok()) return Err{std::move(r).error()};
+  ParseTree tree{std::vector<Token>(state.tokens().begin(), state.tokens().end()), text};
+  return tree;
+}
+
+}  // namespace torvane::parser

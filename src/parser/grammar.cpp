@@ -1,0 +1,710 @@
+// The Cypher grammar, one function per rule in grammar order, each under its
+// one-line definition. Notation: ~ sequence, | ordered choice, ?, *, +,
+// "x" exact literal, ^"x" ASCII case-insensitive literal, !x negative
+// lookahead, WE word end. Alternatives stay in the order of their lines:
+// ordered choice and the failure report depend on it.
+#include "parser/grammar.hpp"
+
+namespace torvane::parser::grammar {
+
+using namespace peg;
+
+namespace {
+
+// Character classes shared by the leaves.
+constexpr auto LETTER = alt(range<'a', 'z'>, range<'A', 'Z'>);
+constexpr auto DIGIT = range<'0', '9'>;
+constexpr auto WORDCHAR = alt(LETTER, DIGIT, lit<"_">);
+constexpr auto HEXDIGIT = alt(DIGIT, range<'a', 'f'>, range<'A', 'F'>);
+constexpr auto OCTDIGIT = range<'0', '7'>;
+constexpr auto BLANK = alt(lit<" ">, lit<"\t">, lit<"\r">, lit<"\n">);
+
+}  // namespace
+
+// EOI = end of input (a normal rule: it makes an empty pair and is recorded)
+bool EOI(ParserState& s) {
+  return s.rule(Rule::EOI, [](ParserState& st) { return st.pos() == st.size(); });
+}
+
+// WHITESPACE (silent) = " " | "\t" | "\r" | "\n"
+bool WHITESPACE(ParserState& s) { return atomic(BLANK)(s); }
+
+// COMMENT (silent) = "//" ~ (!"\n" ~ ANY)* ~ "\n"? | "/*" ~ (!"*/" ~ ANY)* ~ "*/"
+bool COMMENT(ParserState& s) {
+  return atomic(alt(seq(lit<"//">, star(seq(neg(lit<"\n">), any)), opt(lit<"\n">)),
+                    seq(lit<"/*">, star(seq(neg(lit<"*/">), any)), lit<"*/">)))(s);
+}
+
+// cypher = SOI ~ statement ~ ";"? ~ EOI
+bool cypher(ParserState& s) { return s.rule(Rule::cypher, seq(soi, statement, opt(lit<";">), EOI)); }
+
+// statement = regular_query | standalone_call
+bool statement(ParserState& s) { return s.rule(Rule::statement, alt(regular_query, standalone_call)); }
+
+// regular_query = single_query ~ union_clause*
+bool regular_query(ParserState& s) {
+  return s.rule(Rule::regular_query, seq(single_query, star(union_clause)));
+}
+
+// union_clause = ^"UNION" ~ ^"ALL"? ~ single_query
+bool union_clause(ParserState& s) {
+  return s.rule(Rule::union_clause, seq(kw<"UNION">, opt(kw<"ALL">), single_query));
+}
+
+// single_query = multi_part_query | single_part_query
+bool single_query(ParserState& s) {
+  return s.rule(Rule::single_query, alt(multi_part_query, single_part_query));
+}
+
+// single_part_query = reading_clause+ ~ updating_clause* ~ return_clause?
+//                   | updating_clause+ ~ return_clause? | return_clause
+bool single_part_query(ParserState& s) {
+  return s.rule(Rule::single_part_query,
+                alt(seq(plus(reading_clause), star(updating_clause), opt(return_clause)),
+                    seq(plus(updating_clause), opt(return_clause)), return_clause));
+}
+
+// multi_part_query = (reading_clause* ~ updating_clause* ~ with_clause)+
+//                    ~ reading_clause* ~ updating_clause* ~ return_clause?
+bool multi_part_query(ParserState& s) {
+  return s.rule(Rule::multi_part_query,
+                seq(plus(seq(star(reading_clause), star(updating_clause), with_clause)),
+                    star(reading_clause), star(updating_clause), opt(return_clause)));
+}
+
+// reading_clause = match_clause | unwind_clause | in_query_call
+bool reading_clause(ParserState& s) {
+  return s.rule(Rule::reading_clause, alt(match_clause, unwind_clause, in_query_call));
+}
+
+// match_clause = ^"OPTIONAL"? ~ ^"MATCH" ~ pattern ~ where_clause?
+bool match_clause(ParserState& s) {
+  return s.rule(Rule::match_clause, seq(opt(kw<"OPTIONAL">), kw<"MATCH">, pattern, opt(where_clause)));
+}
+
+// unwind_clause = ^"UNWIND" ~ expression ~ ^"AS" ~ variable
+bool unwind_clause(ParserState& s) {
+  return s.rule(Rule::unwind_clause, seq(kw<"UNWIND">, expression, kw<"AS">, variable));
+}
+
+// in_query_call = ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
+bool in_query_call(ParserState& s) {
+  return s.rule(Rule::in_query_call,
+                seq(kw<"CALL">, explicit_procedure_invocation, opt(seq(kw<"YIELD">, yield_items))));
+}
+
+// standalone_call = ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
+bool standalone_call(ParserState& s) {
+  return s.rule(Rule::standalone_call,
+                seq(kw<"CALL">, explicit_procedure_invocation, opt(seq(kw<"YIELD">, yield_items))));
+}
+
+// explicit_procedure_invocation = procedure_name ~ "(" ~ (expression ~ ("," ~ expression)*)? ~ ")"
+bool explicit_procedure_invocation(ParserState& s) {
+  return s.rule(Rule::explicit_procedure_invocation,
+                seq(procedure_name, lit<"(">, opt(seq(expression, star(seq(lit<",">, expression)))),
+                    lit<")">));
+}
+
+// procedure_name (atomic) = identifier ~ ("." ~ identifier)*
+bool procedure_name(ParserState& s) {
+  return s.rule(Rule::procedure_name, atomic(seq(identifier, star(seq(lit<".">, identifier)))));
+}
+
+// yield_items = yield_item ~ ("," ~ yield_item)*
+bool yield_items(ParserState& s) {
+  return s.rule(Rule::yield_items, seq(yield_item, star(seq(lit<",">, yield_item))));
+}
+
+// yield_item = (procedure_result_field ~ ^"AS")? ~ variable
+bool yield_item(ParserState& s) {
+  return s.rule(Rule::yield_item, seq(opt(seq(procedure_result_field, kw<"AS">)), variable));
+}
+
+// procedure_result_field (atomic) = identifier
+bool procedure_result_field(ParserState& s) {
+  return s.rule(Rule::procedure_result_field, atomic(identifier));
+}
+
+// updating_clause = create_clause | merge_clause | foreach_clause | set_clause
+//                 | remove_clause | delete_clause
+bool updating_clause(ParserState& s) {
+  return s.rule(Rule::updating_clause, alt(create_clause, merge_clause, foreach_clause, set_clause,
+                                           remove_clause, delete_clause));
+}
+
+// foreach_clause = ^"FOREACH" ~ "(" ~ variable ~ ^"IN" ~ expression ~ "|" ~ updating_clause+ ~ ")"
+bool foreach_clause(ParserState& s) {
+  return s.rule(Rule::foreach_clause, seq(kw<"FOREACH">, lit<"(">, variable, kw<"IN">, expression,
+                                          lit<"|">, plus(updating_clause), lit<")">));
+}
+
+// create_clause = ^"CREATE" ~ pattern
+bool create_clause(ParserState& s) { return s.rule(Rule::create_clause, seq(kw<"CREATE">, pattern)); }
+
+// merge_clause = ^"MERGE" ~ pattern_part ~ on_match_or_create*
+bool merge_clause(ParserState& s) {
+  return s.rule(Rule::merge_clause, seq(kw<"MERGE">, pattern_part, star(on_match_or_create)));
+}
+
+// on_match_or_create = ^"ON" ~ (^"MATCH" ~ set_clause | ^"CREATE" ~ set_clause)
+bool on_match_or_create(ParserState& s) {
+  return s.rule(Rule::on_match_or_create,
+                seq(kw<"ON">, alt(seq(kw<"MATCH">, set_clause), seq(kw<"CREATE">, set_clause))));
+}
+
+// set_clause = ^"SET" ~ set_item ~ ("," ~ set_item)*
+bool set_clause(ParserState& s) {
+  return s.rule(Rule::set_clause, seq(kw<"SET">, set_item, star(seq(lit<",">, set_item))));
+}
+
+// set_item = property_expression ~ "=" ~ expression | variable ~ "=" ~ expression
+//          | variable ~ ("+=" ~ expression | ":" ~ node_labels)
+bool set_item(ParserState& s) {
+  return s.rule(Rule::set_item,
+                alt(seq(property_expression, lit<"=">, expression), seq(variable, lit<"=">, expression),
+                    seq(variable, alt(seq(lit<"+=">, expression), seq(lit<":">, node_labels)))));
+}
+
+// remove_clause = ^"REMOVE" ~ remove_item ~ ("," ~ remove_item)*
+bool remove_clause(ParserState& s) {
+  return s.rule(Rule::remove_clause, seq(kw<"REMOVE">, remove_item, star(seq(lit<",">, remove_item))));
+}
+
+// remove_item = variable ~ ":" ~ node_labels | property_expression
+bool remove_item(ParserState& s) {
+  return s.rule(Rule::remove_item, alt(seq(variable, lit<":">, node_labels), property_expression));
+}
+
+// delete_clause = ^"DETACH"? ~ ^"DELETE" ~ expression ~ ("," ~ expression)*
+bool delete_clause(ParserState& s) {
+  return s.rule(Rule::delete_clause, seq(opt(kw<"DETACH">), kw<"DELETE">, expression,
+                                         star(seq(lit<",">, expression))));
+}
+
+// with_clause = ^"WITH" ~ ^"DISTINCT"? ~ return_body ~ where_clause?
+bool with_clause(ParserState& s) {
+  return s.rule(Rule::with_clause, seq(kw<"WITH">, opt(kw<"DISTINCT">), return_body, opt(where_clause)));
+}
+
+// return_clause = ^"RETURN" ~ ^"DISTINCT"? ~ return_body
+bool return_clause(ParserState& s) {
+  return s.rule(Rule::return_clause, seq(kw<"RETURN">, opt(kw<"DISTINCT">), return_body));
+}
+
+// return_body = return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
+bool return_body(ParserState& s) {
+  return s.rule(Rule::return_body,
+                seq(return_items, opt(order_clause), opt(skip_clause), opt(limit_clause)));
+}
+
+// return_items = "*" | return_item ~ ("," ~ return_item)*
+bool return_items(ParserState& s) {
+  return s.rule(Rule::return_items, alt(lit<"*">, seq(return_item, star(seq(lit<",">, return_item)))));
+}
+
+// return_item = expression ~ (^"AS" ~ variable)?
+bool return_item(ParserState& s) {
+  return s.rule(Rule::return_item, seq(expression, opt(seq(kw<"AS">, variable))));
+}
+
+// order_clause = ^"ORDER" ~ ^"BY" ~ sort_item ~ ("," ~ sort_item)*
+bool order_clause(ParserState& s) {
+  return s.rule(Rule::order_clause,
+                seq(kw<"ORDER">, kw<"BY">, sort_item, star(seq(lit<",">, sort_item))));
+}
+
+// sort_item = expression ~ (^"ASCENDING" | ^"ASC" | ^"DESCENDING" | ^"DESC")?
+bool sort_item(ParserState& s) {
+  return s.rule(Rule::sort_item,
+                seq(expression, opt(alt(kw<"ASCENDING">, kw<"ASC">, kw<"DESCENDING">, kw<"DESC">))));
+}
+
+// skip_clause = ^"SKIP" ~ expression
+bool skip_clause(ParserState& s) { return s.rule(Rule::skip_clause, seq(kw<"SKIP">, expression)); }
+
+// limit_clause = ^"LIMIT" ~ expression
+bool limit_clause(ParserState& s) { return s.rule(Rule::limit_clause, seq(kw<"LIMIT">, expression)); }
+
+// where_clause = ^"WHERE" ~ expression
+bool where_clause(ParserState& s) { return s.rule(Rule::where_clause, seq(kw<"WHERE">, expression)); }
+
+// pattern = pattern_part ~ ("," ~ pattern_part)*
+bool pattern(ParserState& s) {
+  return s.rule(Rule::pattern, seq(pattern_part, star(seq(lit<",">, pattern_part))));
+}
+
+// pattern_part = (variable ~ "=")? ~ pattern_element
+bool pattern_part(ParserState& s) {
+  return s.rule(Rule::pattern_part, seq(opt(seq(variable, lit<"=">)), pattern_element));
+}
+
+// pattern_element = shortest_path_call | node_pattern ~ (relationship_pattern ~ node_pattern)*
+bool pattern_element(ParserState& s) {
+  return s.rule(Rule::pattern_element,
+                alt(shortest_path_call, seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
+}
+
+// node_pattern = "(" ~ variable? ~ node_labels? ~ properties? ~ ")"
+bool node_pattern(ParserState& s) {
+  return s.rule(Rule::node_pattern,
+                seq(lit<"(">, opt(variable), opt(node_labels), opt(properties), lit<")">));
+}
+
+// node_labels = (":" ~ label_name)+
+bool node_labels(ParserState& s) { return s.rule(Rule::node_labels, plus(seq(lit<":">, label_name))); }
+
+// label_name (atomic) = identifier
+bool label_name(ParserState& s) { return s.rule(Rule::label_name, atomic(identifier)); }
+
+// relationship_pattern = left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
+//                        ~ properties? ~ "]" ~ "-" ~ right_arrow? | "--" ~ right_arrow?)
+bool relationship_pattern(ParserState& s) {
+  return s.rule(Rule::relationship_pattern,
+                seq(opt(left_arrow),
+                    alt(seq(lit<"-">, lit<"[">, opt(variable), opt(rel_types), opt(range_literal),
+                            opt(properties), lit<"]">, lit<"-">, opt(right_arrow)),
+                        seq(lit<"--">, opt(right_arrow)))));
+}
+
+// left_arrow = "<"
+bool left_arrow(ParserState& s) { return s.rule(Rule::left_arrow, lit<"<">); }
+
+// right_arrow = ">"
+bool right_arrow(ParserState& s) { return s.rule(Rule::right_arrow, lit<">">); }
+
+// rel_types = ":" ~ rel_type_name ~ ("|" ~ ":"? ~ rel_type_name)*
+bool rel_types(ParserState& s) {
+  return s.rule(Rule::rel_types,
+                seq(lit<":">, rel_type_name, star(seq(lit<"|">, opt(lit<":">), rel_type_name))));
+}
+
+// rel_type_name (atomic) = identifier
+bool rel_type_name(ParserState& s) { return s.rule(Rule::rel_type_name, atomic(identifier)); }
+
+// range_literal = "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
+bool range_literal(ParserState& s) {
+  return s.rule(Rule::range_literal,
+                seq(lit<"*">, opt(seq(integer_literal, opt(seq(lit<"..">, opt(integer_literal)))))));
+}
+
+// properties = map_literal | parameter
+bool properties(ParserState& s) { return s.rule(Rule::properties, alt(map_literal, parameter)); }
+
+// expression = or_expr
+bool expression(ParserState& s) { return s.rule(Rule::expression, or_expr); }
+
+// or_kw (atomic) = ^"OR" ~ WE
+bool or_kw(ParserState& s) { return s.rule(Rule::or_kw, atomic(seq(kw<"OR">, we))); }
+
+// xor_kw (atomic) = ^"XOR" ~ WE
+bool xor_kw(ParserState& s) { return s.rule(Rule::xor_kw, atomic(seq(kw<"XOR">, we))); }
+
+// and_kw (atomic) = ^"AND" ~ WE
+bool and_kw(ParserState& s) { return s.rule(Rule::and_kw, atomic(seq(kw<"AND">, we))); }
+
+// not_kw (atomic) = ^"NOT" ~ WE
+bool not_kw(ParserState& s) { return s.rule(Rule::not_kw, atomic(seq(kw<"NOT">, we))); }
+
+// or_expr = xor_expr ~ (or_kw ~ xor_expr)*
+bool or_expr(ParserState& s) { return s.rule(Rule::or_expr, seq(xor_expr, star(seq(or_kw, xor_expr)))); }
+
+// xor_expr = and_expr ~ (xor_kw ~ and_expr)*
+bool xor_expr(ParserState& s) {
+  return s.rule(Rule::xor_expr, seq(and_expr, star(seq(xor_kw, and_expr))));
+}
+
+// and_expr = not_expr ~ (and_kw ~ not_expr)*
+bool and_expr(ParserState& s) {
+  return s.rule(Rule::and_expr, seq(not_expr, star(seq(and_kw, not_expr))));
+}
+
+// not_expr = not_kw* ~ comparison_expr
+bool not_expr(ParserState& s) { return s.rule(Rule::not_expr, seq(star(not_kw), comparison_expr)); }
+
+// comparison_expr = add_sub_expr ~ (comparison_op ~ add_sub_expr)*
+bool comparison_expr(ParserState& s) {
+  return s.rule(Rule::comparison_expr, seq(add_sub_expr, star(seq(comparison_op, add_sub_expr))));
+}
+
+// comparison_op = "<=" | ">=" | "<>" | "<" | ">" | "=~" | "=" | ^"IN" ~ WE
+//               | ^"STARTS" ~ ^"WITH" ~ WE | ^"ENDS" ~ ^"WITH" ~ WE | ^"CONTAINS" ~ WE
+bool comparison_op(ParserState& s) {
+  return s.rule(Rule::comparison_op,
+                alt(lit<"<=">, lit<">=">, lit<"<>">, lit<"<">, lit<">">, lit<"=~">, lit<"=">,
+                    seq(kw<"IN">, we), seq(kw<"STARTS">, kw<"WITH">, we),
+                    seq(kw<"ENDS">, kw<"WITH">, we), seq(kw<"CONTAINS">, we)));
+}
+
+// add_sub_expr = mul_div_expr ~ (("+" | "-") ~ mul_div_expr)*
+bool add_sub_expr(ParserState& s) {
+  return s.rule(Rule::add_sub_expr,
+                seq(mul_div_expr, star(seq(alt(lit<"+">, lit<"-">), mul_div_expr))));
+}
+
+// mul_div_expr = mod_expr ~ (("*" | "/") ~ mod_expr)*
+bool mul_div_expr(ParserState& s) {
+  return s.rule(Rule::mul_div_expr, seq(mod_expr, star(seq(alt(lit<"*">, lit<"/">), mod_expr))));
+}
+
+// mod_expr = power_expr ~ ("%" ~ power_expr)*
+bool mod_expr(ParserState& s) {
+  return s.rule(Rule::mod_expr, seq(power_expr, star(seq(lit<"%">, power_expr))));
+}
+
+// power_expr = unary_expr ~ ("^" ~ unary_expr)*
+bool power_expr(ParserState& s) {
+  return s.rule(Rule::power_expr, seq(unary_expr, star(seq(lit<"^">, unary_expr))));
+}
+
+// unary_expr = "-"? ~ postfix_expr
+bool unary_expr(ParserState& s) { return s.rule(Rule::unary_expr, seq(opt(lit<"-">), postfix_expr)); }
+
+// postfix_expr = atom ~ postfix_op*
+bool postfix_expr(ParserState& s) { return s.rule(Rule::postfix_expr, seq(atom, star(postfix_op))); }
+
+// null_check_op (atomic) = ^"IS" ~ BLANK+ ~ (^"NOT" ~ BLANK+ ~ ^"NULL" ~ WE | ^"NULL" ~ WE)
+bool null_check_op(ParserState& s) {
+  return s.rule(Rule::null_check_op,
+                atomic(seq(kw<"IS">, plus(BLANK),
+                           alt(seq(kw<"NOT">, plus(BLANK), kw<"NULL">, we), seq(kw<"NULL">, we)))));
+}
+
+// postfix_op = null_check_op | property_lookup | subscript_op | list_slice_op
+bool postfix_op(ParserState& s) {
+  return s.rule(Rule::postfix_op, alt(null_check_op, property_lookup, subscript_op, list_slice_op));
+}
+
+// property_lookup = "." ~ property_key_name
+bool property_lookup(ParserState& s) {
+  return s.rule(Rule::property_lookup, seq(lit<".">, property_key_name));
+}
+
+// subscript_op = "[" ~ expression ~ "]"
+bool subscript_op(ParserState& s) {
+  return s.rule(Rule::subscript_op, seq(lit<"[">, expression, lit<"]">));
+}
+
+// list_slice_op = "[" ~ expression? ~ ".." ~ expression? ~ "]"
+bool list_slice_op(ParserState& s) {
+  return s.rule(Rule::list_slice_op,
+                seq(lit<"[">, opt(expression), lit<"..">, opt(expression), lit<"]">));
+}
+
+// atom = reduce_expression | shortest_path_call | literal | parameter | case_expression
+//      | list_comprehension | quantifier_expression | exists_subquery | count_star
+//      | function_invocation | variable | parenthesized_expr
+bool atom(ParserState& s) {
+  return s.rule(Rule::atom, alt(reduce_expression, shortest_path_call, literal, parameter,
+                                case_expression, list_comprehension, quantifier_expression,
+                                exists_subquery, count_star, function_invocation, variable,
+                                parenthesized_expr));
+}
+
+// parenthesized_expr = "(" ~ expression ~ ")"
+bool parenthesized_expr(ParserState& s) {
+  return s.rule(Rule::parenthesized_expr, seq(lit<"(">, expression, lit<")">));
+}
+
+// count_star = ^"COUNT" ~ "(" ~ "*" ~ ")"
+bool count_star(ParserState& s) {
+  return s.rule(Rule::count_star, seq(kw<"COUNT">, lit<"(">, lit<"*">, lit<")">));
+}
+
+// function_invocation = function_name ~ "(" ~ ^"DISTINCT"? ~ (expression ~ ("," ~ expression)*)? ~ ")"
+bool function_invocation(ParserState& s) {
+  return s.rule(Rule::function_invocation,
+                seq(function_name, lit<"(">, opt(kw<"DISTINCT">),
+                    opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
+}
+
+// function_name (atomic) = namespace? ~ (LETTER | "_") ~ WORDCHAR*
+bool function_name(ParserState& s) {
+  return s.rule(Rule::function_name, atomic(seq(opt(namespace_), alt(LETTER, lit<"_">), star(WORDCHAR))));
+}
+
+// namespace (atomic) = (identifier ~ ".")+
+bool namespace_(ParserState& s) {
+  return s.rule(Rule::namespace_, atomic(plus(seq(identifier, lit<".">))));
+}
+
+// reduce_expression = ^"REDUCE" ~ "(" ~ variable ~ "=" ~ expression ~ "," ~ variable ~ ^"IN"
+//                     ~ expression ~ "|" ~ expression ~ ")"
+bool reduce_expression(ParserState& s) {
+  return s.rule(Rule::reduce_expression,
+                seq(kw<"REDUCE">, lit<"(">, variable, lit<"=">, expression, lit<",">, variable,
+                    kw<"IN">, expression, lit<"|">, expression, lit<")">));
+}
+
+// shortest_path_call = (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
+//                      ~ (relationship_pattern ~ node_pattern)* ~ ")"
+bool shortest_path_call(ParserState& s) {
+  return s.rule(Rule::shortest_path_call,
+                seq(alt(kw<"allShortestPaths">, kw<"shortestPath">), lit<"(">, node_pattern,
+                    star(seq(relationship_pattern, node_pattern)), lit<")">));
+}
+
+// case_expression = ^"CASE" ~ expression? ~ (^"WHEN" ~ expression ~ ^"THEN" ~ expression)+
+//                   ~ (^"ELSE" ~ expression)? ~ ^"END"
+bool case_expression(ParserState& s) {
+  return s.rule(Rule::case_expression,
+                seq(kw<"CASE">, opt(expression), plus(seq(kw<"WHEN">, expression, kw<"THEN">, expression)),
+                    opt(seq(kw<"ELSE">, expression)), kw<"END">));
+}
+
+// list_comprehension = "[" ~ filter_expression ~ ("|" ~ expression)? ~ "]"
+bool list_comprehension(ParserState& s) {
+  return s.rule(Rule::list_comprehension,
+                seq(lit<"[">, filter_expression, opt(seq(lit<"|">, expression)), lit<"]">));
+}
+
+// filter_expression = id_in_coll ~ (^"WHERE" ~ expression)?
+bool filter_expression(ParserState& s) {
+  return s.rule(Rule::filter_expression, seq(id_in_coll, opt(seq(kw<"WHERE">, expression))));
+}
+
+// id_in_coll = variable ~ ^"IN" ~ expression
+bool id_in_coll(ParserState& s) { return s.rule(Rule::id_in_coll, seq(variable, kw<"IN">, expression)); }
+
+// quantifier_expression = (^"ALL" | ^"ANY" | ^"NONE" | ^"SINGLE") ~ "(" ~ filter_expression ~ ")"
+bool quantifier_expression(ParserState& s) {
+  return s.rule(Rule::quantifier_expression,
+                seq(alt(kw<"ALL">, kw<"ANY">, kw<"NONE">, kw<"SINGLE">), lit<"(">, filter_expression,
+                    lit<")">));
+}
+
+// exists_subquery = ^"EXISTS" ~ "{" ~ pattern ~ "}"
+bool exists_subquery(ParserState& s) {
+  return s.rule(Rule::exists_subquery, seq(kw<"EXISTS">, lit<"{">, pattern, lit<"}">));
+}
+
+// literal = float_literal | integer_literal | string_literal | boolean_literal | null_literal
+//         | list_literal | map_literal
+bool literal(ParserState& s) {
+  return s.rule(Rule::literal, alt(float_literal, integer_literal, string_literal, boolean_literal,
+                                   null_literal, list_literal, map_literal));
+}
+
+// integer_literal (atomic) = "0x" ~ HEXDIGIT+ | "0o" ~ OCTDIGIT+ | DIGIT+
+bool integer_literal(ParserState& s) {
+  return s.rule(Rule::integer_literal,
+                atomic(alt(seq(lit<"0x">, plus(HEXDIGIT)), seq(lit<"0o">, plus(OCTDIGIT)), plus(DIGIT))));
+}
+
+// float_literal (atomic) = DIGIT+ ~ "." ~ DIGIT* ~ (("e" | "E") ~ ("+" | "-")? ~ DIGIT+)?
+bool float_literal(ParserState& s) {
+  return s.rule(Rule::float_literal,
+                atomic(seq(plus(DIGIT), lit<".">, star(DIGIT),
+                           opt(seq(alt(lit<"e">, lit<"E">), opt(alt(lit<"+">, lit<"-">)), plus(DIGIT))))));
+}
+
+// string_literal (atomic) = "\"" ~ (!"\"" ~ ANY)* ~ "\"" | "'" ~ (!"'" ~ ANY)* ~ "'"
+bool string_literal(ParserState& s) {
+  return s.rule(Rule::string_literal,
+                atomic(alt(seq(lit<"\"">, star(seq(neg(lit<"\"">), any)), lit<"\"">),
+                           seq(lit<"'">, star(seq(neg(lit<"'">), any)), lit<"'">))));
+}
+
+// boolean_literal = ^"TRUE" | ^"FALSE"
+bool boolean_literal(ParserState& s) {
+  return s.rule(Rule::boolean_literal, alt(kw<"TRUE">, kw<"FALSE">));
+}
+
+// null_literal = ^"NULL"
+bool null_literal(ParserState& s) { return s.rule(Rule::null_literal, kw<"NULL">); }
+
+// list_literal = "[" ~ (expression ~ ("," ~ expression)*)? ~ "]"
+bool list_literal(ParserState& s) {
+  return s.rule(Rule::list_literal,
+                seq(lit<"[">, opt(seq(expression, star(seq(lit<",">, expression)))), lit<"]">));
+}
+
+// map_literal = "{" ~ (property_key_value_pair ~ ("," ~ property_key_value_pair)*)? ~ "}"
+bool map_literal(ParserState& s) {
+  return s.rule(Rule::map_literal,
+                seq(lit<"{">, opt(seq(property_key_value_pair, star(seq(lit<",">, property_key_value_pair)))),
+                    lit<"}">));
+}
+
+// property_key_value_pair = property_key_name ~ ":" ~ expression
+bool property_key_value_pair(ParserState& s) {
+  return s.rule(Rule::property_key_value_pair, seq(property_key_name, lit<":">, expression));
+}
+
+// property_key_name (atomic) = identifier
+bool property_key_name(ParserState& s) { return s.rule(Rule::property_key_name, atomic(identifier)); }
+
+// property_expression = variable ~ property_lookup+
+bool property_expression(ParserState& s) {
+  return s.rule(Rule::property_expression, seq(variable, plus(property_lookup)));
+}
+
+// parameter (atomic) = "$" ~ ((LETTER | "_") ~ WORDCHAR* | DIGIT+)
+bool parameter(ParserState& s) {
+  return s.rule(Rule::parameter,
+                atomic(seq(lit<"$">, alt(seq(alt(LETTER, lit<"_">), star(WORDCHAR)), plus(DIGIT)))));
+}
+
+// variable (atomic) = identifier
+bool variable(ParserState& s) { return s.rule(Rule::variable, atomic(identifier)); }
+
+// identifier (atomic) = !keyword ~ (LETTER | "_") ~ WORDCHAR* | backtick_identifier
+bool identifier(ParserState& s) {
+  return s.rule(Rule::identifier,
+                atomic(alt(seq(neg(keyword), alt(LETTER, lit<"_">), star(WORDCHAR)), backtick_identifier)));
+}
+
+// backtick_identifier (atomic) = "`" ~ (!"`" ~ ANY)* ~ "`"
+bool backtick_identifier(ParserState& s) {
+  return s.rule(Rule::backtick_identifier,
+                atomic(seq(lit<"`">, star(seq(neg(lit<"`">), any)), lit<"`">)));
+}
+
+// keyword = (^"ALL" | ^"AND" | ... | ^"YIELD") ~ WE, the 56 reserved words, each before
+// the listed words that are its prefixes
+bool keyword(ParserState& s) {
+  return s.rule(
+      Rule::keyword,
+      seq(alt(kw<"ALL">, kw<"AND">, kw<"ANY">, kw<"ASCENDING">, kw<"ASC">, kw<"AS">, kw<"BY">,
+              kw<"CALL">, kw<"CASE">, kw<"CONTAINS">, kw<"COUNT">, kw<"CREATE">, kw<"DELETE">,
+              kw<"DESCENDING">, kw<"DESC">, kw<"DETACH">, kw<"DISTINCT">, kw<"DO">, kw<"DROP">,
+              kw<"ELSE">, kw<"ENDS">, kw<"END">, kw<"EXISTS">, kw<"FALSE">, kw<"FOREACH">, kw<"FOR">,
+              kw<"FROM">, kw<"IN">, kw<"IS">, kw<"LIMIT">, kw<"MATCH">, kw<"MERGE">, kw<"NEW">,
+              kw<"NONE">, kw<"NOT">, kw<"NULL">, kw<"ON">, kw<"OPTIONAL">, kw<"ORDER">, kw<"OR">,
+              kw<"REDUCE">, kw<"REMOVE">, kw<"RETURN">, kw<"SET">, kw<"SINGLE">, kw<"SKIP">,
+              kw<"STARTS">, kw<"THEN">, kw<"TRUE">, kw<"UNION">, kw<"UNWIND">, kw<"WHEN">,
+              kw<"WHERE">, kw<"WITH">, kw<"XOR">, kw<"YIELD">),
+          we));
+}
+
+namespace {
+struct Entry {
+  Rule rule;
+  RuleFn fn;
+};
+constexpr Entry kTable[] = {
+    {Rule::EOI, EOI},
+    {Rule::WHITESPACE, WHITESPACE},
+    {Rule::COMMENT, COMMENT},
+    {Rule::cypher, cypher},
+    {Rule::statement, statement},
+    {Rule::regular_query, regular_query},
+    {Rule::union_clause, union_clause},
+    {Rule::single_query, single_query},
+    {Rule::single_part_query, single_part_query},
+    {Rule::multi_part_query, multi_part_query},
+    {Rule::reading_clause, reading_clause},
+    {Rule::match_clause, match_clause},
+    {Rule::unwind_clause, unwind_clause},
+    {Rule::in_query_call, in_query_call},
+    {Rule::standalone_call, standalone_call},
+    {Rule::explicit_procedure_invocation, explicit_procedure_invocation},
+    {Rule::procedure_name, procedure_name},
+    {Rule::yield_items, yield_items},
+    {Rule::yield_item, yield_item},
+    {Rule::procedure_result_field, procedure_result_field},
+    {Rule::updating_clause, updating_clause},
+    {Rule::foreach_clause, foreach_clause},
+    {Rule::create_clause, create_clause},
+    {Rule::merge_clause, merge_clause},
+    {Rule::on_match_or_create, on_match_or_create},
+    {Rule::set_clause, set_clause},
+    {Rule::set_item, set_item},
+    {Rule::remove_clause, remove_clause},
+    {Rule::remove_item, remove_item},
+    {Rule::delete_clause, delete_clause},
+    {Rule::with_clause, with_clause},
+    {Rule::return_clause, return_clause},
+    {Rule::return_body, return_body},
+    {Rule::return_items, return_items},
+    {Rule::return_item, return_item},
+    {Rule::order_clause, order_clause},
+    {Rule::sort_item, sort_item},
+    {Rule::skip_clause, skip_clause},
+    {Rule::limit_clause, limit_clause},
+    {Rule::where_clause, where_clause},
+    {Rule::pattern, pattern},
+    {Rule::pattern_part, pattern_part},
+    {Rule::pattern_element, pattern_element},
+    {Rule::node_pattern, node_pattern},
+    {Rule::node_labels, node_labels},
+    {Rule::label_name, label_name},
+    {Rule::relationship_pattern, relationship_pattern},
+    {Rule::left_arrow, left_arrow},
+    {Rule::right_arrow, right_arrow},
+    {Rule::rel_types, rel_types},
+    {Rule::rel_type_name, rel_type_name},
+    {Rule::range_literal, range_literal},
+    {Rule::properties, properties},
+    {Rule::expression, expression},
+    {Rule::or_kw, or_kw},
+    {Rule::xor_kw, xor_kw},
+    {Rule::and_kw, and_kw},
+    {Rule::not_kw, not_kw},
+    {Rule::or_expr, or_expr},
+    {Rule::xor_expr, xor_expr},
+    {Rule::and_expr, and_expr},
+    {Rule::not_expr, not_expr},
+    {Rule::comparison_expr, comparison_expr},
+    {Rule::comparison_op, comparison_op},
+    {Rule::add_sub_expr, add_sub_expr},
+    {Rule::mul_div_expr, mul_div_expr},
+    {Rule::mod_expr, mod_expr},
+    {Rule::power_expr, power_expr},
+    {Rule::unary_expr, unary_expr},
+    {Rule::postfix_expr, postfix_expr},
+    {Rule::null_check_op, null_check_op},
+    {Rule::postfix_op, postfix_op},
+    {Rule::property_lookup, property_lookup},
+    {Rule::subscript_op, subscript_op},
+    {Rule::list_slice_op, list_slice_op},
+    {Rule::atom, atom},
+    {Rule::parenthesized_expr, parenthesized_expr},
+    {Rule::count_star, count_star},
+    {Rule::function_invocation, function_invocation},
+    {Rule::function_name, function_name},
+    {Rule::namespace_, namespace_},
+    {Rule::reduce_expression, reduce_expression},
+    {Rule::shortest_path_call, shortest_path_call},
+    {Rule::case_expression, case_expression},
+    {Rule::list_comprehension, list_comprehension},
+    {Rule::filter_expression, filter_expression},
+    {Rule::id_in_coll, id_in_coll},
+    {Rule::quantifier_expression, quantifier_expression},
+    {Rule::exists_subquery, exists_subquery},
+    {Rule::literal, literal},
+    {Rule::integer_literal, integer_literal},
+    {Rule::float_literal, float_literal},
+    {Rule::string_literal, string_literal},
+    {Rule::boolean_literal, boolean_literal},
+    {Rule::null_literal, null_literal},
+    {Rule::list_literal, list_literal},
+    {Rule::map_literal, map_literal},
+    {Rule::property_key_value_pair, property_key_value_pair},
+    {Rule::property_key_name, property_key_name},
+    {Rule::property_expression, property_expression},
+    {Rule::parameter, parameter},
+    {Rule::variable, variable},
+    {Rule::identifier, identifier},
+    {Rule::backtick_identifier, backtick_identifier},
+    {Rule::keyword, keyword},
+};
+static_assert(std::size(kTable) == rule_count);
+
+constexpr bool table_in_rule_order() {
+  for (std::size_t i = 0; i < std::size(kTable); ++i)
+    if (static_cast<std::size_t>(kTable[i].rule) != i) return false;
+  return true;
+}
+static_assert(table_in_rule_order());
+
+constexpr std::array<RuleFn, rule_count> make_functions() {
+  std::array<RuleFn, rule_count> fns{};
+  for (std::size_t i = 0; i < rule_count; ++i) fns[i] = kTable[i].fn;
+  return fns;
+}
+}  // namespace
+
+const std::array<RuleFn, rule_count> rule_functions = make_functions();
+
+}  // namespace torvane::parser::grammar
