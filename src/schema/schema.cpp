@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "json/reader.hpp"
+#include "json/writer.hpp"
+
 namespace torvane::schema {
 namespace {
 
@@ -16,6 +19,132 @@ std::vector<std::string_view> sorted_views(const Range& range, Key key) {
 
 std::vector<std::string_view> sorted_set(const HashSet& set) {
   return sorted_views(set, [](const std::string& s) -> const std::string& { return s; });
+}
+
+void write_set(json::Writer& w, const HashSet& set) {
+  w.begin_array();
+  for (const auto& name : set) w.string(name);
+  w.end_array();
+}
+
+// The readers below follow the three levels of the JSON form; anything
+// deeper is an unknown member, which skip_value() walks without recursion.
+using json::Reader;
+
+// ["name", ...]; a repeated name is stored once.
+bool read_set(Reader& r, HashSet& out) {
+  if (!r.begin_array("a sequence")) return false;
+  std::string name;
+  for (bool first = true;;) {
+    switch (r.next_element(first)) {
+      case Reader::Next::Error: return false;
+      case Reader::Next::End: return true;
+      case Reader::Next::Item:
+        if (!r.read_string(name)) return false;
+        out.insert(name);
+    }
+  }
+}
+
+// {"Label": [...], ...}; a repeated label replaces the earlier entry.
+bool read_node_map(Reader& r, HashMap<HashSet>& out) {
+  if (!r.begin_object("a map")) return false;
+  std::string label;
+  for (bool first = true;;) {
+    switch (r.next_key(first, &label)) {
+      case Reader::Next::Error: return false;
+      case Reader::Next::End: return true;
+      case Reader::Next::Item: {
+        HashSet properties;
+        if (!read_set(r, properties)) return false;
+        out.insert_or_assign(label, std::move(properties));
+      }
+    }
+  }
+}
+
+// ["Source", "Target", [...]]
+bool read_relationship(Reader& r, RelationshipDef& out) {
+  static constexpr std::string_view kTuple = "a tuple of size 3";
+  if (!r.begin_array(kTuple)) return false;
+  bool first = true;
+  for (std::size_t i = 0; i < 3; ++i) {
+    switch (r.next_element(first)) {
+      case Reader::Next::Error: return false;
+      case Reader::Next::End: return r.fail_invalid_length(i, kTuple);
+      case Reader::Next::Item: break;
+    }
+    if (!(i == 0   ? r.read_string(out.source)
+          : i == 1 ? r.read_string(out.target)
+                   : read_set(r, out.properties)))
+      return false;
+  }
+  return r.end_array();
+}
+
+// {"TYPE": [...], ...}; a repeated type replaces the earlier entry.
+bool read_rel_map(Reader& r, HashMap<RelationshipDef>& out) {
+  if (!r.begin_object("a map")) return false;
+  std::string type;
+  for (bool first = true;;) {
+    switch (r.next_key(first, &type)) {
+      case Reader::Next::Error: return false;
+      case Reader::Next::End: return true;
+      case Reader::Next::Item: {
+        RelationshipDef def;
+        if (!read_relationship(r, def)) return false;
+        out.insert_or_assign(type, std::move(def));
+      }
+    }
+  }
+}
+
+// {"nodes": ..., "relationships": ...} in any order, other members skipped;
+// or [nodes, relationships].
+bool read_schema(Reader& r, Schema& s) {
+  const int c = r.peek();
+  if (c == '{') {
+    r.bump();
+    bool nodes = false, relationships = false;
+    std::string key;
+    for (bool first = true;;) {
+      switch (r.next_key(first, &key, false)) {
+        case Reader::Next::Error: return false;
+        case Reader::Next::End:
+          if (!nodes) return r.fail_here("missing field `nodes`");
+          if (!relationships) return r.fail_here("missing field `relationships`");
+          return true;
+        case Reader::Next::Item: break;
+      }
+      // A duplicate is reported at its key, before the colon.
+      if (key == "nodes") {
+        if (nodes) return r.fail_here("duplicate field `nodes`");
+        nodes = true;
+        if (!r.read_colon() || !read_node_map(r, s.nodes)) return false;
+      } else if (key == "relationships") {
+        if (relationships) return r.fail_here("duplicate field `relationships`");
+        relationships = true;
+        if (!r.read_colon() || !read_rel_map(r, s.relationships)) return false;
+      } else if (!r.read_colon() || !r.skip_value()) {
+        return false;
+      }
+    }
+  }
+  if (c == '[') {
+    static constexpr std::string_view kStruct = "struct Schema with 2 elements";
+    r.bump();
+    bool first = true;
+    for (std::size_t i = 0; i < 2; ++i) {
+      switch (r.next_element(first)) {
+        case Reader::Next::Error: return false;
+        case Reader::Next::End: return r.fail_invalid_length(i, kStruct);
+        case Reader::Next::Item: break;
+      }
+      if (!(i == 0 ? read_node_map(r, s.nodes) : read_rel_map(r, s.relationships))) return false;
+    }
+    return r.end_array();
+  }
+  return r.fail_unexpected("struct Schema");
 }
 
 }  // namespace
@@ -44,6 +173,29 @@ std::optional<std::pair<std::string_view, std::string_view>> Schema::rel_src_tgt
   auto it = relationships.find(rel_type);
   if (it == relationships.end()) return std::nullopt;
   return std::pair<std::string_view, std::string_view>{it->second.source, it->second.target};
+}
+
+void Schema::serialize(std::string& out) const {
+  json::Writer w(out);
+  w.begin_object().key("nodes").begin_object();
+  for (const auto& [label, properties] : nodes) {
+    w.key(label);
+    write_set(w, properties);
+  }
+  w.end_object().key("relationships").begin_object();
+  for (const auto& [type, def] : relationships) {
+    w.key(type).begin_array().string(def.source).string(def.target);
+    write_set(w, def.properties);
+    w.end_array();
+  }
+  w.end_object().end_object();
+}
+
+Result<Schema, std::string> Schema::deserialize(std::string_view text) {
+  json::Reader r(text);
+  Schema s;
+  if (!read_schema(r, s) || !r.finish()) return Err{r.error_text()};
+  return s;
 }
 
 }  // namespace torvane::schema

@@ -1,0 +1,589 @@
+#include "json/reader.hpp"
+
+#include <unicode/uchar.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace torvane::json {
+namespace {
+
+constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
+constexpr bool is_ws(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
+std::size_t utf8_length(std::string_view s) {
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char b0 = b(0);
+  std::size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+  if (b0 < 0x80) return 1;
+  if (b0 < 0xC2) return 0;
+  if (b0 < 0xE0) {
+    len = 2;
+  } else if (b0 < 0xF0) {
+    len = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b0 < 0xF5) {
+    len = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (s.size() < len || b(1) < lo || b(1) > hi) return 0;
+  for (std::size_t i = 2; i < len; ++i)
+    if ((b(i) & 0xC0) != 0x80) return 0;
+  return len;
+}
+
+// Characters that a value description writes as \u{...}: controls,
+// formats, private use, unassigned, separators other than the space, and
+// combining marks that would join the quote.
+bool escaped_in_description(UChar32 cp) {
+  switch (u_charType(cp)) {
+    case U_CONTROL_CHAR:
+    case U_FORMAT_CHAR:
+    case U_SURROGATE:
+    case U_PRIVATE_USE_CHAR:
+    case U_UNASSIGNED:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+      return true;
+    case U_SPACE_SEPARATOR:
+      return cp != ' ';
+    default:
+      return u_hasBinaryProperty(cp, UCHAR_GRAPHEME_EXTEND) != 0;
+  }
+}
+
+// `s` (well-formed UTF-8) in double quotes with \" \\ \t \r \n \0 and \u{hex}.
+std::string quote_for_description(std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t len = utf8_length(s.substr(i));
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    UChar32 cp = b0;
+    if (len == 2) cp = ((b0 & 0x1F) << 6) | (s[i + 1] & 0x3F);
+    if (len == 3) cp = ((b0 & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
+    if (len == 4)
+      cp = ((b0 & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
+           (s[i + 3] & 0x3F);
+    switch (cp) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if ((cp >= 0x20 && cp < 0x7F) || !escaped_in_description(cp)) {
+          out.append(s.substr(i, len));
+        } else {
+          out += "\\u{";
+          int shift = 20;
+          while (shift > 0 && ((cp >> shift) & 0xF) == 0) shift -= 4;
+          for (; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
+          out.push_back('}');
+        }
+    }
+    i += len == 0 ? 1 : len;  // the reader only hands over well-formed text
+  }
+  out.push_back('"');
+  return out;
+}
+
+// Whether a number whose conversion left the range of double is too large
+// (rather than too small): its decimal exponent, from the first non-zero
+// digit, is positive.
+bool overflows(std::string_view num) {
+  std::size_t i = num[0] == '-' ? 1 : 0;
+  long long e10 = 0;
+  bool seen = false, fraction = false;
+  for (; i < num.size() && num[i] != 'e' && num[i] != 'E'; ++i) {
+    const char c = num[i];
+    if (c == '.') {
+      fraction = true;
+      continue;
+    }
+    if (seen) {
+      if (!fraction) ++e10;
+    } else if (c != '0') {
+      seen = true;
+      if (!fraction) e10 = 1;
+    } else if (fraction) {
+      --e10;
+    }
+  }
+  if (!seen) return false;
+  if (i < num.size()) {
+    ++i;
+    const bool negative = num[i] == '-';
+    if (num[i] == '-' || num[i] == '+') ++i;
+    long long exp = 0;
+    for (; i < num.size() && exp < 1'000'000'000; ++i) exp = exp * 10 + (num[i] - '0');
+    e10 += negative ? -exp : exp;
+  }
+  return e10 > 0;
+}
+
+std::string float_text(double v) {
+  char buf[32];
+  auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+  std::string s(buf, end);
+  if (s.find_first_of(".e") == std::string::npos) s += ".0";
+  return s;
+}
+
+}  // namespace
+
+int Reader::peek() {
+  while (pos_ < text_.size() && is_ws(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  return pos_ < text_.size() ? static_cast<unsigned char>(text_[pos_]) : -1;
+}
+
+bool Reader::fail_at(std::size_t pos, std::string message) {
+  if (message_.empty()) {
+    message_ = std::move(message);
+    error_pos_ = pos;
+  }
+  return false;
+}
+
+bool Reader::fail_peek(std::string message) {
+  return fail_at(pos_ < text_.size() ? pos_ + 1 : pos_, std::move(message));
+}
+
+bool Reader::fail_here(std::string message) { return fail_at(pos_, std::move(message)); }
+
+bool Reader::fail_invalid_length(std::size_t found, std::string_view expected) {
+  std::string m = "invalid length ";
+  m += std::to_string(found);
+  m += ", expected ";
+  m += expected;
+  return fail_here(std::move(m));
+}
+
+bool Reader::fail_unexpected(std::string_view expected) {
+  std::string desc;
+  switch (peek()) {
+    case -1:
+      return fail_peek("EOF while parsing a value");
+    case 'n':
+      ++pos_;
+      if (!ident("ull")) return false;
+      desc = "null";
+      break;
+    case 't':
+      ++pos_;
+      if (!ident("rue")) return false;
+      desc = "boolean `true`";
+      break;
+    case 'f':
+      ++pos_;
+      if (!ident("alse")) return false;
+      desc = "boolean `false`";
+      break;
+    case '-':
+      ++pos_;
+      if (!number(true, &desc)) return false;
+      break;
+    case '0': case '1': case '2': case '3': case '4':
+    case '5': case '6': case '7': case '8': case '9':
+      if (!number(false, &desc)) return false;
+      break;
+    case '"': {
+      ++pos_;
+      std::string s;
+      if (!string_body(&s, Mode::Keep)) return false;
+      desc = "string " + quote_for_description(s);
+      break;
+    }
+    case '[':
+      desc = "sequence";  // described without being entered
+      break;
+    case '{':
+      desc = "map";
+      break;
+    default:
+      return fail_peek("expected value");
+  }
+  std::string m = "invalid type: ";
+  m += desc;
+  m += ", expected ";
+  m += expected;
+  return fail_here(std::move(m));
+}
+
+bool Reader::ident(std::string_view rest) {
+  for (char expected : rest) {
+    if (pos_ == text_.size()) return fail_here("EOF while parsing a value");
+    if (text_[pos_++] != expected) return fail_here("expected ident");
+  }
+  return true;
+}
+
+// Integers that fit 64 bits (unsigned, or signed when negative) are
+// integers; every other number is read as a double, like any JSON number
+// with a fraction or exponent. "Too large to represent" means beyond the
+// largest finite double; numbers too small for a double become zero.
+// Without `description` only the syntax is checked.
+bool Reader::number(bool negative, std::string* description) {
+  const std::size_t start = negative ? pos_ - 1 : pos_;
+  const auto at = [&](std::size_t i) { return i < text_.size() ? text_[i] : '\0'; };
+  if (pos_ == text_.size()) return fail_here("EOF while parsing a value");
+  const char c0 = text_[pos_++];
+  std::uint64_t magnitude = 0;
+  bool integer = true, wide = false;
+  if (c0 == '0') {
+    if (is_digit(at(pos_))) return fail_peek("invalid number");
+  } else if (is_digit(c0)) {
+    magnitude = static_cast<std::uint64_t>(c0 - '0');
+    constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
+    for (; is_digit(at(pos_)); ++pos_) {
+      const auto d = static_cast<std::uint64_t>(at(pos_) - '0');
+      if (magnitude > (kMax - d) / 10) wide = true;
+      else magnitude = magnitude * 10 + d;
+    }
+  } else {
+    return fail_here("invalid number");
+  }
+  if (at(pos_) == '.') {
+    integer = false;
+    const std::size_t digits = ++pos_;
+    while (is_digit(at(pos_))) ++pos_;
+    if (pos_ == digits)
+      return fail_peek(pos_ == text_.size() ? "EOF while parsing a value" : "invalid number");
+  }
+  if (at(pos_) == 'e' || at(pos_) == 'E') {
+    integer = false;
+    ++pos_;
+    if (at(pos_) == '+' || at(pos_) == '-') ++pos_;
+    if (pos_ == text_.size()) return fail_here("EOF while parsing a value");
+    if (!is_digit(text_[pos_++])) return fail_here("invalid number");
+    while (is_digit(at(pos_))) ++pos_;
+  }
+  if (description == nullptr) return true;
+
+  constexpr std::uint64_t kMinMagnitude = std::uint64_t{1} << 63;
+  if (integer && !wide && (!negative || magnitude <= kMinMagnitude)) {
+    *description = "integer `";
+    if (negative && magnitude != 0) *description += '-';
+    *description += std::to_string(magnitude);
+    *description += '`';
+    return true;
+  }
+  const std::string_view num = text_.substr(start, pos_ - start);
+  double value = 0;
+  const auto [ptr, ec] = std::from_chars(num.data(), num.data() + num.size(), value);
+  (void)ptr;
+  if (ec == std::errc::result_out_of_range || std::isinf(value)) {
+    if (overflows(num)) return fail_here("number out of range");
+    value = negative ? -0.0 : 0.0;
+  }
+  *description = "floating point `" + float_text(value) + "`";
+  return true;
+}
+
+bool Reader::hex4(std::uint32_t& value) {
+  if (text_.size() - pos_ < 4) {
+    pos_ = text_.size();
+    return fail_here("EOF while parsing a string");
+  }
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = text_[pos_ + static_cast<std::size_t>(i)];
+    std::uint32_t d;
+    if (c >= '0' && c <= '9') d = static_cast<std::uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f') d = static_cast<std::uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') d = static_cast<std::uint32_t>(c - 'A' + 10);
+    else d = 16;
+    if (d == 16) {
+      pos_ += 4;
+      return fail_here("invalid escape");
+    }
+    value = value << 4 | d;
+  }
+  pos_ += 4;
+  return true;
+}
+
+// After a backslash.
+bool Reader::escape(std::string* out, Mode mode) {
+  if (pos_ == text_.size()) return fail_here("EOF while parsing a string");
+  char decoded;
+  switch (text_[pos_++]) {
+    case '"': decoded = '"'; break;
+    case '\\': decoded = '\\'; break;
+    case '/': decoded = '/'; break;
+    case 'b': decoded = '\b'; break;
+    case 'f': decoded = '\f'; break;
+    case 'n': decoded = '\n'; break;
+    case 'r': decoded = '\r'; break;
+    case 't': decoded = '\t'; break;
+    case 'u': {
+      std::uint32_t cp;
+      if (!hex4(cp)) return false;
+      if (mode == Mode::Skip) return true;  // a skipped string is checked for syntax only
+      if (cp >= 0xDC00 && cp <= 0xDFFF) return fail_here("lone leading surrogate in hex escape");
+      if (cp >= 0xD800 && cp <= 0xDBFF) {
+        for (char expected : {'\\', 'u'}) {
+          if (pos_ == text_.size()) return fail_here("EOF while parsing a string");
+          if (text_[pos_++] != expected) return fail_here("unexpected end of hex escape");
+        }
+        std::uint32_t low;
+        if (!hex4(low)) return false;
+        if (low < 0xDC00 || low > 0xDFFF) return fail_here("lone leading surrogate in hex escape");
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      }
+      if (out != nullptr) append_utf8(*out, cp);
+      return true;
+    }
+    default:
+      return fail_here("invalid escape");
+  }
+  if (out != nullptr) out->push_back(decoded);
+  return true;
+}
+
+// A byte of 0x80 or above inside a string. Text from C++ callers may be
+// ill-formed: it is rejected, so every string read is well-formed UTF-8.
+bool Reader::utf8(std::string* out) {
+  const std::size_t len = utf8_length(text_.substr(pos_));
+  if (len == 0) return fail_at(pos_ + 1, "invalid unicode code point");
+  if (out != nullptr) out->append(text_.substr(pos_, len));
+  pos_ += len;
+  return true;
+}
+
+// After the opening quote.
+bool Reader::string_body(std::string* out, Mode mode) {
+  for (;;) {
+    const std::size_t run = pos_;
+    while (pos_ < text_.size()) {
+      const auto b = static_cast<unsigned char>(text_[pos_]);
+      if (b < 0x20 || b == '"' || b == '\\' || b >= 0x80) break;
+      ++pos_;
+    }
+    if (out != nullptr) out->append(text_.substr(run, pos_ - run));
+    if (pos_ == text_.size()) return fail_here("EOF while parsing a string");
+    const auto b = static_cast<unsigned char>(text_[pos_]);
+    if (b == '"') {
+      ++pos_;
+      return true;
+    }
+    if (b == '\\') {
+      ++pos_;
+      if (!escape(out, mode)) return false;
+    } else if (b < 0x20) {
+      ++pos_;
+      return fail_here("control character (\\u0000-\\u001F) found while parsing a string");
+    } else if (!utf8(out)) {
+      return false;
+    }
+  }
+}
+
+bool Reader::read_string(std::string& out, std::string_view expected) {
+  if (peek() != '"') return fail_unexpected(expected);
+  ++pos_;
+  out.clear();
+  return string_body(&out, Mode::Keep);
+}
+
+bool Reader::begin_array(std::string_view expected) {
+  if (peek() != '[') return fail_unexpected(expected);
+  ++pos_;
+  return true;
+}
+
+bool Reader::begin_object(std::string_view expected) {
+  if (peek() != '{') return fail_unexpected(expected);
+  ++pos_;
+  return true;
+}
+
+Reader::Next Reader::next_element(bool& first) {
+  const int c = peek();
+  if (c == ']') {
+    ++pos_;
+    return Next::End;
+  }
+  if (c == -1) {
+    fail_peek("EOF while parsing a list");
+    return Next::Error;
+  }
+  if (first) {
+    first = false;
+    return Next::Item;
+  }
+  if (c != ',') {
+    fail_peek("expected `,` or `]`");
+    return Next::Error;
+  }
+  ++pos_;
+  switch (peek()) {
+    case ']':
+      fail_peek("trailing comma");
+      return Next::Error;
+    case -1:
+      fail_peek("EOF while parsing a value");
+      return Next::Error;
+    default:
+      return Next::Item;
+  }
+}
+
+bool Reader::end_array() {
+  switch (peek()) {
+    case ']':
+      ++pos_;
+      return true;
+    case -1:
+      return fail_peek("EOF while parsing a list");
+    case ',':
+      ++pos_;
+      return fail_peek(peek() == ']' ? "trailing comma" : "trailing characters");
+    default:
+      return fail_peek("trailing characters");
+  }
+}
+
+Reader::Next Reader::next_key(bool& first, std::string* key, bool colon) {
+  int c = peek();
+  if (c == '}') {
+    ++pos_;
+    return Next::End;
+  }
+  if (c == -1) {
+    fail_peek("EOF while parsing an object");
+    return Next::Error;
+  }
+  if (c == ',' && !first) {
+    ++pos_;
+    c = peek();
+  } else if (first) {
+    first = false;
+  } else {
+    fail_peek("expected `,` or `}`");
+    return Next::Error;
+  }
+  switch (c) {
+    case '"':
+      ++pos_;
+      if (key != nullptr) key->clear();
+      if (!string_body(key, key != nullptr ? Mode::Keep : Mode::Skip)) return Next::Error;
+      if (colon && !read_colon()) return Next::Error;
+      return Next::Item;
+    case '}':
+      fail_peek("trailing comma");
+      return Next::Error;
+    case -1:
+      fail_peek("EOF while parsing a value");
+      return Next::Error;
+    default:
+      fail_peek("key must be a string");
+      return Next::Error;
+  }
+}
+
+bool Reader::read_colon() {
+  switch (peek()) {
+    case ':':
+      ++pos_;
+      return true;
+    case -1:
+      return fail_peek("EOF while parsing an object");
+    default:
+      return fail_peek("expected `:`");
+  }
+}
+
+bool Reader::skip_value() {
+  std::vector<char> open;  // the enclosing '[' and '{', innermost last
+  bool first = false;      // nothing read yet in the innermost container
+  for (;;) {
+    // A value starts here.
+    switch (peek()) {
+      case -1:
+        return fail_peek("EOF while parsing a value");
+      case 'n':
+        ++pos_;
+        if (!ident("ull")) return false;
+        break;
+      case 't':
+        ++pos_;
+        if (!ident("rue")) return false;
+        break;
+      case 'f':
+        ++pos_;
+        if (!ident("alse")) return false;
+        break;
+      case '-':
+        ++pos_;
+        if (!number(true, nullptr)) return false;
+        break;
+      case '0': case '1': case '2': case '3': case '4':
+      case '5': case '6': case '7': case '8': case '9':
+        if (!number(false, nullptr)) return false;
+        break;
+      case '"':
+        ++pos_;
+        if (!string_body(nullptr, Mode::Skip)) return false;
+        break;
+      case '[':
+      case '{':
+        open.push_back(text_[pos_++]);
+        first = true;
+        break;
+      default:
+        return fail_peek("expected value");
+    }
+    // Close what ends here, up to the next value.
+    for (;;) {
+      if (open.empty()) return true;
+      const Next next = open.back() == '[' ? next_element(first) : next_key(first, nullptr);
+      if (next == Next::Error) return false;
+      if (next == Next::Item) break;
+      open.pop_back();
+      first = false;
+    }
+  }
+}
+
+bool Reader::finish() { return peek() == -1 || fail_peek("trailing characters"); }
+
+std::string Reader::error_text() const {
+  const std::string_view before = text_.substr(0, error_pos_);
+  std::size_t line = 1;
+  for (char c : before) line += c == '\n';
+  const std::size_t nl = before.rfind('\n');
+  const std::size_t column = nl == std::string_view::npos ? error_pos_ : error_pos_ - nl - 1;
+  return message_ + " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+}  // namespace torvane::json
