@@ -92,7 +92,8 @@ std::optional<std::string> CypherGenerator::pick_node_prop(std::string_view labe
 
 void CypherGenerator::append_int(std::string& out, std::int64_t low, std::int64_t high) {
   char buf[24];
-  const auto end = std::to_chars(buf, buf + sizeof buf, random_range_inclusive(rng_, low, high)).ptr;
+  const auto end =
+      std::to_chars(buf, buf + sizeof buf, random_range_inclusive(rng_, low, high)).ptr;
   out.append(buf, end);
 }
 
@@ -196,7 +197,7 @@ void CypherGenerator::build(std::size_t type, std::string& out) {
     }
     case kMatchRelationship: {
       if (const std::string* rel = draw_rel_type()) {
-        const auto [src, tgt] = *schema_.rel_src_tgt(*rel);
+        const auto [src, tgt] = schema_.rel_src_tgt(*rel).value();
         if (random_range(rng_, 0, 4) == 0) out.append("OPTIONAL ");
         cat(out, "MATCH (a:", src, ")-[r:", *rel, "]->(b:", tgt, ") RETURN a, r, b");
       } else {
@@ -206,7 +207,7 @@ void CypherGenerator::build(std::size_t type, std::string& out) {
     }
     case kCreateRelationship: {
       if (const std::string* rel = draw_rel_type()) {
-        const auto [src, tgt] = *schema_.rel_src_tgt(*rel);
+        const auto [src, tgt] = schema_.rel_src_tgt(*rel).value();
         cat(out, "MATCH (a:", src, "),(b:", tgt, ") CREATE (a)-[r:", *rel, "]->(b) RETURN r");
       } else {
         cat(out, "CREATE (n:", draw_label(), ") RETURN n");

@@ -17,16 +17,24 @@
 namespace torvane::generator {
 
 // The query types, in the order supported_types() lists them.
-inline constexpr std::array<std::string_view, 13> kQueryTypes = {
-    "match_return", "match_where_return",  "create",    "merge",      "aggregation",
-    "match_relationship", "create_relationship", "match_set", "match_delete", "with_chain",
-    "distinct_return", "order_by", "unwind"};
+inline constexpr std::array<std::string_view, 13> kQueryTypes = {"match_return",
+                                                                 "match_where_return",
+                                                                 "create",
+                                                                 "merge",
+                                                                 "aggregation",
+                                                                 "match_relationship",
+                                                                 "create_relationship",
+                                                                 "match_set",
+                                                                 "match_delete",
+                                                                 "with_chain",
+                                                                 "distinct_return",
+                                                                 "order_by",
+                                                                 "unwind"};
 
 // Cypher string literals, quotes included.
 inline constexpr std::array<std::string_view, 5> kSampleStrings = {
     "\"Alice\"", "\"Bob\"", "\"Carol\"", "\"Neo4j\"", "\"hello\""};
-inline constexpr std::array<std::string_view, 4> kParameters = {"$name", "$id", "$value",
-                                                                "$limit"};
+inline constexpr std::array<std::string_view, 4> kParameters = {"$name", "$id", "$value", "$limit"};
 
 class CypherGenerator {
  public:

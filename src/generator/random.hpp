@@ -45,9 +45,7 @@ class Xoshiro128PlusPlus {
   friend bool operator==(const Xoshiro128PlusPlus&, const Xoshiro128PlusPlus&) = default;
 
  private:
-  static constexpr std::uint32_t rotl(std::uint32_t x, int k) {
-    return (x << k) | (x >> (32 - k));
-  }
+  static constexpr std::uint32_t rotl(std::uint32_t x, int k) { return (x << k) | (x >> (32 - k)); }
   std::uint32_t s_[4];
 };
 
@@ -98,8 +96,7 @@ std::uint32_t random_range(Rng& rng, std::uint32_t low, std::uint32_t high) {
 template <class Rng>
 std::int64_t random_range_inclusive(Rng& rng, std::int64_t low, std::int64_t high) {
   if (low > high) empty_range();
-  const std::uint64_t n =
-      static_cast<std::uint64_t>(high) - static_cast<std::uint64_t>(low) + 1;
+  const std::uint64_t n = static_cast<std::uint64_t>(high) - static_cast<std::uint64_t>(low) + 1;
   // n == 0 is the whole 64-bit range: every draw is already uniform.
   if (n == 0) return static_cast<std::int64_t>(next_u64(rng));
   const Wide64 m = wide_mul(next_u64(rng), n);

@@ -59,7 +59,8 @@ bool consume(std::string_view& s, std::string_view prefix) {
 
 std::vector<std::string_view> split(std::string_view s, std::string_view sep) {
   std::vector<std::string_view> out;
-  for (std::size_t at; (at = s.find(sep)) != std::string_view::npos; s.remove_prefix(at + sep.size()))
+  for (std::size_t at; (at = s.find(sep)) != std::string_view::npos;
+       s.remove_prefix(at + sep.size()))
     out.push_back(s.substr(0, at));
   out.push_back(s);
   return out;
@@ -177,9 +178,14 @@ TEST(Generator, DrawCountsOfFixedShapes) {
     std::string_view type;
     int draws;
   };
-  const Case cases[] = {{"match_delete", 1}, {"with_chain", 1},         {"aggregation", 1},
-                        {"match_set", 1},    {"create", 1},             {"merge", 1},
-                        {"create_relationship", 1}, {"match_relationship", 2}};
+  const Case cases[] = {{"match_delete", 1},
+                        {"with_chain", 1},
+                        {"aggregation", 1},
+                        {"match_set", 1},
+                        {"create", 1},
+                        {"merge", 1},
+                        {"create_relationship", 1},
+                        {"match_relationship", 2}};
   for (const Case& c : cases) {
     CypherGenerator g(s, 11);
     Xoshiro128PlusPlus r = Xoshiro128PlusPlus::seed_from_u64(11);
@@ -264,8 +270,8 @@ TEST(Generator, ValueTables) {
   // 5 strings, 100 numbers, 2 booleans, 4 parameters.
   EXPECT_EQ(seen_scalars.size(), 111u);
   EXPECT_TRUE(seen_scalars.count("\"hello\"") && seen_scalars.count("$limit") &&
-              seen_scalars.count("1") && seen_scalars.count("100") &&
-              seen_scalars.count("true") && seen_scalars.count("false"));
+              seen_scalars.count("1") && seen_scalars.count("100") && seen_scalars.count("true") &&
+              seen_scalars.count("false"));
   EXPECT_EQ(limits.size(), 51u);
 }
 

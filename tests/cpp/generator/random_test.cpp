@@ -39,10 +39,12 @@ TEST(Xoshiro, SeedingThroughSplitMix) {
     std::array<std::uint32_t, 4> state, first_draws;
   };
   const Case cases[] = {
-      {0, {0x7B1DCDAF, 0xE220A839, 0xA1B965F4, 0x6E789E6A},
+      {0,
+       {0x7B1DCDAF, 0xE220A839, 0xA1B965F4, 0x6E789E6A},
        {0x4653DAA3, 0x73922B58, 0xB82B4ADD, 0xD9FABD3B}},
       // The SplitMix sum wraps around.
-      {UINT64_MAX, {0x1B652C20, 0xE4D97177, 0xDBF682C9, 0xE99FF867},
+      {UINT64_MAX,
+       {0x1B652C20, 0xE4D97177, 0xDBF682C9, 0xE99FF867},
        {0x9DF76FA2, 0x4C367255, 0x96EF9CD0, 0x2313AD4B}},
   };
   for (const Case& c : cases) {
@@ -157,8 +159,8 @@ TEST(Random, RangeI64InclusiveTakesTwoOrFourDraws) {
   ASSERT_EQ(wide_mul(y15, 100).hi, 15u);
   ASSERT_EQ(wide_mul(y16, 100).hi, 16u);
   for (auto [y, expected] : {std::pair{y15, std::int64_t{1}}, std::pair{y16, std::int64_t{2}}}) {
-    Scripted s{{edge_lo, edge_hi, static_cast<std::uint32_t>(y),
-                static_cast<std::uint32_t>(y >> 32)}};
+    Scripted s{
+        {edge_lo, edge_hi, static_cast<std::uint32_t>(y), static_cast<std::uint32_t>(y >> 32)}};
     EXPECT_EQ(random_range_inclusive(s, 1, 100), expected);
   }
 }
