@@ -1,0 +1,36 @@
+#pragma once
+// The closest-name search behind "did you mean" hints, and the suggestions
+// built from it.
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "diagnostics/diagnostics.hpp"
+
+namespace torvane::validator::semantic {
+
+// The candidate nearest to `input` by byte-wise Levenshtein distance of the
+// Unicode lower-cased texts, if one is within 3; ties go to the earlier
+// candidate. Returns a view of the candidate as spelled in the list.
+std::optional<std::string_view> closest_match(std::string_view input,
+                                              std::span<const std::string_view> candidates);
+
+// ", did you mean {prefix}{match}?", or empty without a match.
+std::string hint_text(std::string_view prefix, std::optional<std::string_view> match);
+// The hint for `input` over `candidates`: `prefix` is ":" for labels and
+// relationship types, "." for property keys.
+std::string hint(std::string_view prefix, std::string_view input,
+                 std::span<const std::string_view> candidates);
+
+// Original ":{input}", replacement ":{match}", "Replace :{input} with :{match}".
+diagnostics::Suggestion make_label_suggestion(std::string_view input, std::string_view match);
+// Original "{input}", replacement "{match}", "Replace property '{input}' with '{match}'".
+diagnostics::Suggestion make_property_suggestion(std::string_view input, std::string_view match);
+
+std::optional<diagnostics::Suggestion> label_suggestion(
+    std::string_view input, std::span<const std::string_view> candidates);
+std::optional<diagnostics::Suggestion> property_suggestion(
+    std::string_view input, std::span<const std::string_view> candidates);
+
+}  // namespace torvane::validator::semantic
