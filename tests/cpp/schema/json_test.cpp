@@ -274,3 +274,48 @@ TEST(SchemaJson, CopyWritesTheSameText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Mutated schema texts: every outcome is a schema or a positioned error, and
+// an error's position lies within the text.
+TEST(SchemaJson, MutatedTextsFailCleanly) {
+  const std::string seed =
+      "{\"nodes\":{\"P\\u00e9rson\":[\"name\",\"a\\\"ge\"],\"M\":[]},\"x\":[1.5e3,-0,{\"y\":"
+      "[true,false,null]}],\"relationships\":{\"R\":[\"P\",\"M\",[\"w\"]]}}";
+  const std::string alphabet = "{}[]\",:\\u0e-+.9 \ntfnx\xc3\xa9\xff";
+  std::uint32_t state = 12345;
+  const auto next = [&] {  // xorshift32: reproducible, no library state
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  int failures = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = seed;
+    for (int edits = 1 + static_cast<int>(next() % 3); edits > 0; --edits) {
+      const std::size_t at = next() % (text.size() + 1);
+      const char c = alphabet[next() % alphabet.size()];
+      switch (next() % 3) {
+        case 0: text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), c); break;
+        case 1: if (at < text.size()) text.erase(at, 1); break;
+        default: if (at < text.size()) text[at] = c;
+      }
+    }
+    auto r = Schema::deserialize(text);
+    if (r.ok()) continue;
+    ++failures;
+    const std::string& e = r.error();
+    const auto line_at = e.rfind(" at line ");
+    ASSERT_NE(line_at, std::string::npos) << e;
+    const auto col_at = e.rfind(" column ");
+    const std::size_t line = std::stoul(e.substr(line_at + 9));
+    const std::size_t column = std::stoul(e.substr(col_at + 8));
+    EXPECT_GE(line, 1u);
+    EXPECT_LE(column, text.size()) << e;
+  }
+  EXPECT_GT(failures, 10000);
+}
+
+}  // namespace
