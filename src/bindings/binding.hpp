@@ -136,9 +136,17 @@ struct ArgSpec {
 };
 
 // Bound arguments, borrowed from the call; null where a parameter was not
-// given.
+// given. Our own type rather than std::array, so that an unqualified bind()
+// never finds std::bind.
 template <std::size_t N>
-using Args = std::array<PyObject*, N>;
+struct Args {
+  PyObject* values[N == 0 ? 1 : N];
+  PyObject* operator[](std::size_t i) const { return values[i]; }
+  PyObject** data() { return values; }
+  void clear() {
+    for (auto& v : values) v = nullptr;
+  }
+};
 
 namespace detail {
 struct SpecView {
@@ -160,14 +168,14 @@ SpecView view(const ArgSpec<N>& s) {
 template <std::size_t N>
 bool bind(const ArgSpec<N>& spec, PyObject* const* args, Py_ssize_t nargsf,
           PyObject* kwnames, Args<N>& out) {
-  out.fill(nullptr);
+  out.clear();
   return detail::bind_fast(detail::view(spec), args, nargsf, kwnames, out.data());
 }
 
 // Binds a constructor call (argument tuple and optional keyword dict).
 template <std::size_t N>
 bool bind(const ArgSpec<N>& spec, PyObject* args, PyObject* kwargs, Args<N>& out) {
-  out.fill(nullptr);
+  out.clear();
   return detail::bind_tuple(detail::view(spec), args, kwargs, out.data());
 }
 
