@@ -13,7 +13,10 @@ Result<bool, SyntaxError> CypherParser::parse_into(ParserState& state, Rule star
   state.reset(text);
   const bool ok = grammar::rule_functions[static_cast<std::size_t>(start)](state);
   if (state.too_deep()) return Err{make_nesting_error(text, state.too_deep_at())};
-  if (ok) return true;
+  if (ok) {
+    state.finish();
+    return true;
+  }
   std::vector<Rule> expected = state.expected();
   // Only a start rule that records nothing of its own (a silent rule) can
   // leave the list empty.
@@ -26,7 +29,7 @@ Result<ParseTree, SyntaxError> CypherParser::parse(Rule start, std::string_view 
   thread_local ParserState state;
   auto r = parse_into(state, start, text);
   if (!r.ok()) return Err{std::move(r).error()};
-  ParseTree tree{std::vector<Token>(state.tokens().begin(), state.tokens().end()), text};
+  ParseTree tree{state.tokens(), text};
   return tree;
 }
 

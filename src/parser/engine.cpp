@@ -26,6 +26,10 @@ void ParserState::record_failure(Rule r, std::uint32_t p, std::uint32_t k) {
   }
 }
 
+void ParserState::grow_tokens() {
+  tokens_.resize(tokens_.empty() ? 256 : tokens_.size() * 2);
+}
+
 // From here on every rule attempt fails at once, so the parse unwinds in time
 // proportional to the depth reached.
 void ParserState::nesting_bound_hit(std::uint32_t p) {

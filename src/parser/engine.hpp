@@ -41,7 +41,7 @@ class ParserState {
   void reset(std::string_view text) {
     text_ = text;
     pos_ = 0;
-    tokens_.clear();
+    ntokens_ = 0;
     look_ = Lookahead::none;
     atomic_ = false;
     furthest_ = 0;
@@ -54,8 +54,10 @@ class ParserState {
   std::string_view text() const { return text_; }
   std::uint32_t pos() const { return pos_; }
   std::uint32_t size() const { return static_cast<std::uint32_t>(text_.size()); }
-  const std::vector<Token>& tokens() const { return tokens_; }
-  std::vector<Token>& tokens() { return tokens_; }
+  // The parse tree of the last successful parse (after finish()).
+  const std::vector<Token>& tokens() const { return tree_; }
+  // Copies the tokens made so far into tokens().
+  void finish() { tree_.assign(tokens_.data(), tokens_.data() + ntokens_); }
   std::uint32_t furthest() const { return furthest_; }
   const std::vector<Rule>& expected() const { return expected_; }
   bool atomic_context() const { return atomic_; }
@@ -64,10 +66,10 @@ class ParserState {
   bool too_deep() const { return too_deep_at_ != kNotTooDeep; }
   std::uint32_t too_deep_at() const { return too_deep_at_; }
 
-  Mark mark() const { return {pos_, static_cast<std::uint32_t>(tokens_.size())}; }
+  Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
     pos_ = m.pos;
-    tokens_.resize(m.tokens);  // never grows; Token is trivial, so this is O(1)
+    ntokens_ = m.tokens;
   }
 
   // A rule attempt around `body`. Pairs and failure records depend on the
@@ -76,28 +78,27 @@ class ParserState {
   template <class F>
   bool rule(Rule r, const F& body) {
     const std::uint32_t p = pos_;
-    const auto i = static_cast<std::uint32_t>(tokens_.size());
+    const std::uint32_t i = ntokens_;
     const auto k = p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : 0u;
     if (depth_ >= depth_limit_) [[unlikely]] {
       nesting_bound_hit(p);
       return false;
     }
     const bool pairs = !atomic_ && look_ == Lookahead::none;
-    if (pairs) tokens_.push_back(Token{p, 0, r, false});
+    if (pairs) push_token(Token{p, 0, r, false});
     ++depth_;
     const bool ok = body(*this);
     --depth_;
     if (ok) {
       if (pairs) {
-        tokens_[i].partner = static_cast<std::uint32_t>(tokens_.size());
-        tokens_[i].rule = r;
-        tokens_.push_back(Token{pos_, i, r, true});
+        tokens_[i].partner = ntokens_;
+        push_token(Token{pos_, i, r, true});
       }
       return true;
     }
     pos_ = p;
     if (!atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
-    if (pairs) tokens_.resize(i);
+    if (pairs) ntokens_ = i;
     return false;
   }
 
@@ -125,7 +126,7 @@ class ParserState {
     pos_ = p;
   }
 
-  bool match_string(std::string_view lit) {
+  [[gnu::always_inline]] bool match_string(std::string_view lit) {
     if (size() - pos_ < lit.size() || std::memcmp(text_.data() + pos_, lit.data(), lit.size()) != 0)
       return false;
     pos_ += static_cast<std::uint32_t>(lit.size());
@@ -133,7 +134,7 @@ class ParserState {
   }
 
   // `lower` is the literal with its ASCII letters already lower-cased.
-  bool match_insensitive(std::string_view lower) {
+  [[gnu::always_inline]] bool match_insensitive(std::string_view lower) {
     if (size() - pos_ < lower.size()) return false;
     const char* s = text_.data() + pos_;
     for (std::size_t j = 0; j < lower.size(); ++j) {
@@ -167,6 +168,9 @@ class ParserState {
     return true;
   }
 
+  // Moves past `n` bytes that the caller has already looked at.
+  void advance(std::uint32_t n) { pos_ += n; }
+
   bool at_word_end() const { return pos_ >= size() || !is_wordchar(text_[pos_]); }
 
   static constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -194,6 +198,13 @@ class ParserState {
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
+  // The token list is a buffer kept between parses; undo only moves its end.
+  void push_token(Token t) {
+    if (ntokens_ == tokens_.size()) [[unlikely]] grow_tokens();
+    tokens_[ntokens_++] = t;
+  }
+  [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
+
   // Failure tracking: one compare inline, the update out of line.
   void note_failure(Rule r, std::uint32_t p, std::uint32_t k) {
     if (p < furthest_) return;
@@ -204,7 +215,9 @@ class ParserState {
 
   std::string_view text_;
   std::uint32_t pos_ = 0;
-  std::vector<Token> tokens_;
+  std::vector<Token> tokens_;  // its size is the capacity; ntokens_ are in use
+  std::uint32_t ntokens_ = 0;
+  std::vector<Token> tree_;
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
   std::uint32_t furthest_ = 0;

@@ -14,7 +14,11 @@ namespace torvane::testing {
 // The corpus folder: $TORVANE_CORPUS, else ../shared/corpus from the repo root.
 inline std::filesystem::path corpus_dir() {
   if (const char* env = std::getenv("TORVANE_CORPUS"); env && *env) return env;
+#ifdef TORVANE_SOURCE_ROOT
+  return std::filesystem::path(TORVANE_SOURCE_ROOT) / ".." / "shared" / "corpus";
+#else
   return "../shared/corpus";
+#endif
 }
 
 inline std::vector<std::filesystem::path> corpus_files(const std::filesystem::path& dir) {

@@ -564,6 +564,51 @@ TEST(Rules, SkipMatchesTheSilentRules) {
   }
 }
 
+// The keyword rule line, literally: its choice in the order of the list, then WE.
+bool keyword_by_alternatives(ParserState& s) {
+  using namespace torvane::parser::peg;
+  return s.rule(
+      Rule::keyword,
+      seq(alt(kw<"ALL">, kw<"AND">, kw<"ANY">, kw<"ASCENDING">, kw<"ASC">, kw<"AS">, kw<"BY">,
+              kw<"CALL">, kw<"CASE">, kw<"CONTAINS">, kw<"COUNT">, kw<"CREATE">, kw<"DELETE">,
+              kw<"DESCENDING">, kw<"DESC">, kw<"DETACH">, kw<"DISTINCT">, kw<"DO">, kw<"DROP">,
+              kw<"ELSE">, kw<"ENDS">, kw<"END">, kw<"EXISTS">, kw<"FALSE">, kw<"FOREACH">, kw<"FOR">,
+              kw<"FROM">, kw<"IN">, kw<"IS">, kw<"LIMIT">, kw<"MATCH">, kw<"MERGE">, kw<"NEW">,
+              kw<"NONE">, kw<"NOT">, kw<"NULL">, kw<"ON">, kw<"OPTIONAL">, kw<"ORDER">, kw<"OR">,
+              kw<"REDUCE">, kw<"REMOVE">, kw<"RETURN">, kw<"SET">, kw<"SINGLE">, kw<"SKIP">,
+              kw<"STARTS">, kw<"THEN">, kw<"TRUE">, kw<"UNION">, kw<"UNWIND">, kw<"WHEN">,
+              kw<"WHERE">, kw<"WITH">, kw<"XOR">, kw<"YIELD">),
+          we));
+}
+
+TEST(Rules, KeywordTableMatchesItsRuleLine) {
+  const char* const words[] = {
+      "ALL", "AND", "ANY", "ASCENDING", "ASC", "AS", "BY", "CALL", "CASE", "CONTAINS", "COUNT", "CREATE",
+      "DELETE", "DESCENDING", "DESC", "DETACH", "DISTINCT", "DO", "DROP", "ELSE", "ENDS", "END", "EXISTS",
+      "FALSE", "FOREACH", "FOR", "FROM", "IN", "IS", "LIMIT", "MATCH", "MERGE", "NEW", "NONE", "NOT", "NULL",
+      "ON", "OPTIONAL", "ORDER", "OR", "REDUCE", "REMOVE", "RETURN", "SET", "SINGLE", "SKIP", "STARTS",
+      "THEN", "TRUE", "UNION", "UNWIND", "WHEN", "WHERE", "WITH", "XOR", "YIELD"};
+  std::vector<std::string> texts = {"", "x", "A", "ASCEND", "orders", "Do", "dOeS", "nul", "\xE2\x84\xAA" "EY"};
+  for (std::string w : words) {
+    for (const char* tail : {"", " ", "x", "1", "_", "(", "\xC3\xA9"}) {
+      texts.push_back(w + tail);
+      std::string low = w;
+      for (char& c : low) c = static_cast<char>(c | 0x20);
+      texts.push_back(low + tail);
+      texts.push_back(w.substr(0, w.size() - 1) + tail);
+    }
+  }
+  for (const std::string& t : texts) {
+    ParserState a, b;
+    a.reset(t);
+    b.reset(t);
+    const bool ra = grammar::keyword(a);
+    const bool rb = keyword_by_alternatives(b);
+    EXPECT_EQ(ra, rb) << t;
+    EXPECT_EQ(a.pos(), b.pos()) << t;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Nesting bound.
 
