@@ -1,0 +1,311 @@
+// The builder, through the entry points: query text in, tree facts out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "parser/builder.hpp"
+#include "parser/parse.hpp"
+#include "tree_dump.hpp"
+
+namespace {
+
+using namespace torvane;
+using namespace torvane::parser;
+using torvane::test::dump;
+
+struct Case {
+  const char* query;
+  const char* tree;
+};
+
+std::string tree_of(const std::string& q) {
+  auto r = parse(q);
+  if (!r.ok()) return "ERROR: " + r.error().display();
+  return dump(*r);
+}
+
+// The first RETURN item's expression of `RETURN <expr>`.
+std::string expr_of(const std::string& e) {
+  auto r = parse("RETURN " + e);
+  if (!r.ok()) return "ERROR: " + r.error().display();
+  const auto& q = std::get<ast::CypherQuery::Regular>(r->node).query;
+  const auto& s = std::get<ast::SingleQuery::SinglePart>(q.first.node);
+  return dump(std::get<ast::ReturnItems::Items>(s.return_clause->items.node).items.at(0).expr);
+}
+
+void check_queries(const std::vector<Case>& cases) {
+  for (const auto& c : cases) EXPECT_EQ(tree_of(c.query), c.tree) << c.query;
+}
+
+void check_exprs(const std::vector<Case>& cases) {
+  for (const auto& c : cases) EXPECT_EQ(expr_of(c.query), c.tree) << c.query;
+}
+
+TEST(Builder, QueryStructure) {
+  check_queries({
+      {"MATCH (n) RETURN n UNION ALL MATCH (m) RETURN m", "MATCH (n) RETURN n UNION ALL MATCH (m) RETURN m"},
+      {"MATCH (n) RETURN n UNION MATCH (n:Ball) CALL db.x() RETURN n",
+       "MATCH (n) RETURN n UNION MATCH (n:Ball) CALL db.x() RETURN n"},
+      {"RETURN 1 union all RETURN n.ballot UNION RETURN 2", "RETURN 1 UNION ALL RETURN PropertyAccess(n, ballot) UNION RETURN 2"},
+      {"RETURN 1 UNIONALL RETURN 2", "RETURN 1 UNION ALL RETURN 2"},
+      {"MATCH (a) WITH a MATCH (b) WITH a, b RETURN a", "[MATCH (a) WITH a] [MATCH (b) WITH a, b] RETURN a"},
+      {"MATCH (n) WITH n", "[MATCH (n) WITH n]"},
+      {"MATCH (a) CREATE (b) WITH a, b MATCH (c) WITH c RETURN c",
+       "[MATCH (a) CREATE (b) WITH a, b] [MATCH (c) WITH c] RETURN c"},
+      {"MATCH (n) WITH n ORDER BY n.y SKIP 1 LIMIT 2 WHERE n.x > 1 RETURN n",
+       "[MATCH (n) WITH n ORDER BY PropertyAccess(n, y) SKIP 1 LIMIT 2 WHERE Gt(PropertyAccess(n, x), 1)] RETURN n"},
+      {"MATCH (n) WITH * RETURN n", "[MATCH (n) WITH *] RETURN n"},
+      {"WITH DISTINCT 1 AS x MATCH (n) CREATE (m) RETURN x", "[WITH DISTINCT 1 AS x] MATCH (n) CREATE (m) RETURN x"},
+      {"RETURN DISTINCT n", "RETURN DISTINCT n"},
+      {"RETURN n.distinctId", "RETURN PropertyAccess(n, distinctId)"},
+      {"RETURN 'distinct'", "RETURN 'distinct'"},
+      {"RETURN distinctValue", "RETURN DISTINCT Value"},
+      {"RETURN /* c */ distinct n", "RETURN DISTINCT n"},
+      {"RETURN *", "RETURN *"},
+      {"RETURN n AS m, n.x", "RETURN n AS m, PropertyAccess(n, x)"},
+      {"RETURN a asc", "RETURN a AS c"},
+      {"MATCH (n) RETURN n ORDER BY n.x DESC, n.y descending, n.description, n.z ASC, n.descr ASC",
+       "MATCH (n) RETURN n ORDER BY PropertyAccess(n, x) DESC, PropertyAccess(n, y) DESC, "
+       "PropertyAccess(n, description), PropertyAccess(n, z), PropertyAccess(n, descr)"},
+      {"  RETURN 1 ; // done", "RETURN 1"},
+      {"CREATE (n)", "CREATE (n)"},
+  });
+}
+
+TEST(Builder, ReadingAndUpdatingClauses) {
+  check_queries({
+      {"OPTIONAL MATCH (n) RETURN n", "OPTIONAL MATCH (n) RETURN n"},
+      {"optional match (n) return n", "OPTIONAL MATCH (n) RETURN n"},
+      {"MATCH (n) WHERE n.age > 3 RETURN n", "MATCH (n) WHERE Gt(PropertyAccess(n, age), 3) RETURN n"},
+      {"UNWIND [1, 2] AS `my x` RETURN 1", "UNWIND [1, 2] AS `my x` RETURN 1"},
+      {"CALL db.labels() YIELD label RETURN label", "CALL db.labels() YIELD label RETURN label"},
+      {"CALL p(1, 'a') YIELD a AS b, c", "CALL p(1, 'a') YIELD a AS b, c"},
+      {"CALL p()", "CALL p()"},
+      {"MERGE (n:A) ON CREATE SET n.matched = 1 ON MATCH SET n.x = 2, n.y = 3",
+       "MERGE (n:A) ON MATCH SET n.x = 2, n.y = 3 ON CREATE SET n.matched = 1"},
+      {"MERGE (n) ON MATCH SET n.a = 1 ON /* c */ MATCH SET n.b = 2",
+       "MERGE (n) ON MATCH SET n.a = 1 ON MATCH SET n.b = 2"},
+      {"MATCH (n) SET n.a.b = 1", "MATCH (n) SET n.a.b = 1"},
+      {"MATCH (n) SET n = {a: 1}, n += {a: 1}", "MATCH (n) SET n = {a: 1}, n += {a: 1}"},
+      {"MATCH (n) SET n /* += */ = 'x+=y', n.a = 'x+=y'", "MATCH (n) SET n = 'x+=y', n.a = 'x+=y'"},
+      {"MATCH (n) SET n::A:B", "MATCH (n) SET n:A:B"},
+      {"MATCH (a) SET a.x = 1, b = c", "MATCH (a) SET a.x = 1, b = c"},
+      {"MATCH (n) REMOVE n.a, n::A", "MATCH (n) REMOVE n.a, n:A"},
+      {"MATCH (a) DETACH DELETE a, b", "MATCH (a) DETACH DELETE a, b"},
+      {"MATCH (n) DELETE n", "MATCH (n) DELETE n"},
+      {"FOREACH (x IN [1, 2] | CREATE (:A) FOREACH (y IN [3] | SET x.v = y))",
+       "FOREACH (x IN [1, 2] | CREATE (:A) FOREACH (y IN [3] | SET x.v = y))"},
+  });
+}
+
+TEST(Builder, Patterns) {
+  check_queries({
+      {"MATCH (a), (b)-->(c) RETURN a", "MATCH (a), (b)-[]->(c) RETURN a"},
+      {"MATCH p = (a:Person)-[r:KNOWS|:LIKES]->(b) RETURN p", "MATCH p = (a:Person)-[r:KNOWS|LIKES]->(b) RETURN p"},
+      {"MATCH (a)<-[:T]-(b)-[:T]-(c)--(d)<-[:T]->(e)<-->(f) < - [ r ] - > (g) RETURN a",
+       "MATCH (a)<-[:T]-(b)-[:T]-(c)-[]-(d)<-[:T]-(e)<-[]-(f)<-[r]-(g) RETURN a"},
+      {"MATCH (a)-[r]- (b) RETURN a", "MATCH (a)-[r]-(b) RETURN a"},
+      {"MATCH (a)-[r:T*1..3 {w: 1}]->(b) RETURN a", "MATCH (a)-[r:T*1..3 {w: 1}]->(b) RETURN a"},
+      {"MATCH (n:A:A {x: 1, x: 2}) RETURN n", "MATCH (n:A:A {x: 2}) RETURN n"},
+      {"MATCH (n $props), (m {}), () RETURN n", "MATCH (n $props), (m {}), () RETURN n"},
+      {"MATCH (N:person)-[:`my type`]->(:`My Label`) RETURN N", "MATCH (N:person)-[:`my type`]->(:`My Label`) RETURN N"},
+      {"MATCH p = shortestPath((a)-[*]-(b)) RETURN p", "MATCH p = (a)-[*]-(b) RETURN p"},
+      {"MATCH p = allShortestPaths((a)-[*]-(b)) RETURN p", "MATCH p = (a)-[*]-(b) RETURN p"},
+  });
+}
+
+TEST(Builder, Ranges) {
+  const std::vector<Case> cases = {
+      {"", ""},
+      {"*", "*"},
+      {"*3", "*3..3"},
+      {"*2..", "*2.."},
+      {"*1..3", "*1..3"},
+      {"* 2 .. 5 ", "*2..5"},
+      {"*0x3", "*"},
+      {"*1..0x3", "*1.."},
+      {"*99999999999999999999", "*"},
+      {"*9223372036854775807", "*9223372036854775807..9223372036854775807"},
+  };
+  for (const auto& c : cases) {
+    const std::string q = std::string("MATCH (a)-[") + c.query + "]->(b) RETURN a";
+    EXPECT_EQ(tree_of(q), std::string("MATCH (a)-[") + c.tree + "]->(b) RETURN a") << q;
+  }
+}
+
+TEST(Builder, OperatorPrecedenceAndFolds) {
+  check_exprs({
+      {"a OR b AND NOT c = 1", "Or(a, And(b, Not(Eq(c, 1))))"},
+      {"a XOR b XOR c", "Xor(Xor(a, b), c)"},
+      {"a or b or c", "Or(Or(a, b), c)"},
+      {"NOT NOT a", "Not(Not(a))"},
+      {"n.notes = 1", "Eq(PropertyAccess(n, notes), 1)"},
+      {"NOT x IS NOT NULL", "Not(IsNotNull(x))"},
+      {"1 - 2 - 3", "Sub(Sub(1, 2), 3)"},
+      {"1 - 2 + 3", "Add(Sub(1, 2), 3)"},
+      {"6 / 3 * 2", "Mul(Div(6, 3), 2)"},
+      {"8 /* x */ / 2 // y\n * 3", "Mul(Div(8, 2), 3)"},
+      {"7 % 4 % 3", "Mod(Mod(7, 4), 3)"},
+      {"a * b % c", "Mul(a, Mod(b, c))"},
+      {"2 ^ 3 ^ 2", "Pow(Pow(2, 3), 2)"},
+      {"-x ^ 2", "Pow(Neg(x), 2)"},
+      {"- 1", "Neg(1)"},
+      {"a < b < c", "Lt(Lt(a, b), c)"},
+      {"1 < 2 = true", "Eq(Lt(1, 2), true)"},
+      {"a <> b, 0", "Neq(a, b)"},
+      {"a <= b", "Lte(a, b)"},
+      {"a >= b", "Gte(a, b)"},
+      {"a =~ 'A.*'", "RegexMatch(a, 'A.*')"},
+      {"x IN[1, 2]", "In(x, [1, 2])"},
+      {"n.name starts with 'A'", "StartsWith(PropertyAccess(n, name), 'A')"},
+      {"s ENDS  WITH t", "EndsWith(s, t)"},
+      {"x STARTSWITH y", "StartsWith(x, y)"},
+      {"s contains t", "Contains(s, t)"},
+      {"x[0]", "Index(x, 0)"},
+      {"x[1 ..]", "Slice(x, 1, -)"},
+      {"x[..3]", "Slice(x, -, 3)"},
+      {"x[ /* .. */ 3 ..]", "Slice(x, 3, -)"},
+      {"x[..]", "Slice(x, -, -)"},
+      {"x[a..b]", "Slice(x, a, b)"},
+      {"n.a.b", "PropertyAccess(PropertyAccess(n, a), b)"},
+      {"n.`my key`", "PropertyAccess(n, `my key`)"},
+      {"n.a[0].b", "PropertyAccess(Index(PropertyAccess(n, a), 0), b)"},
+      {"x IS NULL", "IsNull(x)"},
+      {"x is  not   null", "IsNotNull(x)"},
+      {"1", "1"},
+      {"(((1)))", "1"},
+  });
+}
+
+TEST(Builder, AtomsAndLiterals) {
+  check_exprs({
+      {"$p", "$p"},
+      {"$0", "$0"},
+      {"'a\\b'", "'a\\b'"},
+      {"''", "''"},
+      {"\"say 'hi'\"", "'say 'hi''"},
+      {"true", "true"},
+      {"FALSE", "false"},
+      {"null", "null"},
+      {"1.5e3", "1500.0"},
+      {"2.", "2.0"},
+      {"1.e5", "100000.0"},
+      {"1.5E-3", "0.0015"},
+      {"1.0e400", "inf"},
+      {"1.0e-400", "0.0"},
+      {"99999999999999999999", "0"},
+      {"9223372036854775807", "9223372036854775807"},
+      {"9223372036854775808", "0"},
+      {"0x1F", "31"},
+      {"0o17", "15"},
+      {"0xFFFFFFFFFFFFFFFF", "0"},
+      {"007", "7"},
+      {"[1, [2]]", "[1, [2]]"},
+      {"{a: 1, b: 'x'}", "{a: 1, b: 'x'}"},
+      {"{a: 1, a: 2}", "{a: 2}"},
+      {"[x IN list]", "[In(x, list)]"},
+      {"count(*)", "count(*)"},
+      {"COUNT ( * )", "count(*)"},
+      {"count(n)", "count(n)"},
+      {"count(DISTINCT n)", "count(DISTINCT n)"},
+      {"count ( /* c */ distinct n)", "count(DISTINCT n)"},
+      {"count(distinctX)", "count(DISTINCT X)"},
+      {"db.ns.fn()", "db.ns.fn()"},
+      {"reduce(x)", "reduce(x)"},
+      {"`my var`", "`my var`"},
+      {"CASE WHEN a THEN 1 ELSE 2 END", "Case(-; a => 1; 2)"},
+      {"CASE x WHEN 1 THEN 'one' WHEN 2 THEN 'two' END", "Case(x; 1 => 'one'; 2 => 'two'; -)"},
+      {"CASE x WHEN 1 THEN 2 ELSE 3 END", "Case(x; 1 => 2; 3)"},
+      {"case /* when */ x when 1 /* else */ then 2 end", "Case(x; 1 => 2; -)"},
+      {"[x IN xs WHERE x > 1 | x * 2]", "ListComprehension(x, xs, Gt(x, 1), Mul(x, 2))"},
+      {"[x IN xs | x.name]", "ListComprehension(x, xs, -, PropertyAccess(x, name))"},
+      {"[x INlist WHERE x > 0]", "ListComprehension(x, list, Gt(x, 0), -)"},
+      {"any(x IN xs WHERE x = 1)", "Any(x, xs, Eq(x, 1))"},
+      {"none(x IN xs)", "None(x, xs, -)"},
+      {"ALL(x IN xs WHERE x)", "All(x, xs, x)"},
+      {"single(x IN xs WHERE x)", "Single(x, xs, x)"},
+      {"reduce(s = 0, x IN xs | s + x)", "Reduce(s, 0, x, xs, Add(s, x))"},
+      {"allshortestpaths((a)-[:R*]->(b))", "AllShortestPaths((a)-[:R*]->(b))"},
+      {"shortestPath((a)--(b)<--(c))", "ShortestPath((a)-[]-(b)<-[]-(c))"},
+      {"exists { (n)-[:R]->() }", "Exists{(n)-[:R]->()}"},
+      {"exists(n.p)", "exists(PropertyAccess(n, p))"},
+  });
+}
+
+TEST(Builder, CopyIsDeepAndKeepsMapOrder) {
+  auto r = parse("MATCH (n {a: 1, b: 2, c: 3, d: 4, e: 5, f: 6, g: 7}) RETURN {x: [1], y: n.a, z: 3}");
+  ASSERT_TRUE(r.ok());
+  const ast::CypherQuery copy = *r;
+  EXPECT_EQ(dump(copy), dump(*r));
+  const auto order = [](const ast::CypherQuery& q) {
+    const auto& s = std::get<ast::SingleQuery::SinglePart>(
+        std::get<ast::CypherQuery::Regular>(q.node).query.first.node);
+    const auto& m = std::get<ast::ReadingClause::Match>(s.reading_clauses[0].node);
+    std::string keys;
+    for (const auto& [k, v] : std::get<ast::MapOrParam::Map>(m.pattern.parts[0].element.start.properties->node).entries)
+      keys += k;
+    return keys;
+  };
+  EXPECT_EQ(order(copy), order(*r));
+  // The copy owns its own nodes.
+  auto& s = std::get<ast::SingleQuery::SinglePart>(std::get<ast::CypherQuery::Regular>(r->node).query.first.node);
+  s.reading_clauses.clear();
+  EXPECT_EQ(dump(copy).substr(0, 6), "MATCH ");
+}
+
+TEST(Builder, FailureForms) {
+  // A syntax error: the same multi-line text, bare with a position, or prefixed.
+  const std::vector<const char*> bad = {"", "   ", "// only", "RETURN 1 +", "MATCH (n)\nRETURN n\nLIMIT"};
+  for (const char* q : bad) {
+    auto a = parse(q);
+    auto b = parse_with_detail(q);
+    ASSERT_FALSE(a.ok()) << q;
+    ASSERT_FALSE(b.ok()) << q;
+    EXPECT_EQ(a.error().kind, CypherError::Kind::ParseError);
+    EXPECT_EQ(a.error().display(), "Parse error: " + b.error().message) << q;
+    EXPECT_TRUE(b.error().position.has_value()) << q;
+  }
+  auto third = parse_with_detail("MATCH (n)\nRETURN n\nLIMIT");
+  EXPECT_EQ(third.error().position->first, 3u);
+  auto wide = parse_with_detail("RETURN 'ñ' +");
+  EXPECT_EQ(wide.error().position->second, 13u);  // characters, not bytes
+
+  // A builder failure: no position, the display text as message.
+  std::string chain = "RETURN 1";
+  for (std::uint32_t i = 0; i < builder::kMaxTreeDepth + 5; ++i) chain += " + 1";
+  auto a = parse(chain);
+  auto b = parse_with_detail(chain);
+  ASSERT_FALSE(a.ok());
+  EXPECT_EQ(a.error().message, builder::kTooDeepMessage);
+  ASSERT_FALSE(b.ok());
+  EXPECT_FALSE(b.error().position.has_value());
+  EXPECT_EQ(b.error().message, std::string("Parse error: ") + builder::kTooDeepMessage);
+}
+
+TEST(Builder, DeepChainsAreBounded) {
+  // Flat chains fold into deep trees; just within the bound they build.
+  const std::vector<std::pair<std::string, std::string>> pieces = {
+      {"RETURN 1", " OR 1"}, {"RETURN 1", " < 1"}, {"RETURN n", ".a"}, {"RETURN n", "[0]"},
+      {"RETURN n", " IS NULL"}, {"RETURN ", "NOT "}};
+  for (const auto& [head, step] : pieces) {
+    std::string ok = head, deep = head;
+    for (std::uint32_t i = 0; i < builder::kMaxTreeDepth - 10; ++i) ok += step;
+    for (std::uint32_t i = 0; i < 3 * builder::kMaxTreeDepth; ++i) deep += step;
+    if (head == "RETURN ") ok += "x", deep += "x";
+    EXPECT_TRUE(parse(ok).ok()) << step;
+    auto r = parse(deep);
+    ASSERT_FALSE(r.ok()) << step;
+    EXPECT_EQ(r.error().message, builder::kTooDeepMessage) << step;
+  }
+  // A long flat list is no deeper than one level.
+  std::string list = "RETURN [1";
+  for (int i = 0; i < 20000; ++i) list += ", 1";
+  EXPECT_TRUE(parse(list + "]").ok());
+}
+
+TEST(Builder, SameTreeWithTrailingSemicolonAndComments) {
+  EXPECT_EQ(tree_of("MATCH (n) RETURN n"), tree_of("MATCH (n) RETURN n ; /* end */ // x"));
+}
+
+}  // namespace
