@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/small_stack.hpp"
 #include "parser/builder.hpp"
 #include "parser/parse.hpp"
 #include "tree_dump.hpp"
@@ -302,6 +303,37 @@ TEST(Builder, DeepChainsAreBounded) {
   std::string list = "RETURN [1";
   for (int i = 0; i < 20000; ++i) list += ", 1";
   EXPECT_TRUE(parse(list + "]").ok());
+}
+
+// The deepest trees the builder makes are built, copied and freed within a
+// quarter of a 512 KiB worker stack, leaving the rest to the validator.
+TEST(Builder, DeepestTreesFitASmallStack) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr std::size_t kStack = 512 * 1024;  // the sanitizer's frames are several times larger
+#else
+  constexpr std::size_t kStack = 128 * 1024;
+#endif
+  std::vector<std::string> queries;
+  for (const char* step : {" OR 1", " + 1", " ^ 1", ".a", "[0]", " IS NULL", " < 1"}) {
+    std::string q = "RETURN n";
+    for (std::uint32_t i = 0; i < builder::kMaxTreeDepth - 10; ++i) q += step;
+    queries.push_back(q);
+  }
+  std::string nots = "RETURN ";
+  for (std::uint32_t i = 0; i < builder::kMaxTreeDepth - 10; ++i) nots += "NOT ";
+  queries.push_back(nots + "x");
+  for (const std::string& q : queries) {
+    bool done = false;
+    torvane::testing::run_on_stack(kStack, [&] {
+      auto r = parse(q);
+      if (r.ok()) {
+        const ast::CypherQuery copy = *r;
+        (void)copy;
+      }
+      done = true;
+    });
+    EXPECT_TRUE(done) << q.substr(0, 20);
+  }
 }
 
 TEST(Builder, SameTreeWithTrailingSemicolonAndComments) {
