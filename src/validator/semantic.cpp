@@ -1,0 +1,688 @@
+#include "validator/semantic.hpp"
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+#include "validator/suggestions.hpp"
+
+namespace torvane::validator::semantic {
+namespace ast = parser::ast;
+using diagnostics::DiagnosticCode;
+using diagnostics::Severity;
+using diagnostics::Suggestion;
+using diagnostics::ValidationDiagnostic;
+
+namespace {
+
+// A set of names that live in the tree being walked.
+using NameSet = std::unordered_set<std::string_view, KeyedHash, StringEqual>;
+
+// Function names are ASCII apart from a namespace, and a namespaced name keeps
+// its dot, so folding ASCII letters gives the same verdict as full Unicode
+// lower-casing (no non-ASCII character lower-cases to these ASCII words).
+bool equals_lower(std::string_view name, std::string_view lower) {
+  if (name.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+template <std::size_t N>
+bool is_one_of(std::string_view name, const std::string_view (&words)[N]) {
+  return std::any_of(std::begin(words), std::end(words),
+                     [&](std::string_view w) { return equals_lower(name, w); });
+}
+
+constexpr std::string_view kAggregates[] = {"count", "sum",   "avg",    "min",
+                                            "max",   "collect", "stdev", "stdevp",
+                                            "percentilecont", "percentiledisc"};
+// The aggregates that need a number: a string literal argument is a mistake.
+constexpr std::string_view kNumericAggregates[] = {"sum",    "avg",
+                                                   "stdev",  "stdevp",
+                                                   "percentilecont", "percentiledisc"};
+
+// The output name of a projection item: its alias, else a bare variable's name.
+const std::string* output_name(const ast::ReturnItem& item) {
+  if (item.alias) return &*item.alias;
+  if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) return &v->name;
+  return nullptr;
+}
+
+const ast::ExprMap* inline_map(const std::optional<ast::MapOrParam>& properties) {
+  if (!properties) return nullptr;
+  const auto* map = std::get_if<ast::MapOrParam::Map>(&properties->node);
+  return map ? &map->entries : nullptr;
+}
+
+void add_part_names(const ast::PatternPart& part, NameSet& names) {
+  if (part.variable) names.insert(*part.variable);
+  if (part.element.start.variable) names.insert(*part.element.start.variable);
+  for (const auto& step : part.element.chain) {
+    if (step.relationship.variable) names.insert(*step.relationship.variable);
+    if (step.node.variable) names.insert(*step.node.variable);
+  }
+}
+
+bool part_touches(const ast::PatternPart& part, const NameSet& names) {
+  auto in = [&](const std::optional<std::string>& v) { return v && names.contains(*v); };
+  if (in(part.variable) || in(part.element.start.variable)) return true;
+  return std::any_of(part.element.chain.begin(), part.element.chain.end(), [&](const auto& step) {
+    return in(step.relationship.variable) || in(step.node.variable);
+  });
+}
+
+}  // namespace
+
+SemanticValidator::SemanticValidator(const schema::Schema& s)
+    : schema(s), node_labels(s.node_labels()), rel_types(s.rel_types()) {}
+
+// ---- Recording ----
+
+void SemanticValidator::push_error(DiagnosticCode code, std::string message,
+                                   std::optional<Suggestion> suggestion) {
+  errors.push_back(message);
+  diagnostics.push_back(ValidationDiagnostic{code, Severity::Error, std::move(message),
+                                             std::move(suggestion), std::nullopt});
+}
+
+void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
+  warnings.push_back(message);
+  diagnostics.push_back(ValidationDiagnostic{code, Severity::Warning, std::move(message),
+                                             std::nullopt, std::nullopt});
+}
+
+// "{lead}{name}{hint}" with the label form of suggestion.
+// One search gives both the hint and the suggestion, so they name the same candidate.
+void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view lead,
+                                           std::string_view name,
+                                           std::span<const std::string_view> candidates) {
+  const auto match = closest_match(name, candidates);
+  std::string message{lead};
+  message += name;
+  message += hint_text(":", match);
+  std::optional<Suggestion> suggestion;
+  if (match) suggestion = make_label_suggestion(name, *match);
+  push_error(code, std::move(message), std::move(suggestion));
+}
+
+// `message` is complete up to its hint.
+void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string message,
+                                              std::string_view key,
+                                              std::span<const std::string_view> candidates) {
+  const auto match = closest_match(key, candidates);
+  message += hint_text(".", match);
+  std::optional<Suggestion> suggestion;
+  if (match) suggestion = make_property_suggestion(key, *match);
+  push_error(code, std::move(message), std::move(suggestion));
+}
+
+void SemanticValidator::push_aggregate_misuse(std::string_view context) {
+  std::string message = "Aggregate function not allowed in ";
+  message += context;
+  message += " context; aggregates are only valid in RETURN, WITH, or ORDER BY";
+  push_error(DiagnosticCode::AggregateInForbiddenContext, std::move(message), std::nullopt);
+}
+
+// ---- Scope ----
+
+void SemanticValidator::bind_empty(const std::string& name) { bindings[name].clear(); }
+
+// A first binding takes the list as written; a later one adds what is new.
+void SemanticValidator::bind_merged(const std::string& name,
+                                    const std::vector<std::string>& names) {
+  auto [it, inserted] = bindings.try_emplace(name, names);
+  if (inserted) return;
+  auto& list = it->second;
+  for (const auto& n : names)
+    if (std::find(list.begin(), list.end(), n) == list.end()) list.push_back(n);
+}
+
+// ---- Query structure ----
+
+void SemanticValidator::validate_query(const ast::CypherQuery& query) {
+  const auto* regular = std::get_if<ast::CypherQuery::Regular>(&query.node);
+  if (!regular) return;  // a standalone CALL is not checked
+  validate_single_query(regular->query.first);
+  for (const auto& u : regular->query.unions) {
+    // Each branch starts from an empty scope; what it binds is dropped.
+    auto saved = std::exchange(bindings, {});
+    validate_single_query(u.query);
+    bindings = std::move(saved);
+  }
+}
+
+void SemanticValidator::validate_single_query(const ast::SingleQuery& query) {
+  if (const auto* single = std::get_if<ast::SingleQuery::SinglePart>(&query.node)) {
+    run_part(single->reading_clauses, single->updating_clauses);
+    if (single->return_clause) validate_return_clause(*single->return_clause);
+    return;
+  }
+  const auto& multi = std::get<ast::SingleQuery::MultiPart>(query.node).query;
+  for (const auto& part : multi.parts) {
+    run_part(part.reading_clauses, part.updating_clauses);
+    validate_with_clause(part.with);
+  }
+  run_part(multi.reading_clauses, multi.updating_clauses);
+  if (multi.return_clause) validate_return_clause(*multi.return_clause);
+}
+
+// Every binding of a part is collected before any check of the part, so a
+// variable counts as bound in the whole part, also before the clause binding it.
+void SemanticValidator::run_part(const std::vector<ast::ReadingClause>& reading,
+                                 const std::vector<ast::UpdatingClause>& updating) {
+  for (const auto& c : reading) collect_reading_bindings(c);
+  for (const auto& c : updating) collect_updating_bindings(c);
+  for (const auto& c : reading) validate_reading_clause(c);
+  for (const auto& c : updating) validate_updating_clause(c);
+}
+
+void SemanticValidator::validate_with_clause(const ast::WithClause& with) {
+  for (const auto& item : with.items) validate_expr(item.expr);
+  check_alias_uniqueness(with.items);
+  // WITH * passes the whole scope on, labels and types included.
+  if (!with.star) {
+    HashMap<std::vector<std::string>> projected;
+    for (const auto& item : with.items) {
+      const std::string* name = output_name(item);
+      if (!name) continue;
+      std::vector<std::string> list;
+      if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
+        if (auto it = bindings.find(v->name); it != bindings.end()) list = it->second;
+      }
+      projected.insert_or_assign(*name, std::move(list));
+    }
+    bindings = std::move(projected);
+  }
+  if (with.order_by)
+    for (const auto& s : *with.order_by) validate_expr(s.expr);
+  if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
+  if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
+  if (with.where_clause) validate_expr(*with.where_clause);
+}
+
+void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) {
+  const auto* items = std::get_if<ast::ReturnItems::Items>(&clause.items.node);
+  if (items) {
+    for (const auto& item : items->items) validate_expr(item.expr);
+    check_alias_uniqueness(items->items);
+  }
+  if (clause.order_by) {
+    // ORDER BY sees the scope before the RETURN plus the RETURN's output
+    // names, each bound as a WITH would bind it; the RETURN leaves the scope as
+    // it was for SKIP and LIMIT.
+    HashMap<std::vector<std::string>> before;
+    const bool extended = items && !items->items.empty();
+    if (extended) {
+      before = bindings;
+      for (const auto& item : items->items) {
+        const std::string* name = output_name(item);
+        if (!name) continue;
+        std::vector<std::string> list;
+        if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
+          if (auto it = before.find(v->name); it != before.end()) list = it->second;
+        }
+        bindings.insert_or_assign(*name, std::move(list));
+      }
+    }
+    for (const auto& s : *clause.order_by) validate_expr(s.expr);
+    if (extended) bindings = std::move(before);
+  }
+  if (clause.skip) validate_pagination_expr(*clause.skip, "SKIP");
+  if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
+}
+
+void SemanticValidator::check_alias_uniqueness(const std::vector<ast::ReturnItem>& items) {
+  NameSet seen;
+  for (const auto& item : items) {
+    const std::string* name = output_name(item);
+    if (!name || seen.insert(*name).second) continue;
+    push_error(DiagnosticCode::DuplicateProjectionName,
+               "Duplicate projection name '" + *name + "' in RETURN/WITH", std::nullopt);
+  }
+}
+
+void SemanticValidator::collect_reading_bindings(const ast::ReadingClause& clause) {
+  if (const auto* m = std::get_if<ast::ReadingClause::Match>(&clause.node)) {
+    collect_pattern_bindings(m->pattern.parts);
+  } else if (const auto* u = std::get_if<ast::ReadingClause::Unwind>(&clause.node)) {
+    bind_empty(u->variable);
+  } else {
+    for (const auto& y : std::get<ast::ReadingClause::Call>(clause.node).call.yield_items)
+      bind_empty(y.variable);
+  }
+}
+
+void SemanticValidator::collect_updating_bindings(const ast::UpdatingClause& clause) {
+  if (const auto* c = std::get_if<ast::UpdatingClause::Create>(&clause.node)) {
+    collect_pattern_bindings(c->pattern.parts);
+  } else if (const auto* m = std::get_if<ast::UpdatingClause::Merge>(&clause.node)) {
+    // Walking the part in place binds exactly what a one-part copy would.
+    collect_pattern_bindings(std::span<const ast::PatternPart>(&m->pattern_part, 1));
+  }
+}
+
+void SemanticValidator::collect_pattern_bindings(std::span<const ast::PatternPart> parts) {
+  for (const auto& part : parts) {
+    if (part.variable) bind_empty(*part.variable);
+    collect_node_bindings(part.element.start);
+    for (const auto& step : part.element.chain) {
+      if (step.relationship.variable) bind_merged(*step.relationship.variable, step.relationship.types);
+      collect_node_bindings(step.node);
+    }
+  }
+}
+
+void SemanticValidator::collect_node_bindings(const ast::NodePattern& node) {
+  if (node.variable) bind_merged(*node.variable, node.labels);
+}
+
+// ---- Clauses and patterns ----
+
+void SemanticValidator::validate_reading_clause(const ast::ReadingClause& clause) {
+  if (const auto* m = std::get_if<ast::ReadingClause::Match>(&clause.node)) {
+    for (const auto& part : m->pattern.parts) validate_pattern_element(part.element);
+    if (m->where_clause) {
+      if (contains_aggregate(*m->where_clause)) push_aggregate_misuse("MATCH WHERE");
+      validate_expr(*m->where_clause);
+    }
+    check_match_warnings(*m);
+  } else if (const auto* u = std::get_if<ast::ReadingClause::Unwind>(&clause.node)) {
+    validate_expr(u->expr);
+  }
+  // CALL: neither the procedure nor its arguments are checked.
+}
+
+void SemanticValidator::check_match_warnings(const ast::ReadingClause::Match& match) {
+  const auto& parts = match.pattern.parts;
+  if (parts.size() >= 2) {
+    // Only the parts' own variables connect them, not earlier clauses.
+    NameSet names;
+    add_part_names(parts.front(), names);
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+      if (!part_touches(parts[i], names)) {
+        push_warning(DiagnosticCode::CartesianProduct,
+                     "MATCH pattern contains disconnected parts that will produce a Cartesian "
+                     "product; add a relationship or shared variable to connect them");
+        break;
+      }
+      add_part_names(parts[i], names);
+    }
+  }
+  if (!match.where_clause) {
+    const bool unlabeled = std::any_of(parts.begin(), parts.end(), [](const auto& part) {
+      const auto& chain = part.element.chain;
+      return part.element.start.labels.empty() ||
+             std::any_of(chain.begin(), chain.end(),
+                         [](const auto& step) { return step.node.labels.empty(); });
+    });
+    if (unlabeled)
+      push_warning(DiagnosticCode::UnlabeledFullScan,
+                   "MATCH contains an unlabeled node with no WHERE clause; this will scan all "
+                   "nodes in the graph");
+  }
+  for (const auto& part : parts) {
+    for (const auto& step : part.element.chain) {
+      const auto& range = step.relationship.range;
+      if (range && !range->max)
+        push_warning(DiagnosticCode::UnboundedVarLength,
+                     "Variable-length relationship without an upper bound ([*] or [*n..]) may "
+                     "cause unbounded traversal");
+    }
+  }
+}
+
+void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clause) {
+  std::visit(
+      [this](const auto& c) {
+        using C = std::decay_t<decltype(c)>;
+        if constexpr (std::is_same_v<C, ast::UpdatingClause::Create>) {
+          for (const auto& part : c.pattern.parts) validate_pattern_element(part.element);
+        } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Merge>) {
+          // ON MATCH and ON CREATE items are not checked.
+          validate_pattern_element(c.pattern_part.element);
+        } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Set>) {
+          for (const auto& item : c.items) {
+            if (const auto* p = std::get_if<ast::SetItem::Property>(&item.node)) {
+              validate_property_access(p->property.variable, p->property.keys);
+              if (contains_aggregate(p->value)) push_aggregate_misuse("SET");
+              validate_expr(p->value);
+            } else if (const auto* v = std::get_if<ast::SetItem::Variable>(&item.node)) {
+              if (contains_aggregate(v->value)) push_aggregate_misuse("SET");
+              validate_expr(v->value);
+            } else if (const auto* vm = std::get_if<ast::SetItem::VariableMerge>(&item.node)) {
+              if (contains_aggregate(vm->value)) push_aggregate_misuse("SET");
+              validate_expr(vm->value);
+            } else {
+              for (const auto& label : std::get<ast::SetItem::Labels>(item.node).labels)
+                if (!schema.nodes.contains(label))
+                  push_unknown_label(DiagnosticCode::UnknownNodeLabelInSet,
+                                     "Unknown node label in SET: :", label, node_labels);
+            }
+          }
+        } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Remove>) {
+          for (const auto& item : c.items) {
+            if (const auto* p = std::get_if<ast::RemoveItem::Property>(&item.node)) {
+              validate_property_access(p->property.variable, p->property.keys);
+            } else {
+              for (const auto& label : std::get<ast::RemoveItem::Labels>(item.node).labels)
+                if (!schema.nodes.contains(label))
+                  push_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove,
+                                     "Unknown node label in REMOVE: :", label, node_labels);
+            }
+          }
+        } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Delete>) {
+          for (const auto& e : c.expressions) {
+            if (contains_aggregate(e)) push_aggregate_misuse("DELETE");
+            validate_expr(e);
+          }
+        } else {
+          static_assert(std::is_same_v<C, ast::UpdatingClause::Foreach>);
+          validate_expr(c.list);
+          // The variable is bound only for the body; an outer binding stays.
+          const bool bound_here = bindings.try_emplace(c.variable).second;
+          for (const auto& inner : c.body) validate_updating_clause(inner);
+          if (bound_here) bindings.erase(c.variable);
+        }
+      },
+      clause.node);
+}
+
+void SemanticValidator::validate_pattern_element(const ast::PatternElement& element) {
+  validate_node_pattern(element.start);
+  const ast::NodePattern* left = &element.start;
+  for (const auto& step : element.chain) {
+    validate_rel_pattern_with_endpoints(step.relationship, left->labels, step.node.labels);
+    validate_node_pattern(step.node);
+    left = &step.node;
+  }
+}
+
+void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
+  for (const auto& label : node.labels)
+    if (!schema.nodes.contains(label))
+      push_unknown_label(DiagnosticCode::UnknownNodeLabel, "Unknown node label: :", label,
+                         node_labels);
+  const ast::ExprMap* map = inline_map(node.properties);
+  if (!map || node.labels.empty()) return;
+  for (const auto& entry : *map) {
+    const std::string& key = entry.first;
+    for (const auto& label : node.labels) {
+      auto it = schema.nodes.find(label);
+      if (it == schema.nodes.end() || it->second.contains(key)) continue;
+      push_unknown_property(DiagnosticCode::UnknownNodeProperty,
+                            "Unknown property '" + key + "' for node label :" + label, key,
+                            schema.node_properties(label));
+    }
+  }
+}
+
+void SemanticValidator::validate_rel_pattern_with_endpoints(
+    const ast::RelationshipPattern& rel, const std::vector<std::string>& left_labels,
+    const std::vector<std::string>& right_labels) {
+  const ast::ExprMap* map = inline_map(rel.properties);
+  for (const auto& type : rel.types) {
+    auto it = schema.relationships.find(type);
+    if (it == schema.relationships.end()) {
+      push_unknown_label(DiagnosticCode::UnknownRelType, "Unknown relationship type: :", type,
+                         rel_types);
+      continue;
+    }
+    const schema::RelationshipDef& def = it->second;
+    if (map) {
+      for (const auto& entry : *map) {
+        const std::string& key = entry.first;
+        if (def.properties.contains(key)) continue;
+        push_unknown_property(DiagnosticCode::UnknownRelProperty,
+                              "Unknown property '" + key + "' for relationship type :" + type,
+                              key, schema.rel_properties(type));
+      }
+    }
+    switch (rel.direction) {
+      case ast::Direction::LeftToRight:
+        check_endpoint_label(left_labels, def.source, "source", type);
+        check_endpoint_label(right_labels, def.target, "target", type);
+        break;
+      case ast::Direction::RightToLeft:
+        check_endpoint_label(right_labels, def.source, "source", type);
+        check_endpoint_label(left_labels, def.target, "target", type);
+        break;
+      case ast::Direction::Undirected:
+        break;
+    }
+  }
+}
+
+// Reports only a node with a known label and none equal to the expected one;
+// unknown labels already have their E201.
+void SemanticValidator::check_endpoint_label(const std::vector<std::string>& labels,
+                                             std::string_view expected, std::string_view role,
+                                             std::string_view rel_type) {
+  if (labels.empty()) return;
+  if (std::find(labels.begin(), labels.end(), expected) != labels.end()) return;
+  if (std::none_of(labels.begin(), labels.end(),
+                   [&](const std::string& l) { return schema.nodes.contains(l); }))
+    return;
+  std::string message = "Relationship :";
+  message += rel_type;
+  message += " expects ";
+  message += role;
+  message += " label :";
+  message += expected;
+  message += ", but node has label(s): ";
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (i) message += ", ";
+    message += ':';
+    message += labels[i];
+  }
+  push_error(DiagnosticCode::WrongEndpointLabel, std::move(message), std::nullopt);
+}
+
+// ---- Expressions ----
+
+void SemanticValidator::validate_property_access(std::string_view variable,
+                                                 std::span<const std::string> keys) {
+  auto bound = bindings.find(variable);
+  if (bound == bindings.end()) return;  // an unbound variable is reported elsewhere, if at all
+  // Names are the outer loop, keys the inner one. A name both a label and a
+  // type counts as a label; a name the schema lacks was reported where written.
+  for (const auto& name : bound->second) {
+    if (auto n = schema.nodes.find(name); n != schema.nodes.end()) {
+      for (const auto& key : keys) {
+        if (n->second.contains(key)) continue;
+        push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
+                              "Unknown property '" + key + "' on variable '" +
+                                  std::string(variable) + "' with label :" + name,
+                              key, schema.node_properties(name));
+      }
+    } else if (auto r = schema.relationships.find(name); r != schema.relationships.end()) {
+      for (const auto& key : keys) {
+        if (r->second.properties.contains(key)) continue;
+        push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
+                              "Unknown property '" + key + "' on variable '" +
+                                  std::string(variable) + "' with relationship type :" + name,
+                              key, schema.rel_properties(name));
+      }
+    }
+  }
+}
+
+void SemanticValidator::validate_pagination_expr(const ast::Expr& expr, std::string_view clause) {
+  const char* got = nullptr;
+  DiagnosticCode code{};
+  switch (expr.node.index()) {
+    case 2: code = DiagnosticCode::PaginationTypeString, got = "a string literal"; break;
+    case 3: code = DiagnosticCode::PaginationTypeBool, got = "a boolean literal"; break;
+    case 4: code = DiagnosticCode::PaginationTypeNull, got = "NULL"; break;
+    case 1: code = DiagnosticCode::PaginationTypeFloat, got = "a float literal"; break;
+    default: validate_expr(expr); return;
+  }
+  std::string message{clause};
+  message += " expression must be an integer, got ";
+  message += got;
+  push_error(code, std::move(message), std::nullopt);
+}
+
+// One visitor per expression level; recursion depth follows the tree, which
+// the grammar's nesting bound keeps shallow. Frames hold only `v` and `this`.
+struct SemanticValidator::ExprChecker {
+  SemanticValidator& v;
+
+  // Binds `name` for the span of an inner expression unless it is bound
+  // already, in which case the outer binding (with its labels) stays.
+  bool bind_temporary(const std::string& name) { return v.bindings.try_emplace(name).second; }
+  void unbind(const std::string& name, bool bound_here) {
+    if (bound_here) v.bindings.erase(name);
+  }
+  void opt(const std::optional<ast::Box<ast::Expr>>& e) {
+    if (e) v.validate_expr(**e);
+  }
+
+  template <class T>
+  void operator()(const T& e) {
+    if constexpr (requires { e.lhs; e.rhs; }) {
+      v.validate_expr(*e.lhs);
+      v.validate_expr(*e.rhs);
+    } else if constexpr (requires { *e.operand; }) {  // not, is null, is not null, neg
+      v.validate_expr(*e.operand);
+    } else if constexpr (requires { e.predicate; }) {  // all, any, none, single
+      v.validate_expr(*e.list);
+      const bool here = bind_temporary(e.variable);
+      opt(e.predicate);
+      unbind(e.variable, here);
+    }
+    // Literals, parameters and count(*) hold nothing to check.
+  }
+  void operator()(const ast::Expr::List& e) {
+    for (const auto& item : e.items) v.validate_expr(item);
+  }
+  void operator()(const ast::Expr::Map& e) {
+    for (const auto& entry : e.entries) v.validate_expr(entry.second);
+  }
+  void operator()(const ast::Expr::Variable& e) {
+    if (!v.is_bound(e.name))
+      v.push_error(DiagnosticCode::UnboundVariable,
+                   "Variable '" + e.name + "' is not bound in this scope", std::nullopt);
+  }
+  void operator()(const ast::Expr::PropertyAccess& e) {
+    if (const auto* base = std::get_if<ast::Expr::Variable>(&e.expr->node))
+      v.validate_property_access(base->name, std::span<const std::string>(&e.key, 1));
+    v.validate_expr(*e.expr);
+  }
+  void operator()(const ast::Expr::Index& e) {
+    v.validate_expr(*e.base);
+    v.validate_expr(*e.index);
+  }
+  void operator()(const ast::Expr::Slice& e) {
+    v.validate_expr(*e.expr);
+    opt(e.from);
+    opt(e.to);
+  }
+  void operator()(const ast::Expr::FunctionCall& e) {
+    if (is_one_of(e.name, kNumericAggregates)) {
+      for (const auto& arg : e.args)
+        if (std::holds_alternative<ast::Expr::String>(arg.node))
+          v.push_error(DiagnosticCode::AggregateStringArg,
+                       "Aggregate function " + e.name +
+                           "() received a string literal; expected a numeric expression",
+                       std::nullopt);
+    }
+    for (const auto& arg : e.args) v.validate_expr(arg);
+  }
+  void operator()(const ast::Expr::Case& e) {
+    opt(e.operand);
+    for (const auto& alt : e.alternatives) {
+      v.validate_expr(alt.condition);
+      v.validate_expr(alt.result);
+    }
+    opt(e.else_expr);
+  }
+  void operator()(const ast::Expr::ListComprehension& e) {
+    v.validate_expr(*e.list);
+    const bool here = bind_temporary(e.variable);
+    opt(e.filter);
+    opt(e.projection);
+    unbind(e.variable, here);
+  }
+  void operator()(const ast::Expr::Reduce& e) {
+    v.validate_expr(*e.init);
+    v.validate_expr(*e.list);
+    // Both names are tested before either is bound.
+    const bool acc_free = !v.is_bound(e.accumulator);
+    const bool var_free = !v.is_bound(e.variable);
+    if (acc_free) v.bindings.try_emplace(e.accumulator);
+    if (var_free) v.bindings.try_emplace(e.variable);
+    v.validate_expr(*e.projection);
+    unbind(e.accumulator, acc_free);
+    unbind(e.variable, var_free);
+  }
+  void operator()(const ast::Expr::ShortestPath& e) { v.validate_pattern_element(*e.pattern); }
+  void operator()(const ast::Expr::Exists&) {}  // the subquery is not checked
+};
+
+void SemanticValidator::validate_expr(const ast::Expr& expr) {
+  std::visit(ExprChecker{*this}, expr.node);
+}
+
+namespace {
+
+struct AggregateFinder {
+  bool operator()(const ast::Expr::CountStar&) const { return true; }
+  bool operator()(const ast::Expr::FunctionCall& e) const {
+    if (is_one_of(e.name, kAggregates)) return true;
+    return std::any_of(e.args.begin(), e.args.end(), SemanticValidator::contains_aggregate);
+  }
+  bool operator()(const ast::Expr::List& e) const {
+    return std::any_of(e.items.begin(), e.items.end(), SemanticValidator::contains_aggregate);
+  }
+  bool operator()(const ast::Expr::Map& e) const {
+    return std::any_of(e.entries.begin(), e.entries.end(), [](const auto& entry) {
+      return SemanticValidator::contains_aggregate(entry.second);
+    });
+  }
+  bool operator()(const ast::Expr::PropertyAccess& e) const {
+    return SemanticValidator::contains_aggregate(*e.expr);
+  }
+  bool operator()(const ast::Expr::Index& e) const {
+    return SemanticValidator::contains_aggregate(*e.base) ||
+           SemanticValidator::contains_aggregate(*e.index);
+  }
+  bool operator()(const ast::Expr::Case& e) const {
+    auto has = [](const std::optional<ast::Box<ast::Expr>>& x) {
+      return x && SemanticValidator::contains_aggregate(**x);
+    };
+    return has(e.operand) ||
+           std::any_of(e.alternatives.begin(), e.alternatives.end(),
+                       [](const auto& alt) {
+                         return SemanticValidator::contains_aggregate(alt.condition) ||
+                                SemanticValidator::contains_aggregate(alt.result);
+                       }) ||
+           has(e.else_expr);
+  }
+  // Operators; slices, comprehensions, quantifiers, reduce, shortestPath and
+  // EXISTS are not looked into, and literals hold nothing.
+  template <class T>
+  bool operator()(const T& e) const {
+    if constexpr (requires { e.lhs; e.rhs; }) {
+      return SemanticValidator::contains_aggregate(*e.lhs) ||
+             SemanticValidator::contains_aggregate(*e.rhs);
+    } else if constexpr (std::is_same_v<T, ast::Expr::Not> || std::is_same_v<T, ast::Expr::IsNull> ||
+                         std::is_same_v<T, ast::Expr::IsNotNull> ||
+                         std::is_same_v<T, ast::Expr::Neg>) {
+      return SemanticValidator::contains_aggregate(*e.operand);
+    } else {
+      return false;
+    }
+  }
+};
+
+}  // namespace
+
+bool SemanticValidator::contains_aggregate(const ast::Expr& expr) {
+  return std::visit(AggregateFinder{}, expr.node);
+}
+
+}  // namespace torvane::validator::semantic

@@ -1,0 +1,38 @@
+#pragma once
+// Torvane: validates query texts against its own copy of a schema.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnostics/diagnostics.hpp"
+#include "schema/schema.hpp"
+
+namespace torvane::validator {
+
+struct ValidationResult {
+  bool is_valid = true;                      // no error; warnings never invalidate
+  std::vector<std::string> errors;           // every error message, in order found
+  std::vector<std::string> syntax_errors;    // the parse failure, if any
+  std::vector<std::string> semantic_errors;  // errors of the semantic checks
+  std::vector<std::string> warnings;
+  std::optional<std::string> fixed_query;    // when every error has a suggestion
+  std::vector<diagnostics::ValidationDiagnostic> diagnostics;  // all findings, in order
+};
+
+struct Torvane {
+  explicit Torvane(torvane::schema::Schema s) : schema(std::move(s)) {}
+
+  // Never fails; only reads `schema`, so many threads may share one validator.
+  ValidationResult validate(std::string_view query) const;
+
+  torvane::schema::Schema schema;
+};
+
+// The query with every suggested replacement applied, or none when an error
+// lacks a suggestion (or there is no error). Replaces whole names outside
+// string literals and comments, longest original first.
+std::optional<std::string> corrected_query(
+    std::string_view query, const std::vector<diagnostics::ValidationDiagnostic>& diagnostics);
+
+}  // namespace torvane::validator
