@@ -4,6 +4,7 @@
 
 #include "bindings/binding.hpp"
 #include "bindings/py_schema.hpp"
+#include "bindings/py_validator.hpp"
 
 namespace torvane::bindings {
 namespace {
@@ -23,7 +24,10 @@ bool add_class(PyObject* module, const char* name, PyTypeObject* type) {
 
 // Adds the classes, then the function, in the order of __all__.
 bool module_body(PyObject* module) {
-  return add_class(module, "Schema", py_schema::schema_type());
+  return add_class(module, "Schema", py_schema::schema_type()) &&
+         add_class(module, "Torvane", py_validator::torvane_type()) &&
+         add_class(module, "ValidationResult", py_validator::result_type()) &&
+         add_class(module, "ValidationDiagnostic", py_validator::diagnostic_type());
 }
 
 PyObject* init() {

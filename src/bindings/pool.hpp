@@ -1,0 +1,44 @@
+#pragma once
+// The process-wide worker pool of batch validation: sized once from the
+// environment and the CPUs the process may use, created on first use and
+// never shut down.
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <cstddef>
+#include <string_view>
+
+namespace torvane::bindings::pool {
+
+// The CPUs this process may run on: the affinity mask, lowered by a cgroup
+// CPU quota (v1 or v2) when one is set; 1 when neither can be read.
+std::size_t available_cpus();
+
+// The pool size: RAYON_NUM_THREADS when it holds a positive number, the
+// available CPUs when it holds 0; otherwise RAYON_RS_NUM_CPUS when it holds a
+// positive number, else the available CPUs. A variable that is unset (null)
+// or not a plain decimal number counts as absent.
+std::size_t pool_size(const char* num_threads, const char* rs_num_cpus, std::size_t available);
+
+// The pool, created and sized on the first call; safe to call from any
+// thread.
+oneapi::tbb::task_arena& arena();
+
+// Calls f(i) for every i in [0, n) on the pool and returns when all are done.
+// The first exception thrown by f stops the rest and is rethrown here.
+template <class F>
+void for_each_index(std::size_t n, F&& f) {
+  if (n == 0) {
+    arena();  // the pool exists from the first batch on, an empty one included
+    return;
+  }
+  arena().execute([&] {
+    oneapi::tbb::parallel_for(oneapi::tbb::blocked_range<std::size_t>(0, n),
+                              [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
+                                for (std::size_t i = r.begin(); i != r.end(); ++i) f(i);
+                              });
+  });
+}
+
+}  // namespace torvane::bindings::pool

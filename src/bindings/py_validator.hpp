@@ -1,0 +1,50 @@
+#pragma once
+// The Python classes Torvane, ValidationResult and ValidationDiagnostic: the
+// validator and the results it hands back.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "bindings/binding.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "validator/torvane.hpp"
+
+namespace torvane::bindings::py_validator {
+
+struct PyTorvane {
+  validator::Torvane inner;
+};
+
+struct PyValidationResult {
+  validator::ValidationResult inner;
+};
+
+// An all-text copy of one finding, sharing nothing with it.
+struct PyValidationDiagnostic {
+  std::string code;
+  std::string code_name;
+  std::string severity;
+  std::string message;
+  std::optional<std::string> suggestion_original;
+  std::optional<std::string> suggestion_replacement;
+  std::optional<std::string> suggestion_description;
+  std::optional<std::uint32_t> position_line;
+  std::optional<std::uint32_t> position_col;
+
+  static PyValidationDiagnostic from_native(const diagnostics::ValidationDiagnostic& d);
+  // A new dict of the nine fields, None where a value is absent.
+  PyObject* to_dict() const;
+};
+
+// The class objects, created on first use. Null with the error set on failure.
+PyTypeObject* torvane_type();
+PyTypeObject* result_type();
+PyTypeObject* diagnostic_type();
+
+// A new ValidationResult object owning `r`.
+PyObject* new_result(validator::ValidationResult&& r);
+
+// The compact JSON form of a result, keys in byte order at both levels.
+void write_json(std::string& out, const validator::ValidationResult& r);
+
+}  // namespace torvane::bindings::py_validator
