@@ -1,16 +1,94 @@
-// Parse-and-build throughput on the corpus: grammar, pairs and syntax tree.
-#include "corpus_bench.hpp"
+// Parse throughput on the corpus, one benchmark per corpus file and family:
+//   parse/<file>  `parse` on every query: grammar, pairs, syntax tree, release;
+//   build/<file>  the builder alone: `build_query` on parse trees made before
+//                 timing (accepted queries only), and the tree's release.
+// Bytes and queries per second count the queries each family runs over.
+// Usage: parse_bench [corpus-dir] [benchmark flags]; the folder defaults to
+// $TORVANE_CORPUS, else ../shared/corpus beside the repository.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "corpus.hpp"
+#include "parser/builder.hpp"
+#include "parser/cypher_parser.hpp"
 #include "parser/parse.hpp"
 
+namespace {
+
+using torvane::parser::CypherParser;
+using torvane::parser::ParseTree;
+using torvane::parser::Rule;
+
+struct Corpus {
+  std::vector<std::string> queries;
+  std::vector<ParseTree> trees;  // of the accepted queries; they point into `queries`
+  std::size_t bytes = 0, tree_bytes = 0;
+};
+
+void report(benchmark::State& bs, std::size_t bytes, std::size_t items) {
+  bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * bytes));
+  bs.SetItemsProcessed(static_cast<std::int64_t>(bs.iterations() * items));
+}
+
+void parse_all(benchmark::State& bs, const Corpus* c) {
+  std::size_t built = 0;
+  for (auto _ : bs) {
+    built = 0;
+    for (const std::string& q : c->queries) {
+      auto r = torvane::parser::parse(q);
+      built += r.ok();
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  report(bs, c->bytes, c->queries.size());
+  bs.counters["built"] = static_cast<double>(built);
+}
+
+void build_all(benchmark::State& bs, const Corpus* c) {
+  for (auto _ : bs) {
+    for (const ParseTree& t : c->trees) {
+      auto r = torvane::parser::builder::build_query(*t.pairs().peek());
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  report(bs, c->tree_bytes, c->trees.size());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  return torvane::testing::run_per_corpus_file(
-      argc, argv, "parse", [](benchmark::State& bs, const torvane::testing::Queries& queries) {
-        std::size_t built = 0;
-        for (const std::string& q : queries) {
-          auto r = torvane::parser::parse(q);
-          built += r.ok();
-          benchmark::DoNotOptimize(r);
-        }
-        bs.counters["built"] = static_cast<double>(built);
-      });
+  std::filesystem::path dir = torvane::testing::corpus_dir();
+  if (argc > 1 && argv[1][0] != '-') {
+    dir = argv[1];
+    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+    --argc;
+  }
+  const auto files = torvane::testing::corpus_files(dir);
+  if (files.empty()) {
+    std::fprintf(stderr, "no corpus files (*.jsonl) in %s\n", dir.c_str());
+    return 1;
+  }
+  static std::deque<Corpus> corpora;  // the benchmarks keep pointers into it
+  for (const auto& f : files) {
+    Corpus& c = corpora.emplace_back();
+    c.queries = torvane::testing::read_queries(f);
+    for (const std::string& q : c.queries) {
+      c.bytes += q.size();
+      auto tree = CypherParser::parse(Rule::cypher, q);
+      if (!tree.ok()) continue;
+      c.trees.push_back(std::move(tree).value());
+      c.tree_bytes += q.size();
+    }
+    const std::string stem = f.stem().string();
+    benchmark::RegisterBenchmark(("parse/" + stem).c_str(), parse_all, &c)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("build/" + stem).c_str(), build_all, &c)->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
 }

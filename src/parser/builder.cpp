@@ -176,10 +176,12 @@ double read_float(std::string_view t) {
   return v;
 }
 
-// A hop bound: an optional sign and ASCII digits, within 64 bits; else absent.
+// A hop bound: one optional sign, then ASCII digits only, within 64 bits; else absent.
 std::optional<std::int64_t> read_bound(std::string_view t) {
-  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-  if (t.empty() || !((t.front() >= '0' && t.front() <= '9') || t.front() == '-')) return std::nullopt;
+  std::string_view digits = t;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+  if (digits.empty() || digits.front() < '0' || digits.front() > '9') return std::nullopt;
+  if (t.front() == '+') t = digits;  // from_chars takes a minus but no plus
   std::int64_t v = 0;
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
   if (ec != std::errc{} || end != t.data() + t.size()) return std::nullopt;
@@ -951,7 +953,12 @@ BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::ui
 }
 
 ast::Range build_range_literal(Pair p) {
-  std::string_view t = p.as_str();
+  // Blanks and comments may stand around the bounds and the ".." (and end the
+  // text); they are no part of a bound, so they are left out first.
+  const std::string_view raw = p.as_str();
+  std::string compact;
+  for (std::size_t i = skip_blanks(raw, 0); i < raw.size(); i = skip_blanks(raw, i + 1)) compact += raw[i];
+  std::string_view t = compact;
   while (!t.empty() && t.front() == '*') t.remove_prefix(1);
   t = trim(t);
   if (t.empty()) return {};

@@ -6,6 +6,7 @@
 
 #include "common/small_stack.hpp"
 #include "parser/builder.hpp"
+#include "parser/cypher_parser.hpp"
 #include "parser/parse.hpp"
 #include "tree_dump.hpp"
 
@@ -87,6 +88,8 @@ TEST(Builder, ReadingAndUpdatingClauses) {
        "MERGE (n:A) ON MATCH SET n.x = 2, n.y = 3 ON CREATE SET n.matched = 1"},
       {"MERGE (n) ON MATCH SET n.a = 1 ON /* c */ MATCH SET n.b = 2",
        "MERGE (n) ON MATCH SET n.a = 1 ON MATCH SET n.b = 2"},
+      {"MERGE (n) ONCREATE SET n.a = 1 on create set n.b = 2, n.c = 3 ONMATCH SET n.d = 4",
+       "MERGE (n) ON MATCH SET n.d = 4 ON CREATE SET n.a = 1 ON CREATE SET n.b = 2, n.c = 3"},
       {"MATCH (n) SET n.a.b = 1", "MATCH (n) SET n.a.b = 1"},
       {"MATCH (n) SET n = {a: 1}, n += {a: 1}", "MATCH (n) SET n = {a: 1}, n += {a: 1}"},
       {"MATCH (n) SET n /* += */ = 'x+=y', n.a = 'x+=y'", "MATCH (n) SET n = 'x+=y', n.a = 'x+=y'"},
@@ -95,6 +98,8 @@ TEST(Builder, ReadingAndUpdatingClauses) {
       {"MATCH (n) REMOVE n.a, n::A", "MATCH (n) REMOVE n.a, n:A"},
       {"MATCH (a) DETACH DELETE a, b", "MATCH (a) DETACH DELETE a, b"},
       {"MATCH (n) DELETE n", "MATCH (n) DELETE n"},
+      {"MATCH (n) detach delete n", "MATCH (n) DETACH DELETE n"},
+      {"MATCH (n) DETACHDELETE n", "MATCH (n) DETACH DELETE n"},
       {"FOREACH (x IN [1, 2] | CREATE (:A) FOREACH (y IN [3] | SET x.v = y))",
        "FOREACH (x IN [1, 2] | CREATE (:A) FOREACH (y IN [3] | SET x.v = y))"},
   });
@@ -128,6 +133,10 @@ TEST(Builder, Ranges) {
       {"*1..0x3", "*1.."},
       {"*99999999999999999999", "*"},
       {"*9223372036854775807", "*9223372036854775807..9223372036854775807"},
+      // Comments count as blanks around the bounds and the "..".
+      {"*2 /* two */", "*2..2"},
+      {"* /* a */ 1 /* b */ .. /* c */ 3 // d\n", "*1..3"},
+      {"*2.. // open\n", "*2.."},
   };
   for (const auto& c : cases) {
     const std::string q = std::string("MATCH (a)-[") + c.query + "]->(b) RETURN a";
@@ -205,6 +214,7 @@ TEST(Builder, AtomsAndLiterals) {
       {"[1, [2]]", "[1, [2]]"},
       {"{a: 1, b: 'x'}", "{a: 1, b: 'x'}"},
       {"{a: 1, a: 2}", "{a: 2}"},
+      {"{`a b`: 1, a: 2, `a b`: 3}", "{`a b`: 3, a: 2}"},
       {"[x IN list]", "[In(x, list)]"},
       {"count(*)", "count(*)"},
       {"COUNT ( * )", "count(*)"},
@@ -249,10 +259,58 @@ TEST(Builder, CopyIsDeepAndKeepsMapOrder) {
     return keys;
   };
   EXPECT_EQ(order(copy), order(*r));
+  // So does a copy assigned over a tree of the same shape with its own map.
+  auto other = parse("MATCH (n {g: 0, f: 0, e: 0, d: 0, c: 0, b: 0, a: 0}) RETURN 1");
+  ASSERT_TRUE(other.ok());
+  ast::CypherQuery assigned = *other;
+  assigned = *r;
+  EXPECT_EQ(order(assigned), order(*r));
   // The copy owns its own nodes.
   auto& s = std::get<ast::SingleQuery::SinglePart>(std::get<ast::CypherQuery::Regular>(r->node).query.first.node);
   s.reading_clauses.clear();
   EXPECT_EQ(dump(copy).substr(0, 6), "MATCH ");
+}
+
+// Each step's fixed failure texts, reached by handing it pairs of another
+// shape than the grammar gives it (a parse from another start rule).
+TEST(Builder, StepFailureTexts) {
+  using Step = std::string (*)(Pair);  // the step's failure message, or "built"
+  struct StepCase {
+    Rule start;
+    const char* text;
+    Step step;
+    const char* expected;
+  };
+#define STEP(f) [](Pair p) -> std::string { auto r = builder::f(p); return r.ok() ? std::string("built") : r.error().message; }
+  const std::vector<StepCase> cases = {
+      {Rule::variable, "n", STEP(build_query), "Empty query"},
+      {Rule::expression, "1", STEP(build_query), "Expected statement, got or_expr"},
+      {Rule::variable, "n", STEP(build_regular_query), "Missing single_query"},
+      {Rule::variable, "n", STEP(build_single_query), "Empty single_query"},
+      {Rule::reading_clause, "MATCH (n)", STEP(build_single_query), "Unknown single_query: match_clause"},
+      {Rule::variable, "n", STEP(build_sort_item), "Sort item missing expr"},
+      {Rule::variable, "n", STEP(build_reading_clause), "Empty reading_clause"},
+      {Rule::updating_clause, "CREATE (n)", STEP(build_reading_clause), "Unknown reading clause: create_clause"},
+      {Rule::variable, "n", STEP(build_updating_clause), "Empty updating_clause"},
+      {Rule::reading_clause, "MATCH (n)", STEP(build_updating_clause), "Unknown updating clause: match_clause"},
+      {Rule::variable, "n", STEP(build_pattern_part), "Pattern part missing element"},
+      {Rule::variable, "n", STEP(build_properties), "Empty properties"},
+      {Rule::node_pattern, "(n)", STEP(build_properties), "Unknown properties type"},
+      {Rule::node_pattern, "(n)", STEP(build_expression), "Unexpected rule in expression: node_pattern"},
+      {Rule::variable, "n", STEP(build_comparison_expr), "Empty comparison_expr"},
+      {Rule::add_sub_expr, "1+x+3", STEP(build_comparison_expr), "Unknown comparison op: X"},
+      {Rule::variable, "n", STEP(build_postfix_expr), "Postfix missing atom"},
+      {Rule::variable, "n", STEP(build_atom), "Empty atom"},
+      {Rule::expression, "1", STEP(build_atom), "Unknown atom: or_expr"},
+      {Rule::variable, "n", STEP(build_literal), "Empty literal"},
+      {Rule::atom, "n", STEP(build_literal), "Unknown literal: variable"},
+  };
+#undef STEP
+  for (const auto& c : cases) {
+    auto tree = CypherParser::parse(c.start, c.text);
+    ASSERT_TRUE(tree.ok()) << c.text;
+    EXPECT_EQ(c.step(*tree->pairs().peek()), c.expected) << rule_name(c.start) << " " << c.text;
+  }
 }
 
 TEST(Builder, FailureForms) {
