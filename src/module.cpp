@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "bindings/binding.hpp"
+#include "bindings/py_generator.hpp"
+#include "bindings/py_parser.hpp"
 #include "bindings/py_schema.hpp"
 #include "bindings/py_validator.hpp"
 
@@ -22,12 +24,20 @@ bool add_class(PyObject* module, const char* name, PyTypeObject* type) {
   return type != nullptr && add_to_module(module, name, reinterpret_cast<PyObject*>(type));
 }
 
+bool add_function(PyObject* module, const char* name, Ref function) {
+  return function && add_to_module(module, name, function.get());
+}
+
 // Adds the classes, then the function, in the order of __all__.
 bool module_body(PyObject* module) {
   return add_class(module, "Schema", py_schema::schema_type()) &&
          add_class(module, "Torvane", py_validator::torvane_type()) &&
          add_class(module, "ValidationResult", py_validator::result_type()) &&
-         add_class(module, "ValidationDiagnostic", py_validator::diagnostic_type());
+         add_class(module, "ValidationDiagnostic", py_validator::diagnostic_type()) &&
+         add_class(module, "CypherGenerator", py_generator::generator_type()) &&
+         add_class(module, "QueryInfo", py_parser::query_info_type()) &&
+         add_function(module, "parse_query",
+                      Ref::steal(py_parser::parse_query_function(module)));
 }
 
 PyObject* init() {

@@ -1,0 +1,347 @@
+#include "bindings/py_parser.hpp"
+
+#include <algorithm>
+#include <concepts>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "parser/parse.hpp"
+
+namespace torvane::bindings::py_parser {
+
+namespace ast = parser::ast;
+
+std::vector<std::string> NameSet::sorted() {
+  std::sort(names_.begin(), names_.end());
+  names_.erase(std::unique(names_.begin(), names_.end()), names_.end());
+  return {names_.begin(), names_.end()};
+}
+
+namespace {
+
+namespace doc {
+constexpr const char kClass[] = "Information extracted from a parsed query without a schema.";
+constexpr const char kParseQuery[] =
+    "parse_query(query)\n--\n\nParse a Cypher query and return structural information without requiring a schema.\n\nExample::\n\n    info = parse_query(\"MATCH (p:Person)-[:ACTED_IN]->(m:Movie) RETURN p.name\")\n    info.is_valid        # True\n    info.labels_used     # [\"Movie\", \"Person\"]\n    info.rel_types_used  # [\"ACTED_IN\"]\n    info.properties_used # [\"name\"]";
+constexpr const char kIsValid[] = "True if the query is syntactically valid.";
+constexpr const char kErrors[] = "Syntax error messages (empty if valid).";
+constexpr const char kLabelsUsed[] = "Node labels referenced in the query.";
+constexpr const char kRelTypesUsed[] = "Relationship types referenced in the query.";
+constexpr const char kPropertiesUsed[] =
+    "Property keys accessed in the query (e.g. ``[\"name\", \"age\"]``).";
+}  // namespace doc
+
+constexpr ArgSpec<1> kParseQuery{"parse_query", {"query"}, 1};
+
+// ---------------------------------------------------------------------------
+// The walk
+
+template <class T, class... U>
+concept OneOf = (std::same_as<T, U> || ...);
+
+template <class T>
+concept Binary = requires(const T& e) {
+  { *e.lhs } -> std::same_as<const ast::Expr&>;
+  { *e.rhs } -> std::same_as<const ast::Expr&>;
+};
+
+template <class T>
+concept Unary = requires(const T& e) {
+  { *e.operand } -> std::same_as<const ast::Expr&>;
+};
+
+template <class T>
+concept Quantifier = OneOf<T, ast::Expr::All, ast::Expr::Any, ast::Expr::None, ast::Expr::Single>;
+
+// Variants that hold no property access, or whose insides are not looked at.
+template <class T>
+concept Opaque = OneOf<T, ast::Expr::Integer, ast::Expr::Float, ast::Expr::String,
+                       ast::Expr::Boolean, ast::Expr::Null, ast::Expr::Variable,
+                       ast::Expr::Parameter, ast::Expr::CountStar, ast::Expr::Reduce,
+                       ast::Expr::ShortestPath>;
+
+void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& properties) {
+  if (e) collect_expr(**e, properties);
+}
+
+// An EXISTS subquery contributes its property keys only; its labels and
+// relationship types go to sets that are dropped.
+[[gnu::noinline]] void collect_exists_query(const ast::RegularQuery& query, NameSet& properties) {
+  NameSet labels;
+  NameSet rel_types;
+  collect_single_query(query.first, labels, rel_types, properties);
+  for (const ast::Union& u : query.unions) {
+    collect_single_query(u.query, labels, rel_types, properties);
+  }
+}
+
+struct ExprWalker {
+  NameSet& properties;
+
+  void operator()(const ast::Expr::PropertyAccess& e) const {
+    properties.insert(e.key);
+    collect_expr(*e.expr, properties);
+  }
+  void operator()(const ast::Expr::List& e) const {
+    for (const ast::Expr& item : e.items) collect_expr(item, properties);
+  }
+  void operator()(const ast::Expr::Map& e) const {
+    // The keys of a map literal are not property keys.
+    for (const auto& entry : e.entries) collect_expr(entry.second, properties);
+  }
+  template <Binary T>
+  void operator()(const T& e) const {
+    collect_expr(*e.lhs, properties);
+    collect_expr(*e.rhs, properties);
+  }
+  template <Unary T>
+  void operator()(const T& e) const {
+    collect_expr(*e.operand, properties);
+  }
+  void operator()(const ast::Expr::Index& e) const {
+    collect_expr(*e.base, properties);
+    collect_expr(*e.index, properties);
+  }
+  void operator()(const ast::Expr::Slice& e) const {
+    collect_expr(*e.expr, properties);
+    collect_optional(e.from, properties);
+    collect_optional(e.to, properties);
+  }
+  void operator()(const ast::Expr::FunctionCall& e) const {
+    for (const ast::Expr& arg : e.args) collect_expr(arg, properties);
+  }
+  void operator()(const ast::Expr::Case& e) const {
+    collect_optional(e.operand, properties);
+    for (const ast::Expr::When& w : e.alternatives) {
+      collect_expr(w.condition, properties);
+      collect_expr(w.result, properties);
+    }
+    collect_optional(e.else_expr, properties);
+  }
+  void operator()(const ast::Expr::ListComprehension& e) const {
+    collect_expr(*e.list, properties);
+    collect_optional(e.filter, properties);
+    collect_optional(e.projection, properties);
+  }
+  template <Quantifier T>
+  void operator()(const T& e) const {
+    collect_expr(*e.list, properties);
+    collect_optional(e.predicate, properties);
+  }
+  void operator()(const ast::Expr::Exists& e) const {
+    if (const auto* q = std::get_if<ast::ExistsSubquery::Query>(&e.subquery->node)) {
+      collect_exists_query(q->query, properties);
+    }
+  }
+  template <Opaque T>
+  void operator()(const T&) const {}
+};
+
+void collect_node(const ast::NodePattern& node, NameSet& labels, NameSet& properties) {
+  for (const std::string& label : node.labels) labels.insert(label);
+  if (!node.properties) return;
+  if (const auto* map = std::get_if<ast::MapOrParam::Map>(&node.properties->node)) {
+    for (const auto& [key, value] : map->entries) {
+      properties.insert(key);
+      collect_expr(value, properties);
+    }
+  }
+}
+
+// A relationship gives its types only: its own property map is not read.
+void collect_pattern_part(const ast::PatternPart& part, NameSet& labels, NameSet& rel_types,
+                          NameSet& properties) {
+  collect_node(part.element.start, labels, properties);
+  for (const ast::PatternStep& step : part.element.chain) {
+    for (const std::string& type : step.relationship.types) rel_types.insert(type);
+    collect_node(step.node, labels, properties);
+  }
+}
+
+void collect_reading(const ast::ReadingClause& clause, NameSet& labels, NameSet& rel_types,
+                     NameSet& properties) {
+  // UNWIND and CALL are not looked at.
+  if (const auto* m = std::get_if<ast::ReadingClause::Match>(&clause.node)) {
+    collect_pattern(m->pattern, labels, rel_types, properties);
+    if (m->where_clause) collect_expr(*m->where_clause, properties);
+  }
+}
+
+// Reading clauses, then updating clauses; a WITH that closes the part is not walked.
+void collect_clauses(const std::vector<ast::ReadingClause>& reading,
+                     const std::vector<ast::UpdatingClause>& updating, NameSet& labels,
+                     NameSet& rel_types, NameSet& properties) {
+  for (const ast::ReadingClause& c : reading) collect_reading(c, labels, rel_types, properties);
+  for (const ast::UpdatingClause& c : updating) collect_updating(c, labels, rel_types, properties);
+}
+
+// The returned expressions only: aliases, ORDER BY, SKIP and LIMIT are not looked at.
+void collect_return(const std::optional<ast::ReturnClause>& clause, NameSet& properties) {
+  if (!clause) return;
+  if (const auto* items = std::get_if<ast::ReturnItems::Items>(&clause->items.node)) {
+    for (const ast::ReturnItem& item : items->items) collect_expr(item.expr, properties);
+  }
+}
+
+}  // namespace
+
+void collect_expr(const ast::Expr& expr, NameSet& properties) {
+  std::visit(ExprWalker{properties}, expr.node);
+}
+
+void collect_pattern(const ast::Pattern& pattern, NameSet& labels, NameSet& rel_types,
+                     NameSet& properties) {
+  for (const ast::PatternPart& part : pattern.parts) {
+    collect_pattern_part(part, labels, rel_types, properties);
+  }
+}
+
+void collect_updating(const ast::UpdatingClause& clause, NameSet& labels, NameSet& rel_types,
+                      NameSet& properties) {
+  // SET, REMOVE, DELETE and FOREACH are not looked at, nor the ON MATCH and
+  // ON CREATE items of a MERGE.
+  if (const auto* c = std::get_if<ast::UpdatingClause::Create>(&clause.node)) {
+    collect_pattern(c->pattern, labels, rel_types, properties);
+  } else if (const auto* m = std::get_if<ast::UpdatingClause::Merge>(&clause.node)) {
+    collect_pattern_part(m->pattern_part, labels, rel_types, properties);
+  }
+}
+
+void collect_single_query(const ast::SingleQuery& query, NameSet& labels, NameSet& rel_types,
+                          NameSet& properties) {
+  if (const auto* single = std::get_if<ast::SingleQuery::SinglePart>(&query.node)) {
+    collect_clauses(single->reading_clauses, single->updating_clauses, labels, rel_types,
+                    properties);
+    collect_return(single->return_clause, properties);
+    return;
+  }
+  const ast::MultiPartQuery& multi = std::get<ast::SingleQuery::MultiPart>(query.node).query;
+  for (const ast::QueryPart& part : multi.parts) {
+    collect_clauses(part.reading_clauses, part.updating_clauses, labels, rel_types, properties);
+  }
+  collect_clauses(multi.reading_clauses, multi.updating_clauses, labels, rel_types, properties);
+  collect_return(multi.return_clause, properties);
+}
+
+PyQueryInfo query_info(std::string_view query) {
+  auto tree = parser::parse(query);
+  if (!tree) return PyQueryInfo{false, {tree.error().display()}, {}, {}, {}};
+  NameSet labels;
+  NameSet rel_types;
+  NameSet properties;
+  if (const auto* regular = std::get_if<ast::CypherQuery::Regular>(&tree->node)) {
+    collect_single_query(regular->query.first, labels, rel_types, properties);
+    for (const ast::Union& u : regular->query.unions) {
+      collect_single_query(u.query, labels, rel_types, properties);
+    }
+  }
+  return PyQueryInfo{true, {}, labels.sorted(), rel_types.sorted(), properties.sorted()};
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The class QueryInfo
+
+// Runs `f` on the receiver's value under a shared borrow.
+template <class F>
+PyObject* with_info(PyObject* self, F&& f) {
+  return guarded([&]() -> PyObject* {
+    auto* obj = unwrap<PyQueryInfo>(self);
+    SharedBorrow borrow(obj->borrow);
+    if (!borrow.ok()) return nullptr;
+    return f(obj->value);
+  });
+}
+
+PyObject* get_is_valid(PyObject* self, void*) {
+  return with_info(self, [](const PyQueryInfo& i) { return to_py(i.is_valid); });
+}
+
+// A getter for one of the list fields.
+template <std::vector<std::string> PyQueryInfo::*Field>
+PyObject* get_list(PyObject* self, void*) {
+  return with_info(self, [](const PyQueryInfo& i) { return to_py_list(i.*Field); });
+}
+
+int info_bool(PyObject* self) {
+  return guarded([&]() -> int {
+    auto* obj = unwrap<PyQueryInfo>(self);
+    SharedBorrow borrow(obj->borrow);
+    if (!borrow.ok()) return -1;
+    return obj->value.is_valid ? 1 : 0;
+  });
+}
+
+PyObject* info_repr(PyObject* self) {
+  return with_info(self, [](const PyQueryInfo& i) {
+    std::string out = "QueryInfo(is_valid=";
+    out += i.is_valid ? "true" : "false";
+    out += ", labels=";
+    append_debug_list(out, i.labels_used);
+    out += ", rel_types=";
+    append_debug_list(out, i.rel_types_used);
+    out += ", properties=";
+    append_debug_list(out, i.properties_used);
+    out += ", errors=";
+    append_debug_list(out, i.errors);
+    out += ')';
+    return to_py(out);
+  });
+}
+
+PyGetSetDef info_getters[] = {
+    {"is_valid", get_is_valid, nullptr, doc::kIsValid, nullptr},
+    {"errors", get_list<&PyQueryInfo::errors>, nullptr, doc::kErrors, nullptr},
+    {"labels_used", get_list<&PyQueryInfo::labels_used>, nullptr, doc::kLabelsUsed, nullptr},
+    {"rel_types_used", get_list<&PyQueryInfo::rel_types_used>, nullptr, doc::kRelTypesUsed,
+     nullptr},
+    {"properties_used", get_list<&PyQueryInfo::properties_used>, nullptr, doc::kPropertiesUsed,
+     nullptr},
+    {},
+};
+
+PyType_Slot info_slots[] = {
+    slot(Py_tp_doc, doc::kClass),
+    slot(Py_tp_repr, info_repr),
+    slot(Py_nb_bool, info_bool),
+    slot(Py_tp_dealloc, dealloc<PyQueryInfo>),
+    slot(Py_tp_getset, info_getters),
+    {0, nullptr},
+};
+
+PyType_Spec info_spec = {
+    "builtins.QueryInfo",
+    static_cast<int>(sizeof(Object<PyQueryInfo>)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    info_slots,
+};
+
+// ---------------------------------------------------------------------------
+// The function parse_query
+
+PyObject* parse_query(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    Args<1> a;
+    if (!bind(kParseQuery, args, nargs, kwnames, a)) return nullptr;
+    std::string_view query;
+    if (!to_text(a[0], query)) return argument_error("query");
+    return new_instance(query_info_type(), query_info(query));
+  });
+}
+
+PyMethodDef parse_query_def = fastcall("parse_query", parse_query, doc::kParseQuery);
+
+}  // namespace
+
+PyTypeObject* query_info_type() { return type_object(ClassId::QueryInfo, info_spec); }
+
+PyObject* parse_query_function(PyObject* module) {
+  Ref name = Ref::steal(PyModule_GetNameObject(module));
+  if (!name) return nullptr;
+  return PyCFunction_NewEx(&parse_query_def, module, name.get());
+}
+
+}  // namespace torvane::bindings::py_parser
