@@ -1,0 +1,267 @@
+// Torvane::validate as a whole: parse failures, the corrected query, the
+// corpus, concurrent use of one validator, and the deepest trees on a small stack.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common.hpp"
+#include "common/small_stack.hpp"
+#include "corpus_schemas.hpp"
+#include "parser/builder.hpp"
+#include "parser/parse.hpp"
+
+namespace torvane::validator {
+namespace {
+
+using diagnostics::DiagnosticCode;
+using diagnostics::Severity;
+using diagnostics::Suggestion;
+using diagnostics::ValidationDiagnostic;
+
+TEST(Validate, ParseFailureIsTheOnlyFinding) {
+  const Torvane torvane(testing::movies_schema());
+  std::string deep = "MATCH (n:Persn) RETURN 1";
+  for (std::uint32_t i = 0; i < parser::builder::kMaxTreeDepth + 5; ++i) deep += " + 1";
+  for (const std::string& query : {std::string("MATCH (n:Persn RETURN n"),
+                                   std::string("MATCH (n:Person)\nRETURN n\nLIMIT"), deep}) {
+    SCOPED_TRACE(query.substr(0, 40));
+    const auto detail = parser::parse_with_detail(query);
+    ASSERT_FALSE(detail.ok());
+    const ValidationResult r = torvane.validate(query);
+    EXPECT_FALSE(r.is_valid);
+    EXPECT_EQ(r.errors, std::vector<std::string>{detail.error().message});
+    EXPECT_EQ(r.syntax_errors, r.errors);
+    EXPECT_TRUE(r.semantic_errors.empty());
+    EXPECT_TRUE(r.warnings.empty());
+    EXPECT_FALSE(r.fixed_query.has_value());
+    const ValidationDiagnostic expected{DiagnosticCode::ParseError, Severity::Error,
+                                        detail.error().message, std::nullopt,
+                                        detail.error().position};
+    EXPECT_EQ(r.diagnostics, std::vector<ValidationDiagnostic>{expected});
+  }
+  // The grammar's failures have a position, the builder's none.
+  EXPECT_EQ(torvane.validate("MATCH (n:Person)\nRETURN n\nLIMIT").diagnostics[0].position,
+            std::make_pair(3u, 6u));
+  EXPECT_FALSE(torvane.validate(deep).diagnostics[0].position.has_value());
+  EXPECT_EQ(torvane.validate(deep).errors[0], "Parse error: Query nests too deeply");
+}
+
+TEST(Validate, SuggestionsAndValidity) {
+  const Torvane torvane(testing::movies_schema());
+  const ValidationResult bad = torvane.validate("MATCH (n:Persn) RETURN n.nme");
+  ASSERT_EQ(bad.diagnostics.size(), 1u);  // n carries only an unknown label
+  EXPECT_EQ(bad.diagnostics[0].suggestion,
+            (Suggestion{":Persn", ":Person", "Replace :Persn with :Person"}));
+  EXPECT_FALSE(bad.is_valid);
+  EXPECT_EQ(bad.semantic_errors, bad.errors);
+
+  const ValidationResult key = torvane.validate("MATCH (n:Person) RETURN n.nmae");
+  ASSERT_EQ(key.diagnostics.size(), 1u);
+  EXPECT_EQ(key.diagnostics[0].suggestion,
+            (Suggestion{"nmae", "name", "Replace property 'nmae' with 'name'"}));
+
+  const ValidationResult warned = torvane.validate("MATCH (n) RETURN n");
+  EXPECT_TRUE(warned.is_valid);
+  EXPECT_TRUE(warned.errors.empty());
+  EXPECT_EQ(warned.warnings.size(), 1u);
+  EXPECT_FALSE(warned.fixed_query.has_value());
+
+  // With an empty schema nothing is close: no hints, no correction.
+  const Torvane empty{schema::Schema{}};
+  const ValidationResult none = empty.validate("MATCH (n:Person) RETURN n.name");
+  ASSERT_EQ(none.errors, std::vector<std::string>{"Unknown node label: :Person"});
+  EXPECT_FALSE(none.fixed_query.has_value());
+}
+
+ValidationDiagnostic fix(std::string original, std::string replacement) {
+  return {DiagnosticCode::UnknownNodeProperty, Severity::Error, "m",
+          Suggestion{std::move(original), std::move(replacement), "d"}, std::nullopt};
+}
+
+TEST(CorrectedQuery, Cases) {
+  const ValidationDiagnostic warning{DiagnosticCode::UnlabeledFullScan, Severity::Warning, "w",
+                                     std::nullopt, std::nullopt};
+  const ValidationDiagnostic unfixable{DiagnosticCode::UnboundVariable, Severity::Error, "e",
+                                       std::nullopt, std::nullopt};
+  struct Case {
+    std::string query;
+    std::vector<ValidationDiagnostic> diagnostics;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"RETURN a", {}, std::nullopt},
+      {"RETURN a", {warning}, std::nullopt},
+      {"RETURN a", {fix("a", "b"), unfixable}, std::nullopt},
+      {"RETURN a", {warning, fix("a", "b")}, "RETURN b"},
+      // Whole names only: no name character after, nor before a key.
+      {"RETURN a, ab, ba, a_, _a, a1, $a, x.a, a", {fix("a", "b")},
+       "RETURN b, ab, ba, a_, _a, a1, $b, x.b, b"},
+      {"MATCH (:Pers), (:Person), (:Pers_), (x:Pers:Pers) RETURN x", {fix(":Pers", ":Person")},
+       "MATCH (:Person), (:Person), (:Pers_), (x:Person:Person) RETURN x"},
+      {"SET n::Pers", {fix(":Pers", ":Person")}, "SET n::Person"},
+      // Strings, comments and backticked names are left whole.
+      {"RETURN 'a', \"a\", `a`, `x a`, a // a\n, a /* a */ + a", {fix("a", "b")},
+       "RETURN 'a', \"a\", `a`, `x a`, b // a\n, b /* a */ + b"},
+      {"RETURN \"it's a\", 'say \"a\"', a", {fix("a", "b")}, "RETURN \"it's a\", 'say \"a\"', b"},
+      {"RETURN `a`, a", {fix("`a`", "b")}, "RETURN b, a"},
+      {"RETURN /**/ a /*/ a */ a", {fix("a", "b")}, "RETURN /**/ b /*/ a */ b"},
+      {"RETURN a // a", {fix("a", "b")}, "RETURN b // a"},
+      // Longest original first; equal lengths keep their order; a repeated pair once.
+      {"RETURN x.nme, x.names", {fix("nme", "name"), fix("names", "nme")},
+       "RETURN x.name, x.name"},
+      {"RETURN a, b", {fix("a", "b"), fix("b", "c")}, "RETURN c, c"},
+      {"RETURN a, b", {fix("b", "c"), fix("a", "b")}, "RETURN b, c"},
+      {"RETURN a", {fix("a", "a + a"), fix("a", "a + a")}, "RETURN a + a"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(corrected_query(c.query, c.diagnostics), c.expected) << c.query;
+}
+
+schema::Schema example_schema() {
+  std::ifstream in(std::string(TORVANE_SOURCE_ROOT) + "/examples/schema.json");
+  std::stringstream text;
+  text << in.rdbuf();
+  auto s = schema::Schema::deserialize(text.str());
+  EXPECT_TRUE(s.ok());
+  return s.ok() ? std::move(*s) : schema::Schema{};
+}
+
+// The findings with their order dropped: inline maps iterate in an order
+// that each thread's hash keys decide.
+std::vector<std::string> finding_set(const ValidationResult& r) {
+  std::vector<std::string> out;
+  for (const auto& d : r.diagnostics) out.push_back(std::string(code_str(d.code)) + d.message);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(Validate, CorpusQueries) {
+  const auto dir = testing::corpus_dir();
+  const auto files = testing::corpus_files(dir);
+  if (files.empty()) GTEST_SKIP() << "no corpus at " << dir;
+  testing::CorpusSchemas schemas(dir, example_schema());
+  std::size_t valid = 0, total = 0;
+  for (const auto& file : files) {
+    const auto queries = schemas.read(file);
+    for (const auto& q : queries) {
+      const Torvane torvane(*q.schema);
+      const ValidationResult r = torvane.validate(q.query);
+      testing::expect_consistent(r, q.query);
+      const bool all_fixable = std::all_of(
+          r.diagnostics.begin(), r.diagnostics.end(), [](const ValidationDiagnostic& d) {
+            return d.severity == Severity::Warning || d.suggestion.has_value();
+          });
+      EXPECT_EQ(r.fixed_query.has_value(), r.syntax_errors.empty() && !r.is_valid && all_fixable)
+          << q.query;
+      valid += r.is_valid;
+      ++total;
+    }
+  }
+  EXPECT_GT(schemas.schemas_read(), 20u);
+  // Most real queries written against their own schema are valid.
+  EXPECT_GT(valid, total / 2);
+}
+
+TEST(Validate, OneValidatorSharedByThreads) {
+  const auto dir = testing::corpus_dir();
+  const auto files = testing::corpus_files(dir);
+  if (files.empty()) GTEST_SKIP() << "no corpus at " << dir;
+  testing::CorpusSchemas schemas(dir, example_schema());
+  std::vector<std::string> queries;
+  for (const auto& file : files)
+    for (auto& q : schemas.read(file))
+      if (queries.size() < 4000 || queries.size() % 16 == 0) queries.push_back(std::move(q.query));
+  const Torvane torvane(*schemas.find("movies"));
+  std::vector<ValidationResult> alone;
+  for (const auto& q : queries) alone.push_back(torvane.validate(q));
+
+  constexpr int kThreads = 6;
+  std::vector<ValidationResult> shared(queries.size());
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      for (std::size_t i; (i = next.fetch_add(1)) < queries.size();)
+        shared[i] = torvane.validate(queries[i]);
+    });
+  for (auto& t : threads) t.join();
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    EXPECT_EQ(shared[i].is_valid, alone[i].is_valid) << queries[i];
+    EXPECT_EQ(finding_set(shared[i]), finding_set(alone[i])) << queries[i];
+    EXPECT_EQ(shared[i].fixed_query, alone[i].fixed_query) << queries[i];
+  }
+}
+
+// A query made of `n` repetitions, for the largest n from `cap` down that
+// parses; empty when none does.
+template <class Make>
+std::string deepest_parsing(std::uint32_t cap, Make make) {
+  for (std::uint32_t n = cap; n >= 10; n = n * 9 / 10)
+    if (std::string q = make(n); parser::parse(q).ok()) return q;
+  return {};
+}
+
+std::string chain(const std::string& head, const std::string& step, const std::string& tail) {
+  return deepest_parsing(parser::builder::kMaxTreeDepth, [&](std::uint32_t n) {
+    std::string q = head;
+    for (std::uint32_t i = 0; i < n; ++i) q += step;
+    return q + tail;
+  });
+}
+
+std::string nested(const std::string& head, const std::string& open, const std::string& inner,
+                   const std::string& close, const std::string& tail) {
+  return deepest_parsing(parser::builder::kMaxTreeDepth, [&](std::uint32_t n) {
+    std::string q = head;
+    for (std::uint32_t i = 0; i < n; ++i) q += open;
+    q += inner;
+    for (std::uint32_t i = 0; i < n; ++i) q += close;
+    return q + tail;
+  });
+}
+
+// Parsing and validating the deepest trees the parser accepts fits a small
+// worker stack: the expression walk, the aggregate search and nested FOREACH.
+TEST(Validate, DeepestQueriesFitASmallStack) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr std::size_t kStack = 1024 * 1024;  // the sanitizer's frames are several times larger
+#else
+  constexpr std::size_t kStack = 256 * 1024;
+#endif
+  const std::string where = "MATCH (n:Person) WHERE ";
+  const std::vector<std::string> queries = {
+      chain("RETURN n", " OR n", ""),
+      chain(where + "n.age", " + n.nme", " > 1 RETURN n"),
+      chain(where + "1", " < count(n)", " RETURN n"),
+      chain("RETURN n", ".a", ""),
+      chain("RETURN n", "[0]", ""),
+      chain(where, "NOT ", "x RETURN n"),
+      nested(where, "f(", "count(*)", ")", " RETURN n"),
+      nested(where, "(", "1", ")", " RETURN n"),
+      nested("RETURN ", "all(x IN [", "1", "] WHERE x.a)", ""),
+      nested("RETURN ", "CASE WHEN x THEN ", "y", " END", ""),
+      nested("RETURN ", "reduce(s = 0, x IN [", "1", "] | s + x)", ""),
+      nested("", "FOREACH (x IN [1] | ", "CREATE (:Persn)", ")", ""),
+  };
+  const Torvane torvane(testing::movies_schema());
+  for (const std::string& q : queries) {
+    ASSERT_FALSE(q.empty()) << &q - queries.data();
+    bool done = false;
+    ValidationResult r;
+    testing::run_on_stack(kStack, [&] {
+      r = torvane.validate(q);
+      done = true;
+    });
+    ASSERT_TRUE(done) << q.substr(0, 40);
+    EXPECT_TRUE(r.syntax_errors.empty()) << q.substr(0, 40);
+  }
+}
+
+}  // namespace
+}  // namespace torvane::validator
