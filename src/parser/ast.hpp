@@ -34,7 +34,8 @@ namespace torvane::parser::ast {
 template <class T>
 class Box {
  public:
-  Box(T value) : p_(std::make_unique<T>(std::move(value))) {}
+  Box(T&& value) : p_(std::make_unique<T>(std::move(value))) {}
+  Box(const T& value) : p_(std::make_unique<T>(value)) {}
   Box(const Box& o) : p_(std::make_unique<T>(*o.p_)) {}
   Box(Box&&) noexcept = default;
   Box& operator=(const Box& o) {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 namespace torvane::parser::builder {
@@ -13,21 +14,6 @@ using ast::Box;
 using ast::Expr;
 
 namespace {
-
-// ---- Failures ----
-
-[[gnu::cold, gnu::noinline]] Err<CypherError> fail(const char* message) {
-  return Err{CypherError::parse(message)};
-}
-
-[[gnu::cold, gnu::noinline]] Err<CypherError> fail(std::string_view prefix,
-                                                   std::string_view what) {
-  std::string m;
-  m.reserve(prefix.size() + what.size());
-  m.append(prefix).append(what);
-  return Err{CypherError::parse(std::move(m))};
-}
-
 // ---- Texts ----
 
 constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -188,11 +174,21 @@ std::optional<std::int64_t> read_bound(std::string_view t) {
   return v;
 }
 
+// Whether `s` equals `word` (upper case), ASCII letters in either case.
+bool equals_word(std::string_view s, std::string_view word) {
+  return s.size() == word.size() && starts_with_word(s, word);
+}
+
+// Whether `word` (upper case) occurs in `s`, ASCII letters in either case.
+bool contains_word(std::string_view s, std::string_view word) {
+  for (std::size_t i = 0; i + word.size() <= s.size(); ++i)
+    if (starts_with_word(s.substr(i), word)) return true;
+  return false;
+}
+
 // ---- Pairs ----
 
 std::optional<Pair> first_child(Pair p) { return p.into_inner().peek(); }
-
-std::string text(Pair p) { return std::string(p.as_str()); }
 
 std::uint32_t count_children(Pair p) {
   std::uint32_t n = 0;
@@ -209,40 +205,6 @@ std::uint32_t count_children(Pair p, Rule r) {
   return n;
 }
 
-// ---- Expression helpers ----
-
-template <class Op>
-Expr binary(Expr lhs, Expr rhs) {
-  return Expr{Op{Box<Expr>(std::move(lhs)), Box<Expr>(std::move(rhs))}};
-}
-
-template <class Op>
-Expr unary(Expr operand) {
-  return Expr{Op{Box<Expr>(std::move(operand))}};
-}
-
-std::optional<Box<Expr>> boxed(std::optional<Expr> e) {
-  if (!e) return std::nullopt;
-  return Box<Expr>(std::move(*e));
-}
-
-// Left fold of the operands of `p` into Op. `keyword` operands are dropped
-// (Rule::count keeps all). The k-th of n operands sits n - k + 1 levels below
-// the result (the first one n - 1), which bounds the fold's depth up front.
-template <class Op>
-BuildResult<Expr> fold(Pair p, Rule keyword, std::uint32_t operands, std::uint32_t depth) {
-  std::optional<Expr> acc;
-  std::uint32_t k = 0;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == keyword) continue;
-    ++k;
-    const std::uint32_t at = depth + operands - (k == 1 ? 1 : k - 1);
-    TRY_ASSIGN(x, build_expression(c, at));
-    acc = acc ? binary<Op>(std::move(*acc), std::move(x)) : std::move(x);
-  }
-  return std::move(*acc);
-}
-
 // Number of operands of a keyword level, counting no further than two.
 std::uint32_t count_operands(Pair p, Rule keyword, std::optional<Pair>* only) {
   std::uint32_t n = 0;
@@ -257,82 +219,547 @@ Rule keyword_of(Rule level) {
   return level == Rule::or_expr ? Rule::or_kw : level == Rule::xor_expr ? Rule::xor_kw : Rule::and_kw;
 }
 
-// Fold of `add_sub_expr` or `mul_div_expr`: the operator of each step stands
-// in the text between the previous operand and the next.
-BuildResult<Expr> build_arithmetic(Pair p, std::uint32_t operands, std::uint32_t depth) {
-  const std::string_view src = p.source();
-  std::optional<Expr> acc;
-  std::uint32_t k = 0;
-  std::uint32_t prev_end = 0;
+// The label list of `node_labels` or the type list of `rel_types`: the texts
+// of the children of rule `name`, in order, repeats kept.
+void collect_names(Pair p, Rule name, std::vector<std::string>& out) {
+  out.clear();
+  out.reserve(count_children(p, name));
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == name) out.emplace_back(c.as_str());
+}
+
+// ---- Expression nodes ----
+
+// Turns `acc` into Op(acc, rhs): the accumulator moves to the heap as the
+// left operand.
+template <class Op>
+void join(Expr& acc, Box<Expr> rhs) {
+  Box<Expr> lhs(std::move(acc));
+  acc.node.emplace<Op>(std::move(lhs), std::move(rhs));
+}
+
+// Turns `acc` into Op(acc).
+template <class Op>
+void wrap(Expr& acc) {
+  Box<Expr> operand(std::move(acc));
+  acc.node.emplace<Op>(std::move(operand));
+}
+
+enum class Comparison { Eq, Neq, Lt, Lte, Gt, Gte, RegexMatch, In, StartsWith, EndsWith, Contains, Unknown };
+
+// The comparison an operator text stands for, letters in either case.
+Comparison comparison_of(std::string_view o) {
+  if (o == "=") return Comparison::Eq;
+  if (o == "<>") return Comparison::Neq;
+  if (o == "<") return Comparison::Lt;
+  if (o == "<=") return Comparison::Lte;
+  if (o == ">") return Comparison::Gt;
+  if (o == ">=") return Comparison::Gte;
+  if (o == "=~") return Comparison::RegexMatch;
+  if (equals_word(o, "IN")) return Comparison::In;
+  // STARTS WITH and ENDS WITH by their first word: blanks and comments may
+  // stand between the two.
+  if (starts_with_word(o, "STARTS")) return Comparison::StartsWith;
+  if (starts_with_word(o, "ENDS")) return Comparison::EndsWith;
+  if (equals_word(o, "CONTAINS")) return Comparison::Contains;
+  return Comparison::Unknown;
+}
+
+// The steps. Each builds into storage its caller already holds (a field of
+// the parent, or an element put in place in its list), so nothing built is
+// moved on its way up. A step returns whether it succeeded; the first failure
+// waits in `failure`, and every step above it returns false at once.
+class Builder {
+ public:
+  std::optional<CypherError> failure;
+
+  // Query structure.
+  bool build_query(Pair p, ast::CypherQuery& out);
+  bool build_regular_query(Pair p, ast::RegularQuery& out, std::uint32_t depth);
+  bool build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t depth);
+  bool build_with_clause(Pair p, ast::WithClause& out, std::uint32_t depth);
+  bool build_return_clause(Pair p, ast::ReturnClause& out, std::uint32_t depth);
+  // Into a ReturnBody or ReturnClause (items as ReturnItems), or a WithClause
+  // (a plain list and the star flag).
+  template <class Target>
+  bool build_return_body(Pair p, Target& out, std::uint32_t depth);
+  bool build_sort_item(Pair p, ast::SortItem& out, std::uint32_t depth);
+
+  // Reading and updating clauses.
+  bool build_reading_clause(Pair p, ast::ReadingClause& out, std::uint32_t depth);
+  bool build_call_clause(Pair p, ast::CallClause& out, std::uint32_t depth);
+  bool build_updating_clause(Pair p, ast::UpdatingClause& out, std::uint32_t depth);
+  bool build_set_clause(Pair p, std::vector<ast::SetItem>& out, std::uint32_t depth);
+
+  // Patterns and property maps.
+  bool build_pattern(Pair p, ast::Pattern& out, std::uint32_t depth);
+  bool build_pattern_part(Pair p, ast::PatternPart& out, std::uint32_t depth);
+  bool build_node_pattern(Pair p, ast::NodePattern& out, std::uint32_t depth);
+  bool build_relationship_pattern(Pair p, ast::RelationshipPattern& out, std::uint32_t depth);
+  bool build_properties(Pair p, ast::MapOrParam& out, std::uint32_t depth);
+  bool build_map_literal(Pair p, ast::ExprMap& out, std::uint32_t depth);
+  bool build_property_expression(Pair p, ast::PropertyExpr& out);
+
+  // Expressions.
+  bool build_expression(Pair p, Expr& out, std::uint32_t depth);
+  bool build_or_expr(Pair p, Expr& out, std::uint32_t depth);
+  bool build_comparison_expr(Pair p, Expr& out, std::uint32_t depth);
+  bool build_postfix_expr(Pair p, Expr& out, std::uint32_t depth);
+  bool build_atom(Pair p, Expr& out, std::uint32_t depth);
+  bool build_literal(Pair p, Expr& out, std::uint32_t depth);
+  bool parse_filter_expression(Pair p, FilterExpression& out, std::uint32_t depth);
+
+ private:
+  [[gnu::cold, gnu::noinline]] bool fail(const char* message) {
+    failure = CypherError::parse(message);
+    return false;
+  }
+  [[gnu::cold, gnu::noinline]] bool fail(std::string_view prefix, std::string_view what) {
+    std::string m;
+    m.reserve(prefix.size() + what.size());
+    m.append(prefix).append(what);
+    failure = CypherError::parse(std::move(m));
+    return false;
+  }
+
+  bool build_match_clause(Pair p, ast::ReadingClause::Match& out, std::uint32_t depth);
+  bool build_merge_clause(Pair p, ast::UpdatingClause::Merge& out, std::uint32_t depth);
+  bool build_foreach_clause(Pair p, ast::UpdatingClause::Foreach& out, std::uint32_t depth);
+  bool build_set_item(Pair p, ast::SetItem& out, std::uint32_t depth);
+  bool build_remove_item(Pair p, ast::RemoveItem& out);
+  bool build_pattern_element(Pair p, ast::PatternElement& out, std::uint32_t depth);
+  bool build_chain(Pairs rest, std::vector<ast::PatternStep>& out, std::uint32_t depth,
+                   bool build_unpaired);
+
+  template <class Op>
+  bool fold(Pair p, Rule keyword, std::uint32_t operands, Expr& out, std::uint32_t depth);
+  // Builds `operand` as the right operand of Op(out, operand).
+  template <class Op>
+  bool join_operand(Pair operand, Expr& out, std::uint32_t depth);
+  bool build_arithmetic(Pair p, std::uint32_t operands, Expr& out, std::uint32_t depth);
+  bool build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_t depth);
+  bool build_unary_minus(Pair p, Expr& out, std::uint32_t depth);
+  bool build_comparison(Comparison c, std::string_view op, Pair operand, Expr& out,
+                        std::uint32_t depth);
+
+  bool build_function_invocation(Pair p, Expr::FunctionCall& out, std::uint32_t depth);
+  bool build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth);
+  bool build_list_comprehension(Pair p, Expr& out, std::uint32_t depth);
+  bool build_quantifier_expression(Pair p, Expr& out, std::uint32_t depth);
+  bool build_reduce_expression(Pair p, Expr& out, std::uint32_t depth);
+  bool build_shortest_path_call(Pair p, Expr& out, std::uint32_t depth);
+  bool build_exists_subquery(Pair p, Expr& out, std::uint32_t depth);
+};
+
+// ---- Query structure ----
+
+bool Builder::build_query(Pair cypher, ast::CypherQuery& out) {
+  const std::optional<Pair> statement = first_child(cypher);
+  if (!statement) return fail("Empty query");
+  if (statement->as_rule() != Rule::statement)
+    return fail("Expected statement, got ", rule_name(statement->as_rule()));
+  const std::optional<Pair> c = first_child(*statement);
+  if (!c) return fail("Empty statement");
+  if (c->as_rule() == Rule::regular_query)
+    return build_regular_query(*c, out.node.emplace<ast::CypherQuery::Regular>().query, 0);
+  if (c->as_rule() == Rule::standalone_call)
+    return build_call_clause(*c, out.node.emplace<ast::CypherQuery::StandaloneCall>().call, 0);
+  return fail("Unknown statement type: ", rule_name(c->as_rule()));
+}
+
+bool Builder::build_regular_query(Pair p, ast::RegularQuery& out, std::uint32_t depth) {
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> first = kids.next();
+  if (!first) return fail("Missing single_query");
+  if (!build_single_query(*first, out.first, depth)) return false;
+  for (Pair u : kids) {
+    if (u.as_rule() != Rule::union_clause) continue;
+    std::optional<Pair> single;
+    for (Pair c : u.into_inner())
+      if (c.as_rule() == Rule::single_query) {
+        single = c;
+        break;
+      }
+    if (!single) return fail("Missing union single_query");
+    ast::Union& next = out.unions.emplace_back();
+    next.all = keyword_after_lead(u, 5, "ALL");
+    if (!build_single_query(*single, next.query, depth)) return false;
+  }
+  return true;
+}
+
+bool Builder::build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t depth) {
+  const std::optional<Pair> c = first_child(p);
+  if (!c) return fail("Empty single_query");
+  if (c->as_rule() == Rule::single_part_query) {
+    auto& part = out.node.emplace<ast::SingleQuery::SinglePart>();
+    for (Pair k : c->into_inner()) {
+      switch (k.as_rule()) {
+        case Rule::reading_clause:
+          if (!build_reading_clause(k, part.reading_clauses.emplace_back(), depth)) return false;
+          break;
+        case Rule::updating_clause:
+          if (!build_updating_clause(k, part.updating_clauses.emplace_back(), depth)) return false;
+          break;
+        case Rule::return_clause:
+          if (!build_return_clause(k, part.return_clause.emplace(), depth)) return false;
+          break;
+        default:
+          break;
+      }
+    }
+    return true;
+  }
+  if (c->as_rule() == Rule::multi_part_query) {
+    ast::MultiPartQuery& query = out.node.emplace<ast::SingleQuery::MultiPart>().query;
+    // Every clause goes straight into its part; the clauses after the last
+    // WITH start a part too, which becomes the final lists at the end.
+    query.parts.reserve(count_children(*c, Rule::with_clause) + 1);
+    ast::QueryPart* open = nullptr;
+    for (Pair k : c->into_inner()) {
+      const Rule r = k.as_rule();
+      if (r == Rule::return_clause) {
+        if (!build_return_clause(k, query.return_clause.emplace(), depth)) return false;
+        continue;
+      }
+      if (r != Rule::reading_clause && r != Rule::updating_clause && r != Rule::with_clause) continue;
+      if (!open) open = &query.parts.emplace_back();
+      if (r == Rule::reading_clause) {
+        if (!build_reading_clause(k, open->reading_clauses.emplace_back(), depth)) return false;
+      } else if (r == Rule::updating_clause) {
+        if (!build_updating_clause(k, open->updating_clauses.emplace_back(), depth)) return false;
+      } else {
+        if (!build_with_clause(k, open->with, depth)) return false;
+        open = nullptr;
+      }
+    }
+    if (open) {
+      query.reading_clauses = std::move(open->reading_clauses);
+      query.updating_clauses = std::move(open->updating_clauses);
+      query.parts.pop_back();
+    }
+    return true;
+  }
+  return fail("Unknown single_query: ", rule_name(c->as_rule()));
+}
+
+bool Builder::build_with_clause(Pair p, ast::WithClause& out, std::uint32_t depth) {
+  out.distinct = keyword_after_lead(p, 4, "DISTINCT");
   for (Pair c : p.into_inner()) {
-    ++k;
-    const std::uint32_t at = depth + operands - (k == 1 ? 1 : k - 1);
-    TRY_ASSIGN(x, build_expression(c, at));
-    if (!acc) {
-      acc = std::move(x);
-    } else {
-      const std::size_t op = skip_blanks(src.substr(0, c.start()), prev_end);
-      const char sign = op < c.start() ? src[op] : '\0';
-      switch (sign) {
-        case '+': acc = binary<Expr::Add>(std::move(*acc), std::move(x)); break;
-        case '-': acc = binary<Expr::Sub>(std::move(*acc), std::move(x)); break;
-        case '*': acc = binary<Expr::Mul>(std::move(*acc), std::move(x)); break;
-        default: acc = binary<Expr::Div>(std::move(*acc), std::move(x)); break;
-      }
-    }
-    prev_end = c.end();
-  }
-  return std::move(*acc);
-}
-
-BuildResult<Expr> build_not_expr(Pair p, std::uint32_t nots, std::uint32_t depth) {
-  std::optional<Pair> operand;
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::comparison_expr) {
-      operand = c;
-      break;
-    }
-  if (!operand) return fail("NOT missing comparison_expr");
-  TRY_ASSIGN(e, build_comparison_expr(*operand, depth + nots));
-  for (std::uint32_t i = 0; i < nots; ++i) e = unary<Expr::Not>(std::move(e));
-  return e;
-}
-
-BuildResult<Expr> build_unary_minus(Pair p, std::uint32_t depth) {
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::postfix_expr) {
-      TRY_ASSIGN(e, build_postfix_expr(c, depth + 1));
-      return unary<Expr::Neg>(std::move(e));
-    }
-  return fail("Unary missing postfix");
-}
-
-// ---- Patterns ----
-
-// The steps after the start node: each relationship pairs with the node that
-// follows it. `build_unpaired` says whether a node without a pending
-// relationship is still built (and so may fail) before it is dropped.
-BuildResult<std::vector<ast::PatternStep>> build_chain(Pairs rest, std::uint32_t depth,
-                                                       bool build_unpaired) {
-  std::vector<ast::PatternStep> chain;
-  std::optional<ast::RelationshipPattern> pending;
-  for (Pair c : rest) {
-    if (c.as_rule() == Rule::relationship_pattern) {
-      TRY_ASSIGN(r, build_relationship_pattern(c, depth));
-      pending = std::move(r);
-    } else if (c.as_rule() == Rule::node_pattern) {
-      if (!pending && !build_unpaired) continue;
-      TRY_ASSIGN(n, build_node_pattern(c, depth));
-      if (pending) {
-        chain.push_back(ast::PatternStep{std::move(*pending), std::move(n)});
-        pending.reset();
-      }
+    if (c.as_rule() == Rule::return_body) {
+      if (!build_return_body(c, out, depth)) return false;
+    } else if (c.as_rule() == Rule::where_clause) {
+      const std::optional<Pair> e = first_child(c);
+      if (!e) return fail("WHERE missing expr");
+      if (!build_expression(*e, out.where_clause.emplace(), depth + 1)) return false;
     }
   }
-  return chain;
+  return true;
 }
 
-BuildResult<ast::PatternElement> build_pattern_element(Pair p, std::uint32_t depth) {
+bool Builder::build_return_clause(Pair p, ast::ReturnClause& out, std::uint32_t depth) {
+  out.items.node.emplace<ast::ReturnItems::Items>();
+  out.distinct = keyword_after_lead(p, 6, "DISTINCT");
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == Rule::return_body && !build_return_body(c, out, depth)) return false;
+  return true;
+}
+
+template <class Target>
+bool Builder::build_return_body(Pair p, Target& out, std::uint32_t depth) {
+  constexpr bool with = std::is_same_v<Target, ast::WithClause>;
+  // The body starts empty: its items, ORDER BY, SKIP and LIMIT replace the target's.
+  std::vector<ast::ReturnItem>* items;
+  if constexpr (with) {
+    out.star = false;
+    items = &out.items;
+    items->clear();
+  } else {
+    items = &out.items.node.template emplace<ast::ReturnItems::Items>().items;
+  }
+  out.order_by.reset();
+  out.skip.reset();
+  out.limit.reset();
+  for (Pair c : p.into_inner()) {
+    switch (c.as_rule()) {
+      case Rule::return_items: {
+        if (trim(c.as_str()) == "*") {
+          // WITH * keeps its list empty and says so in its flag.
+          if constexpr (with) {
+            out.star = true;
+            items->clear();
+          } else {
+            out.items.node.template emplace<ast::ReturnItems::All>();
+          }
+          break;
+        }
+        if constexpr (!with) items = &out.items.node.template emplace<ast::ReturnItems::Items>().items;
+        items->clear();
+        items->reserve(count_children(c, Rule::return_item));
+        for (Pair item : c.into_inner()) {
+          if (item.as_rule() != Rule::return_item) continue;
+          Pairs parts = item.into_inner();
+          const std::optional<Pair> e = parts.next();
+          if (!e) return fail("Return item missing expr");
+          ast::ReturnItem& built = items->emplace_back();
+          if (!build_expression(*e, built.expr, depth + 1)) return false;
+          for (Pair a : parts)
+            if (a.as_rule() == Rule::variable) {
+              built.alias.emplace(a.as_str());
+              break;
+            }
+        }
+        break;
+      }
+      case Rule::order_clause: {
+        std::vector<ast::SortItem>& order = out.order_by.emplace();
+        order.reserve(count_children(c, Rule::sort_item));
+        for (Pair s : c.into_inner())
+          if (s.as_rule() == Rule::sort_item && !build_sort_item(s, order.emplace_back(), depth))
+            return false;
+        break;
+      }
+      case Rule::skip_clause: {
+        const std::optional<Pair> e = first_child(c);
+        if (!e) return fail("SKIP missing expr");
+        if (!build_expression(*e, out.skip.emplace(), depth + 1)) return false;
+        break;
+      }
+      case Rule::limit_clause: {
+        const std::optional<Pair> e = first_child(c);
+        if (!e) return fail("LIMIT missing expr");
+        if (!build_expression(*e, out.limit.emplace(), depth + 1)) return false;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+bool Builder::build_sort_item(Pair p, ast::SortItem& out, std::uint32_t depth) {
+  const std::optional<Pair> e = first_child(p);
+  if (!e) return fail("Sort item missing expr");
+  out.descending = word_at(p, e->end(), "DESC");
+  return build_expression(*e, out.expr, depth + 1);
+}
+
+// ---- Reading and updating clauses ----
+
+bool Builder::build_reading_clause(Pair p, ast::ReadingClause& out, std::uint32_t depth) {
+  const std::optional<Pair> c = first_child(p);
+  if (!c) return fail("Empty reading_clause");
+  switch (c->as_rule()) {
+    case Rule::match_clause:
+      return build_match_clause(*c, out.node.emplace<ast::ReadingClause::Match>(), depth);
+    case Rule::unwind_clause: {
+      auto& unwind = out.node.emplace<ast::ReadingClause::Unwind>();
+      Pairs kids = c->into_inner();
+      const std::optional<Pair> e = kids.next();
+      if (!e) return fail("UNWIND missing expr");
+      if (!build_expression(*e, unwind.expr, depth + 1)) return false;
+      const std::optional<Pair> variable = kids.next();
+      if (!variable) return fail("UNWIND missing variable");
+      unwind.variable = variable->as_str();
+      return true;
+    }
+    case Rule::in_query_call:
+      return build_call_clause(*c, out.node.emplace<ast::ReadingClause::Call>().call, depth);
+    default:
+      return fail("Unknown reading clause: ", rule_name(c->as_rule()));
+  }
+}
+
+bool Builder::build_match_clause(Pair p, ast::ReadingClause::Match& out, std::uint32_t depth) {
+  out.optional = starts_with_word(p.as_str(), "OPTIONAL");
+  bool have_pattern = false;
+  for (Pair c : p.into_inner()) {
+    if (c.as_rule() == Rule::pattern) {
+      if (!build_pattern(c, out.pattern, depth)) return false;
+      have_pattern = true;
+    } else if (c.as_rule() == Rule::where_clause) {
+      const std::optional<Pair> e = first_child(c);
+      if (!e) return fail("Empty WHERE");
+      if (!build_expression(*e, out.where_clause.emplace(), depth + 1)) return false;
+    }
+  }
+  if (!have_pattern) return fail("MATCH missing pattern");
+  return true;
+}
+
+bool Builder::build_call_clause(Pair p, ast::CallClause& out, std::uint32_t depth) {
+  for (Pair c : p.into_inner()) {
+    if (c.as_rule() == Rule::explicit_procedure_invocation) {
+      out.args.reserve(out.args.size() + count_children(c, Rule::expression));
+      for (Pair k : c.into_inner()) {
+        if (k.as_rule() == Rule::procedure_name) {
+          out.procedure = k.as_str();
+        } else if (k.as_rule() == Rule::expression) {
+          if (!build_expression(k, out.args.emplace_back(), depth + 1)) return false;
+        }
+      }
+    } else if (c.as_rule() == Rule::yield_items) {
+      for (Pair item : c.into_inner()) {
+        if (item.as_rule() != Rule::yield_item) continue;
+        ast::YieldItem& y = out.yield_items.emplace_back();
+        for (Pair k : item.into_inner()) {
+          if (k.as_rule() == Rule::procedure_result_field) y.field.emplace(k.as_str());
+          else if (k.as_rule() == Rule::variable) y.variable = k.as_str();
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool Builder::build_updating_clause(Pair p, ast::UpdatingClause& out, std::uint32_t depth) {
+  const std::optional<Pair> c = first_child(p);
+  if (!c) return fail("Empty updating_clause");
+  switch (c->as_rule()) {
+    case Rule::create_clause: {
+      auto& create = out.node.emplace<ast::UpdatingClause::Create>();
+      const std::optional<Pair> pattern = first_child(*c);
+      if (!pattern) return fail("CREATE missing pattern");
+      return build_pattern(*pattern, create.pattern, depth);
+    }
+    case Rule::merge_clause:
+      return build_merge_clause(*c, out.node.emplace<ast::UpdatingClause::Merge>(), depth);
+    case Rule::set_clause:
+      return build_set_clause(*c, out.node.emplace<ast::UpdatingClause::Set>().items, depth);
+    case Rule::remove_clause: {
+      auto& remove = out.node.emplace<ast::UpdatingClause::Remove>();
+      remove.items.reserve(count_children(*c, Rule::remove_item));
+      for (Pair item : c->into_inner())
+        if (item.as_rule() == Rule::remove_item && !build_remove_item(item, remove.items.emplace_back()))
+          return false;
+      return true;
+    }
+    case Rule::delete_clause: {
+      auto& del = out.node.emplace<ast::UpdatingClause::Delete>();
+      del.detach = starts_with_word(c->as_str(), "DETACH");
+      for (Pair e : c->into_inner())
+        if (e.as_rule() == Rule::expression && !build_expression(e, del.expressions.emplace_back(), depth + 1))
+          return false;
+      return true;
+    }
+    case Rule::foreach_clause:
+      return build_foreach_clause(*c, out.node.emplace<ast::UpdatingClause::Foreach>(), depth);
+    default:
+      return fail("Unknown updating clause: ", rule_name(c->as_rule()));
+  }
+}
+
+bool Builder::build_merge_clause(Pair p, ast::UpdatingClause::Merge& out, std::uint32_t depth) {
+  bool have_part = false;
+  for (Pair c : p.into_inner()) {
+    if (c.as_rule() == Rule::pattern_part) {
+      if (have_part) out.pattern_part = {};
+      if (!build_pattern_part(c, out.pattern_part, depth)) return false;
+      have_part = true;
+    } else if (c.as_rule() == Rule::on_match_or_create) {
+      auto& actions = keyword_after_lead(c, 2, "MATCH") ? out.on_match : out.on_create;
+      for (Pair set : c.into_inner())
+        if (set.as_rule() == Rule::set_clause && !build_set_clause(set, actions.emplace_back(), depth))
+          return false;
+    }
+  }
+  if (!have_part) return fail("MERGE missing pattern_part");
+  return true;
+}
+
+bool Builder::build_foreach_clause(Pair p, ast::UpdatingClause::Foreach& out, std::uint32_t depth) {
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> variable = kids.next();
+  if (!variable) return fail("FOREACH missing variable");
+  const std::optional<Pair> list = kids.next();
+  if (!list) return fail("FOREACH missing list expression");
+  out.variable = variable->as_str();
+  if (!build_expression(*list, out.list, depth + 1)) return false;
+  for (Pair c : kids)
+    if (c.as_rule() == Rule::updating_clause && !build_updating_clause(c, out.body.emplace_back(), depth + 1))
+      return false;
+  if (out.body.empty()) return fail("FOREACH body is empty");
+  return true;
+}
+
+bool Builder::build_set_clause(Pair p, std::vector<ast::SetItem>& out, std::uint32_t depth) {
+  out.reserve(count_children(p, Rule::set_item));
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == Rule::set_item && !build_set_item(c, out.emplace_back(), depth)) return false;
+  return true;
+}
+
+bool Builder::build_set_item(Pair p, ast::SetItem& out, std::uint32_t depth) {
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> first = kids.next();
+  const std::optional<Pair> second = kids.next();
+  if (!first || !second) return fail("Invalid SET item");
+  if (first->as_rule() == Rule::property_expression) {
+    auto& item = out.node.emplace<ast::SetItem::Property>();
+    return build_property_expression(*first, item.property) &&
+           build_expression(*second, item.value, depth + 1);
+  }
+  if (first->as_rule() != Rule::variable) return fail("Unknown SET item");
+  if (second->as_rule() == Rule::node_labels) {
+    auto& item = out.node.emplace<ast::SetItem::Labels>();
+    item.variable = first->as_str();
+    collect_names(*second, Rule::label_name, item.labels);
+    return true;
+  }
+  // "+=" or "=" stands between the variable and the value.
+  const std::string_view src = p.source().substr(0, second->start());
+  if (src.substr(skip_blanks(src, first->end())).starts_with("+=")) {
+    auto& item = out.node.emplace<ast::SetItem::VariableMerge>();
+    item.variable = first->as_str();
+    return build_expression(*second, item.value, depth + 1);
+  }
+  auto& item = out.node.emplace<ast::SetItem::Variable>();
+  item.variable = first->as_str();
+  return build_expression(*second, item.value, depth + 1);
+}
+
+bool Builder::build_remove_item(Pair p, ast::RemoveItem& out) {
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> first = kids.next();
+  if (!first) return fail("Empty remove_item");
+  if (first->as_rule() == Rule::property_expression)
+    return build_property_expression(*first, out.node.emplace<ast::RemoveItem::Property>().property);
+  if (first->as_rule() != Rule::variable) return fail("Unknown REMOVE item");
+  auto& item = out.node.emplace<ast::RemoveItem::Labels>();
+  item.variable = first->as_str();
+  const std::optional<Pair> second = kids.next();
+  if (second && second->as_rule() == Rule::node_labels) collect_names(*second, Rule::label_name, item.labels);
+  return true;
+}
+
+// ---- Patterns and property maps ----
+
+bool Builder::build_pattern(Pair p, ast::Pattern& out, std::uint32_t depth) {
+  out.parts.clear();
+  out.parts.reserve(count_children(p, Rule::pattern_part));
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == Rule::pattern_part && !build_pattern_part(c, out.parts.emplace_back(), depth))
+      return false;
+  return true;
+}
+
+bool Builder::build_pattern_part(Pair p, ast::PatternPart& out, std::uint32_t depth) {
+  bool have_element = false;
+  for (Pair c : p.into_inner()) {
+    if (c.as_rule() == Rule::variable) {
+      out.variable.emplace(c.as_str());
+    } else if (c.as_rule() == Rule::pattern_element) {
+      if (have_element) out.element = {};
+      if (!build_pattern_element(c, out.element, depth)) return false;
+      have_element = true;
+    }
+  }
+  if (!have_element) return fail("Pattern part missing element");
+  return true;
+}
+
+bool Builder::build_pattern_element(Pair p, ast::PatternElement& out, std::uint32_t depth) {
   Pairs kids = p.into_inner();
   std::optional<Pair> first = kids.next();
   if (!first) return fail("Pattern element missing node");
@@ -342,689 +769,111 @@ BuildResult<ast::PatternElement> build_pattern_element(Pair p, std::uint32_t dep
     first = kids.next();
     if (!first) return fail("shortestPath missing node");
   }
-  TRY_ASSIGN(start, build_node_pattern(*first, depth));
-  TRY_ASSIGN(chain, build_chain(kids, depth, true));
-  return ast::PatternElement{std::move(start), std::move(chain)};
+  return build_node_pattern(*first, out.start, depth) && build_chain(kids, out.chain, depth, true);
 }
 
-// ---- Atoms ----
-
-BuildResult<Expr> build_function_invocation(Pair p, std::uint32_t depth) {
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> name = kids.next();
-  if (!name) return fail("Function missing name");
-  Expr::FunctionCall call{text(*name), {}, false};
-  for (Pair c : kids) {
-    if (c.as_rule() != Rule::expression) continue;
-    TRY_ASSIGN(arg, build_expression(c, depth + 1));
-    call.args.push_back(std::move(arg));
-  }
-  const std::string_view src = p.source().substr(0, p.end());
-  std::size_t at = skip_blanks(src, name->end());
-  if (at < src.size() && src[at] == '(') at = skip_blanks(src, at + 1);
-  call.distinct = starts_with_word(src.substr(at), "DISTINCT");
-  return Expr{std::move(call)};
-}
-
-// Each child's role comes from the last keyword in front of it.
-BuildResult<Expr> build_case_expression(Pair p, std::uint32_t depth) {
-  enum class Role { none, operand, when, then, otherwise };
-  const std::string_view src = p.source();
-  Expr::Case out{std::nullopt, {}, std::nullopt};
-  std::optional<Expr> condition;
-  std::uint32_t gap_start = p.start();
-  for (Pair c : p.into_inner()) {
-    // End of the last significant character in the gap, blanks and comments left out.
-    const std::string_view gap = src.substr(0, c.start());
-    std::size_t at = gap_start, word_end = gap_start;
-    for (;;) {
-      at = skip_blanks(gap, at);
-      if (at >= gap.size()) break;
-      word_end = ++at;
-    }
-    const std::string_view before = src.substr(gap_start, word_end - gap_start);
-    Role role = Role::none;
-    if (before.size() >= 4) {
-      const std::string_view last = before.substr(before.size() - 4);
-      if (starts_with_word(last, "CASE")) role = Role::operand;
-      else if (starts_with_word(last, "WHEN")) role = Role::when;
-      else if (starts_with_word(last, "THEN")) role = Role::then;
-      else if (starts_with_word(last, "ELSE")) role = Role::otherwise;
-    }
-    gap_start = c.end();
-    if (role == Role::none) continue;
-    TRY_ASSIGN(e, build_expression(c, depth + 1));
-    switch (role) {
-      case Role::operand: out.operand = Box<Expr>(std::move(e)); break;
-      case Role::when: condition = std::move(e); break;
-      case Role::then:
-        if (condition) {
-          out.alternatives.push_back(Expr::When{std::move(*condition), std::move(e)});
-          condition.reset();
-        }
-        break;
-      case Role::otherwise: out.else_expr = Box<Expr>(std::move(e)); break;
-      case Role::none: break;
-    }
-  }
-  return Expr{std::move(out)};
-}
-
-BuildResult<Expr> build_list_comprehension(Pair p, std::uint32_t depth) {
-  Expr::ListComprehension out{{}, Box<Expr>(Expr{Expr::Null{}}), std::nullopt, std::nullopt};
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::filter_expression) {
-      TRY_ASSIGN(f, parse_filter_expression(c, depth));
-      out.variable = std::move(f.variable);
-      out.list = Box<Expr>(std::move(f.list));
-      out.filter = boxed(std::move(f.predicate));
-    } else if (c.as_rule() == Rule::expression) {
-      TRY_ASSIGN(e, build_expression(c, depth + 1));
-      out.projection = Box<Expr>(std::move(e));
-    }
-  }
-  return Expr{std::move(out)};
-}
-
-template <class Q>
-Expr quantifier(FilterExpression f) {
-  return Expr{Q{std::move(f.variable), Box<Expr>(std::move(f.list)), boxed(std::move(f.predicate))}};
-}
-
-BuildResult<Expr> build_quantifier_expression(Pair p, std::uint32_t depth) {
-  FilterExpression f{{}, Expr{Expr::Null{}}, std::nullopt};
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::filter_expression) {
-      TRY_ASSIGN(built, parse_filter_expression(c, depth));
-      f = std::move(built);
-    }
-  const std::string_view t = p.as_str();
-  if (starts_with_word(t, "ALL")) return quantifier<Expr::All>(std::move(f));
-  if (starts_with_word(t, "ANY")) return quantifier<Expr::Any>(std::move(f));
-  if (starts_with_word(t, "NONE")) return quantifier<Expr::None>(std::move(f));
-  return quantifier<Expr::Single>(std::move(f));
-}
-
-BuildResult<Expr> build_reduce_expression(Pair p, std::uint32_t depth) {
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> accumulator = kids.next();
-  if (!accumulator) return fail("REDUCE missing accumulator");
-  const std::optional<Pair> init_pair = kids.next();
-  if (!init_pair) return fail("REDUCE missing init expression");
-  TRY_ASSIGN(init, build_expression(*init_pair, depth + 1));
-  const std::optional<Pair> variable = kids.next();
-  if (!variable) return fail("REDUCE missing loop variable");
-  const std::optional<Pair> list_pair = kids.next();
-  if (!list_pair) return fail("REDUCE missing source expression");
-  TRY_ASSIGN(list, build_expression(*list_pair, depth + 1));
-  const std::optional<Pair> projection_pair = kids.next();
-  if (!projection_pair) return fail("REDUCE missing projection expression");
-  TRY_ASSIGN(projection, build_expression(*projection_pair, depth + 1));
-  return Expr{Expr::Reduce{text(*accumulator), Box<Expr>(std::move(init)), text(*variable),
-                           Box<Expr>(std::move(list)), Box<Expr>(std::move(projection))}};
-}
-
-BuildResult<Expr> build_shortest_path_call(Pair p, std::uint32_t depth) {
-  const bool all = starts_with_word(p.as_str(), "ALL");
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> first = kids.next();
-  if (!first) return fail("shortestPath missing start node");
-  TRY_ASSIGN(start, build_node_pattern(*first, depth + 1));
-  TRY_ASSIGN(chain, build_chain(kids, depth + 1, false));
-  return Expr{Expr::ShortestPath{
-      Box<ast::PatternElement>(ast::PatternElement{std::move(start), std::move(chain)}), all}};
-}
-
-BuildResult<Expr> build_exists_subquery(Pair p, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
-  if (!c) return fail("Empty EXISTS");
-  if (c->as_rule() == Rule::pattern) {
-    TRY_ASSIGN(pattern, build_pattern(*c, depth + 1));
-    return Expr{Expr::Exists{Box<ast::ExistsSubquery>(
-        ast::ExistsSubquery{ast::ExistsSubquery::Pattern{std::move(pattern)}})}};
-  }
-  if (c->as_rule() == Rule::regular_query) {
-    TRY_ASSIGN(query, build_regular_query(*c, depth + 1));
-    return Expr{Expr::Exists{Box<ast::ExistsSubquery>(
-        ast::ExistsSubquery{ast::ExistsSubquery::Query{std::move(query)}})}};
-  }
-  return fail("Unknown EXISTS subquery type");
-}
-
-// ---- Clauses ----
-
-BuildResult<ast::SetItem> build_set_item(Pair p, std::uint32_t depth) {
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> first = kids.next();
-  const std::optional<Pair> second = kids.next();
-  if (!first || !second) return fail("Invalid SET item");
-  if (first->as_rule() == Rule::property_expression) {
-    TRY_ASSIGN(target, build_property_expression(*first));
-    TRY_ASSIGN(value, build_expression(*second, depth + 1));
-    return ast::SetItem{ast::SetItem::Property{std::move(target), std::move(value)}};
-  }
-  if (first->as_rule() != Rule::variable) return fail("Unknown SET item");
-  if (second->as_rule() == Rule::node_labels)
-    return ast::SetItem{ast::SetItem::Labels{text(*first), build_node_labels(*second)}};
-  TRY_ASSIGN(value, build_expression(*second, depth + 1));
-  const std::string_view src = p.source().substr(0, second->start());
-  const std::size_t op = skip_blanks(src, first->end());
-  if (src.substr(op).starts_with("+="))
-    return ast::SetItem{ast::SetItem::VariableMerge{text(*first), std::move(value)}};
-  return ast::SetItem{ast::SetItem::Variable{text(*first), std::move(value)}};
-}
-
-BuildResult<ast::RemoveItem> build_remove_item(Pair p) {
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> first = kids.next();
-  if (!first) return fail("Empty remove_item");
-  if (first->as_rule() == Rule::property_expression) {
-    TRY_ASSIGN(target, build_property_expression(*first));
-    return ast::RemoveItem{ast::RemoveItem::Property{std::move(target)}};
-  }
-  if (first->as_rule() != Rule::variable) return fail("Unknown REMOVE item");
-  const std::optional<Pair> second = kids.next();
-  std::vector<std::string> labels;
-  if (second && second->as_rule() == Rule::node_labels) labels = build_node_labels(*second);
-  return ast::RemoveItem{ast::RemoveItem::Labels{text(*first), std::move(labels)}};
-}
-
-BuildResult<ast::ReadingClause> build_match_clause(Pair p, std::uint32_t depth) {
-  std::optional<ast::Pattern> pattern;
-  std::optional<Expr> where;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::pattern) {
-      TRY_ASSIGN(built, build_pattern(c, depth));
-      pattern = std::move(built);
-    } else if (c.as_rule() == Rule::where_clause) {
-      const std::optional<Pair> e = first_child(c);
-      if (!e) return fail("Empty WHERE");
-      TRY_ASSIGN(built, build_expression(*e, depth + 1));
-      where = std::move(built);
-    }
-  }
-  if (!pattern) return fail("MATCH missing pattern");
-  const bool optional = starts_with_word(p.as_str(), "OPTIONAL");
-  return ast::ReadingClause{
-      ast::ReadingClause::Match{std::move(*pattern), std::move(where), optional}};
-}
-
-BuildResult<ast::UpdatingClause> build_merge_clause(Pair p, std::uint32_t depth) {
-  ast::UpdatingClause::Merge merge;
-  bool have_part = false;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::pattern_part) {
-      TRY_ASSIGN(part, build_pattern_part(c, depth));
-      merge.pattern_part = std::move(part);
-      have_part = true;
-    } else if (c.as_rule() == Rule::on_match_or_create) {
-      const bool on_match = keyword_after_lead(c, 2, "MATCH");
-      for (Pair set : c.into_inner()) {
-        if (set.as_rule() != Rule::set_clause) continue;
-        TRY_ASSIGN(items, build_set_clause(set, depth));
-        (on_match ? merge.on_match : merge.on_create).push_back(std::move(items));
+// The steps after the start node: each relationship pairs with the node that
+// follows it; a relationship still waiting for its node sits at the back of
+// the chain. `build_unpaired` says whether a node without a waiting
+// relationship is still built (and so may fail) before it is dropped.
+bool Builder::build_chain(Pairs rest, std::vector<ast::PatternStep>& out, std::uint32_t depth,
+                          bool build_unpaired) {
+  std::uint32_t steps = 0;
+  for (Pair c : rest) steps += c.as_rule() == Rule::relationship_pattern;
+  out.reserve(steps);
+  bool pending = false;
+  for (Pair c : rest) {
+    if (c.as_rule() == Rule::relationship_pattern) {
+      if (pending) out.back().relationship = {};  // a later relationship replaces it
+      else out.emplace_back();
+      pending = true;
+      if (!build_relationship_pattern(c, out.back().relationship, depth)) return false;
+    } else if (c.as_rule() == Rule::node_pattern) {
+      if (pending) {
+        if (!build_node_pattern(c, out.back().node, depth)) return false;
+        pending = false;
+      } else if (build_unpaired) {
+        ast::NodePattern dropped;
+        if (!build_node_pattern(c, dropped, depth)) return false;
       }
     }
   }
-  if (!have_part) return fail("MERGE missing pattern_part");
-  return ast::UpdatingClause{std::move(merge)};
+  if (pending) out.pop_back();
+  return true;
 }
 
-BuildResult<ast::UpdatingClause> build_foreach_clause(Pair p, std::uint32_t depth) {
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> variable = kids.next();
-  if (!variable) return fail("FOREACH missing variable");
-  const std::optional<Pair> list_pair = kids.next();
-  if (!list_pair) return fail("FOREACH missing list expression");
-  TRY_ASSIGN(list, build_expression(*list_pair, depth + 1));
-  std::vector<ast::UpdatingClause> body;
-  for (Pair c : kids) {
-    if (c.as_rule() != Rule::updating_clause) continue;
-    TRY_ASSIGN(clause, build_updating_clause(c, depth));
-    body.push_back(std::move(clause));
-  }
-  if (body.empty()) return fail("FOREACH body is empty");
-  return ast::UpdatingClause{
-      ast::UpdatingClause::Foreach{text(*variable), std::move(list), std::move(body)}};
-}
-
-}  // namespace
-
-// ---- Query structure ----
-
-BuildResult<ast::CypherQuery> build_query(Pair cypher) {
-  const std::optional<Pair> statement = first_child(cypher);
-  if (!statement) return fail("Empty query");
-  if (statement->as_rule() != Rule::statement)
-    return fail("Expected statement, got ", rule_name(statement->as_rule()));
-  const std::optional<Pair> c = first_child(*statement);
-  if (!c) return fail("Empty statement");
-  if (c->as_rule() == Rule::regular_query) {
-    TRY_ASSIGN(query, build_regular_query(*c));
-    return ast::CypherQuery{ast::CypherQuery::Regular{std::move(query)}};
-  }
-  if (c->as_rule() == Rule::standalone_call) {
-    TRY_ASSIGN(call, build_call_clause(*c));
-    return ast::CypherQuery{ast::CypherQuery::StandaloneCall{std::move(call)}};
-  }
-  return fail("Unknown statement type: ", rule_name(c->as_rule()));
-}
-
-BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {
-  Pairs kids = p.into_inner();
-  const std::optional<Pair> first = kids.next();
-  if (!first) return fail("Missing single_query");
-  TRY_ASSIGN(query, build_single_query(*first, depth));
-  ast::RegularQuery out{std::move(query), {}};
-  for (Pair u : kids) {
-    if (u.as_rule() != Rule::union_clause) continue;
-    const bool all = keyword_after_lead(u, 5, "ALL");
-    std::optional<Pair> single;
-    for (Pair c : u.into_inner())
-      if (c.as_rule() == Rule::single_query) {
-        single = c;
-        break;
-      }
-    if (!single) return fail("Missing union single_query");
-    TRY_ASSIGN(next, build_single_query(*single, depth));
-    out.unions.push_back(ast::Union{all, std::move(next)});
-  }
-  return out;
-}
-
-BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
-  if (!c) return fail("Empty single_query");
-  if (c->as_rule() == Rule::single_part_query) {
-    ast::SingleQuery::SinglePart part;
-    for (Pair k : c->into_inner()) {
-      if (k.as_rule() == Rule::reading_clause) {
-        TRY_ASSIGN(clause, build_reading_clause(k, depth));
-        part.reading_clauses.push_back(std::move(clause));
-      } else if (k.as_rule() == Rule::updating_clause) {
-        TRY_ASSIGN(clause, build_updating_clause(k, depth));
-        part.updating_clauses.push_back(std::move(clause));
-      } else if (k.as_rule() == Rule::return_clause) {
-        TRY_ASSIGN(ret, build_return_clause(k, depth));
-        part.return_clause = std::move(ret);
-      }
-    }
-    return ast::SingleQuery{std::move(part)};
-  }
-  if (c->as_rule() == Rule::multi_part_query) {
-    ast::MultiPartQuery query;
-    for (Pair k : c->into_inner()) {
-      if (k.as_rule() == Rule::reading_clause) {
-        TRY_ASSIGN(clause, build_reading_clause(k, depth));
-        query.reading_clauses.push_back(std::move(clause));
-      } else if (k.as_rule() == Rule::updating_clause) {
-        TRY_ASSIGN(clause, build_updating_clause(k, depth));
-        query.updating_clauses.push_back(std::move(clause));
-      } else if (k.as_rule() == Rule::with_clause) {
-        TRY_ASSIGN(with, build_with_clause(k, depth));
-        query.parts.push_back(ast::QueryPart{std::move(query.reading_clauses),
-                                             std::move(query.updating_clauses), std::move(with)});
-        query.reading_clauses.clear();
-        query.updating_clauses.clear();
-      } else if (k.as_rule() == Rule::return_clause) {
-        TRY_ASSIGN(ret, build_return_clause(k, depth));
-        query.return_clause = std::move(ret);
-      }
-    }
-    return ast::SingleQuery{ast::SingleQuery::MultiPart{std::move(query)}};
-  }
-  return fail("Unknown single_query: ", rule_name(c->as_rule()));
-}
-
-BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth) {
-  ast::WithClause with{};
-  with.distinct = keyword_after_lead(p, 4, "DISTINCT");
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::return_body) {
-      TRY_ASSIGN(body, build_return_body(c, depth));
-      if (auto* items = std::get_if<ast::ReturnItems::Items>(&body.items.node)) {
-        with.items = std::move(items->items);
-        with.star = false;
-      } else {
-        with.items.clear();
-        with.star = true;
-      }
-      with.order_by = std::move(body.order_by);
-      with.skip = std::move(body.skip);
-      with.limit = std::move(body.limit);
-    } else if (c.as_rule() == Rule::where_clause) {
-      const std::optional<Pair> e = first_child(c);
-      if (!e) return fail("WHERE missing expr");
-      TRY_ASSIGN(where, build_expression(*e, depth + 1));
-      with.where_clause = std::move(where);
-    }
-  }
-  return with;
-}
-
-BuildResult<ast::ReturnClause> build_return_clause(Pair p, std::uint32_t depth) {
-  ast::ReturnClause ret{ast::ReturnItems{ast::ReturnItems::Items{}}, false, std::nullopt,
-                        std::nullopt, std::nullopt};
-  ret.distinct = keyword_after_lead(p, 6, "DISTINCT");
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() != Rule::return_body) continue;
-    TRY_ASSIGN(body, build_return_body(c, depth));
-    ret.items = std::move(body.items);
-    ret.order_by = std::move(body.order_by);
-    ret.skip = std::move(body.skip);
-    ret.limit = std::move(body.limit);
-  }
-  return ret;
-}
-
-BuildResult<ReturnBody> build_return_body(Pair p, std::uint32_t depth) {
-  ReturnBody body{ast::ReturnItems{ast::ReturnItems::Items{}}, std::nullopt, std::nullopt,
-                  std::nullopt};
+bool Builder::build_node_pattern(Pair p, ast::NodePattern& out, std::uint32_t depth) {
   for (Pair c : p.into_inner()) {
     switch (c.as_rule()) {
-      case Rule::return_items: {
-        if (trim(c.as_str()) == "*") {
-          body.items = ast::ReturnItems{ast::ReturnItems::All{}};
-          break;
-        }
-        ast::ReturnItems::Items items;
-        for (Pair item : c.into_inner()) {
-          if (item.as_rule() != Rule::return_item) continue;
-          Pairs parts = item.into_inner();
-          const std::optional<Pair> e = parts.next();
-          if (!e) return fail("Return item missing expr");
-          TRY_ASSIGN(expr, build_expression(*e, depth + 1));
-          std::optional<std::string> alias;
-          for (Pair a : parts)
-            if (a.as_rule() == Rule::variable) {
-              alias = text(a);
-              break;
-            }
-          items.items.push_back(ast::ReturnItem{std::move(expr), std::move(alias)});
-        }
-        body.items = ast::ReturnItems{std::move(items)};
+      case Rule::variable: out.variable.emplace(c.as_str()); break;
+      case Rule::node_labels: collect_names(c, Rule::label_name, out.labels); break;
+      case Rule::properties:
+        if (!build_properties(c, out.properties.emplace(), depth)) return false;
         break;
-      }
-      case Rule::order_clause: {
-        std::vector<ast::SortItem> order;
-        for (Pair s : c.into_inner()) {
-          if (s.as_rule() != Rule::sort_item) continue;
-          TRY_ASSIGN(item, build_sort_item(s, depth));
-          order.push_back(std::move(item));
-        }
-        body.order_by = std::move(order);
-        break;
-      }
-      case Rule::skip_clause: {
-        const std::optional<Pair> e = first_child(c);
-        if (!e) return fail("SKIP missing expr");
-        TRY_ASSIGN(skip, build_expression(*e, depth + 1));
-        body.skip = std::move(skip);
-        break;
-      }
-      case Rule::limit_clause: {
-        const std::optional<Pair> e = first_child(c);
-        if (!e) return fail("LIMIT missing expr");
-        TRY_ASSIGN(limit, build_expression(*e, depth + 1));
-        body.limit = std::move(limit);
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  return body;
-}
-
-BuildResult<ast::SortItem> build_sort_item(Pair p, std::uint32_t depth) {
-  const std::optional<Pair> e = first_child(p);
-  if (!e) return fail("Sort item missing expr");
-  const bool descending = word_at(p, e->end(), "DESC");
-  TRY_ASSIGN(expr, build_expression(*e, depth + 1));
-  return ast::SortItem{std::move(expr), descending};
-}
-
-// ---- Reading and updating clauses ----
-
-BuildResult<ast::ReadingClause> build_reading_clause(Pair p, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
-  if (!c) return fail("Empty reading_clause");
-  switch (c->as_rule()) {
-    case Rule::match_clause:
-      return build_match_clause(*c, depth);
-    case Rule::unwind_clause: {
-      Pairs kids = c->into_inner();
-      const std::optional<Pair> e = kids.next();
-      if (!e) return fail("UNWIND missing expr");
-      TRY_ASSIGN(expr, build_expression(*e, depth + 1));
-      const std::optional<Pair> variable = kids.next();
-      if (!variable) return fail("UNWIND missing variable");
-      return ast::ReadingClause{ast::ReadingClause::Unwind{std::move(expr), text(*variable)}};
-    }
-    case Rule::in_query_call: {
-      TRY_ASSIGN(call, build_call_clause(*c, depth));
-      return ast::ReadingClause{ast::ReadingClause::Call{std::move(call)}};
-    }
-    default:
-      return fail("Unknown reading clause: ", rule_name(c->as_rule()));
-  }
-}
-
-BuildResult<ast::CallClause> build_call_clause(Pair p, std::uint32_t depth) {
-  ast::CallClause call;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::explicit_procedure_invocation) {
-      for (Pair k : c.into_inner()) {
-        if (k.as_rule() == Rule::procedure_name) {
-          call.procedure = text(k);
-        } else if (k.as_rule() == Rule::expression) {
-          TRY_ASSIGN(arg, build_expression(k, depth + 1));
-          call.args.push_back(std::move(arg));
-        }
-      }
-    } else if (c.as_rule() == Rule::yield_items) {
-      for (Pair item : c.into_inner()) {
-        if (item.as_rule() != Rule::yield_item) continue;
-        ast::YieldItem y;
-        for (Pair k : item.into_inner()) {
-          if (k.as_rule() == Rule::procedure_result_field) y.field = text(k);
-          else if (k.as_rule() == Rule::variable) y.variable = text(k);
-        }
-        call.yield_items.push_back(std::move(y));
-      }
-    }
-  }
-  return call;
-}
-
-BuildResult<ast::UpdatingClause> build_updating_clause(Pair p, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
-  if (!c) return fail("Empty updating_clause");
-  switch (c->as_rule()) {
-    case Rule::create_clause: {
-      const std::optional<Pair> pattern_pair = first_child(*c);
-      if (!pattern_pair) return fail("CREATE missing pattern");
-      TRY_ASSIGN(pattern, build_pattern(*pattern_pair, depth));
-      return ast::UpdatingClause{ast::UpdatingClause::Create{std::move(pattern)}};
-    }
-    case Rule::merge_clause:
-      return build_merge_clause(*c, depth);
-    case Rule::set_clause: {
-      TRY_ASSIGN(items, build_set_clause(*c, depth));
-      return ast::UpdatingClause{ast::UpdatingClause::Set{std::move(items)}};
-    }
-    case Rule::remove_clause: {
-      ast::UpdatingClause::Remove remove;
-      for (Pair item : c->into_inner()) {
-        if (item.as_rule() != Rule::remove_item) continue;
-        TRY_ASSIGN(built, build_remove_item(item));
-        remove.items.push_back(std::move(built));
-      }
-      return ast::UpdatingClause{std::move(remove)};
-    }
-    case Rule::delete_clause: {
-      ast::UpdatingClause::Delete del{{}, starts_with_word(c->as_str(), "DETACH")};
-      for (Pair e : c->into_inner()) {
-        if (e.as_rule() != Rule::expression) continue;
-        TRY_ASSIGN(expr, build_expression(e, depth + 1));
-        del.expressions.push_back(std::move(expr));
-      }
-      return ast::UpdatingClause{std::move(del)};
-    }
-    case Rule::foreach_clause:
-      return build_foreach_clause(*c, depth);
-    default:
-      return fail("Unknown updating clause: ", rule_name(c->as_rule()));
-  }
-}
-
-BuildResult<std::vector<ast::SetItem>> build_set_clause(Pair p, std::uint32_t depth) {
-  std::vector<ast::SetItem> items;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() != Rule::set_item) continue;
-    TRY_ASSIGN(item, build_set_item(c, depth));
-    items.push_back(std::move(item));
-  }
-  return items;
-}
-
-// ---- Patterns and property maps ----
-
-BuildResult<ast::Pattern> build_pattern(Pair p, std::uint32_t depth) {
-  ast::Pattern pattern;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() != Rule::pattern_part) continue;
-    TRY_ASSIGN(part, build_pattern_part(c, depth));
-    pattern.parts.push_back(std::move(part));
-  }
-  return pattern;
-}
-
-BuildResult<ast::PatternPart> build_pattern_part(Pair p, std::uint32_t depth) {
-  std::optional<std::string> variable;
-  std::optional<ast::PatternElement> element;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::variable) {
-      variable = text(c);
-    } else if (c.as_rule() == Rule::pattern_element) {
-      TRY_ASSIGN(built, build_pattern_element(c, depth));
-      element = std::move(built);
-    }
-  }
-  if (!element) return fail("Pattern part missing element");
-  return ast::PatternPart{std::move(variable), std::move(*element)};
-}
-
-BuildResult<ast::NodePattern> build_node_pattern(Pair p, std::uint32_t depth) {
-  ast::NodePattern node;
-  for (Pair c : p.into_inner()) {
-    if (c.as_rule() == Rule::variable) {
-      node.variable = text(c);
-    } else if (c.as_rule() == Rule::node_labels) {
-      node.labels = build_node_labels(c);
-    } else if (c.as_rule() == Rule::properties) {
-      TRY_ASSIGN(props, build_properties(c, depth));
-      node.properties = std::move(props);
-    }
-  }
-  return node;
-}
-
-BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::uint32_t depth) {
-  ast::RelationshipPattern rel{std::nullopt, {}, std::nullopt, std::nullopt,
-                               ast::Direction::Undirected};
-  const std::string_view t = p.as_str();
-  if (!t.empty() && t.front() == '<') rel.direction = ast::Direction::RightToLeft;
-  else if (!t.empty() && t.back() == '>') rel.direction = ast::Direction::LeftToRight;
-  for (Pair c : p.into_inner()) {
-    switch (c.as_rule()) {
-      case Rule::variable: rel.variable = text(c); break;
-      case Rule::rel_types: rel.types = build_rel_types(c); break;
-      case Rule::range_literal: rel.range = build_range_literal(c); break;
-      case Rule::properties: {
-        TRY_ASSIGN(props, build_properties(c, depth));
-        rel.properties = std::move(props);
-        break;
-      }
       default: break;
     }
   }
-  return rel;
+  return true;
 }
 
-ast::Range build_range_literal(Pair p) {
-  // Blanks and comments may stand around the bounds and the ".." (and end the
-  // text); they are no part of a bound, so they are left out first.
-  const std::string_view raw = p.as_str();
-  std::string compact;
-  for (std::size_t i = skip_blanks(raw, 0); i < raw.size(); i = skip_blanks(raw, i + 1)) compact += raw[i];
-  std::string_view t = compact;
-  while (!t.empty() && t.front() == '*') t.remove_prefix(1);
-  t = trim(t);
-  if (t.empty()) return {};
-  const std::size_t dots = t.find("..");
-  if (dots == std::string_view::npos) {
-    const std::optional<std::int64_t> both = read_bound(t);
-    return {both, both};
+bool Builder::build_relationship_pattern(Pair p, ast::RelationshipPattern& out, std::uint32_t depth) {
+  const std::string_view t = p.as_str();
+  if (!t.empty() && t.front() == '<') out.direction = ast::Direction::RightToLeft;
+  else if (!t.empty() && t.back() == '>') out.direction = ast::Direction::LeftToRight;
+  else out.direction = ast::Direction::Undirected;
+  for (Pair c : p.into_inner()) {
+    switch (c.as_rule()) {
+      case Rule::variable: out.variable.emplace(c.as_str()); break;
+      case Rule::rel_types: collect_names(c, Rule::rel_type_name, out.types); break;
+      case Rule::range_literal: out.range = builder::build_range_literal(c); break;
+      case Rule::properties:
+        if (!build_properties(c, out.properties.emplace(), depth)) return false;
+        break;
+      default: break;
+    }
   }
-  // Pieces past the second are ignored.
-  const std::string_view rest = t.substr(dots + 2);
-  return {read_bound(trim(t.substr(0, dots))), read_bound(trim(rest.substr(0, rest.find(".."))))};
+  return true;
 }
 
-std::vector<std::string> build_node_labels(Pair p) {
-  std::vector<std::string> labels;
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::label_name) labels.push_back(text(c));
-  return labels;
-}
-
-std::vector<std::string> build_rel_types(Pair p) {
-  std::vector<std::string> types;
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::rel_type_name) types.push_back(text(c));
-  return types;
-}
-
-BuildResult<ast::MapOrParam> build_properties(Pair p, std::uint32_t depth) {
+bool Builder::build_properties(Pair p, ast::MapOrParam& out, std::uint32_t depth) {
   const std::optional<Pair> c = first_child(p);
   if (!c) return fail("Empty properties");
-  if (c->as_rule() == Rule::map_literal) {
-    TRY_ASSIGN(map, build_map_literal(*c, depth));
-    return ast::MapOrParam{ast::MapOrParam::Map{std::move(map)}};
+  if (c->as_rule() == Rule::map_literal)
+    return build_map_literal(*c, out.node.emplace<ast::MapOrParam::Map>().entries, depth);
+  if (c->as_rule() == Rule::parameter) {
+    out.node.emplace<ast::MapOrParam::Param>().name = strip_dollars(c->as_str());
+    return true;
   }
-  if (c->as_rule() == Rule::parameter)
-    return ast::MapOrParam{ast::MapOrParam::Param{std::string(strip_dollars(c->as_str()))}};
   return fail("Unknown properties type");
 }
 
-BuildResult<ast::ExprMap> build_map_literal(Pair p, std::uint32_t depth) {
-  ast::ExprMap map;
+bool Builder::build_map_literal(Pair p, ast::ExprMap& out, std::uint32_t depth) {
+  out.reserve(count_children(p, Rule::property_key_value_pair));
   for (Pair entry : p.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;
     Pairs kids = entry.into_inner();
     const std::optional<Pair> key = kids.next();
     if (!key) return fail("Map missing key");
-    const std::optional<Pair> value_pair = kids.next();
-    if (!value_pair) return fail("Map missing value");
-    TRY_ASSIGN(value, build_expression(*value_pair, depth + 1));
-    map.insert_or_assign(text(*key), std::move(value));
+    const std::optional<Pair> value = kids.next();
+    if (!value) return fail("Map missing value");
+    // A key written again gets the value written last.
+    if (!build_expression(*value, out.try_emplace(std::string(key->as_str())).first->second, depth + 1))
+      return false;
   }
-  return map;
+  return true;
 }
 
-BuildResult<ast::PropertyExpr> build_property_expression(Pair p) {
-  ast::PropertyExpr target;
+bool Builder::build_property_expression(Pair p, ast::PropertyExpr& out) {
   for (Pair c : p.into_inner()) {
     if (c.as_rule() == Rule::variable) {
-      target.variable = text(c);
+      out.variable = c.as_str();
     } else if (c.as_rule() == Rule::property_lookup) {
       const std::optional<Pair> key = first_child(c);
       if (!key) return fail("Property lookup missing key");
-      target.keys.push_back(text(*key));
+      out.keys.emplace_back(key->as_str());
     }
   }
-  return target;
+  return true;
 }
 
 // ---- Expressions ----
@@ -1032,7 +881,7 @@ BuildResult<ast::PropertyExpr> build_property_expression(Pair p) {
 // Levels that hold a single operand and no operator add no node, so they are
 // walked in a loop rather than by recursion: a query's expressions then cost
 // a few frames per level of parentheses, not one per precedence level.
-BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
+bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
   if (depth > kMaxTreeDepth) return fail(kTooDeepMessage);
   for (;;) {
     switch (p.as_rule()) {
@@ -1046,13 +895,13 @@ BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
       case Rule::xor_expr:
       case Rule::and_expr: {
         std::optional<Pair> only;
-        if (count_operands(p, keyword_of(p.as_rule()), &only) != 1) return build_or_expr(p, depth);
+        if (count_operands(p, keyword_of(p.as_rule()), &only) != 1) return build_or_expr(p, out, depth);
         p = *only;
         continue;
       }
       case Rule::not_expr: {
         const std::uint32_t nots = count_children(p, Rule::not_kw);
-        if (nots > 0) return build_not_expr(p, nots, depth);
+        if (nots > 0) return build_not_expr(p, nots, out, depth);
         std::optional<Pair> operand;
         for (Pair c : p.into_inner())
           if (c.as_rule() == Rule::comparison_expr) {
@@ -1066,7 +915,7 @@ BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
       case Rule::comparison_expr: {
         Pairs kids = p.into_inner();
         const std::optional<Pair> first = kids.next();
-        if (!first || !kids.empty()) return build_comparison_expr(p, depth);
+        if (!first || !kids.empty()) return build_comparison_expr(p, out, depth);
         p = *first;
         continue;
       }
@@ -1089,12 +938,12 @@ BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
           continue;
         }
         const std::uint32_t n = count_children(p);
-        if (p.as_rule() == Rule::mod_expr) return fold<Expr::Mod>(p, Rule::count, n, depth);
-        if (p.as_rule() == Rule::power_expr) return fold<Expr::Pow>(p, Rule::count, n, depth);
-        return build_arithmetic(p, n, depth);
+        if (p.as_rule() == Rule::mod_expr) return fold<Expr::Mod>(p, Rule::count, n, out, depth);
+        if (p.as_rule() == Rule::power_expr) return fold<Expr::Pow>(p, Rule::count, n, out, depth);
+        return build_arithmetic(p, n, out, depth);
       }
       case Rule::unary_expr: {
-        if (!p.as_str().empty() && p.as_str().front() == '-') return build_unary_minus(p, depth);
+        if (!p.as_str().empty() && p.as_str().front() == '-') return build_unary_minus(p, out, depth);
         std::optional<Pair> operand;
         for (Pair c : p.into_inner())
           if (c.as_rule() == Rule::postfix_expr) {
@@ -1108,19 +957,41 @@ BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
       case Rule::postfix_expr: {
         Pairs kids = p.into_inner();
         const std::optional<Pair> first = kids.next();
-        if (!first || !kids.empty() || first->as_rule() != Rule::atom)
-          return build_postfix_expr(p, depth);
-        return build_atom(*first, depth);
+        if (!first || !kids.empty() || first->as_rule() != Rule::atom) return build_postfix_expr(p, out, depth);
+        return build_atom(*first, out, depth);
       }
       case Rule::atom:
-        return build_atom(p, depth);
+        return build_atom(p, out, depth);
       default:
         return fail("Unexpected rule in expression: ", rule_name(p.as_rule()));
     }
   }
 }
 
-BuildResult<Expr> build_or_expr(Pair p, std::uint32_t depth) {
+template <class Op>
+bool Builder::join_operand(Pair operand, Expr& out, std::uint32_t depth) {
+  Box<Expr> rhs(Expr{});
+  if (!build_expression(operand, *rhs, depth)) return false;
+  join<Op>(out, std::move(rhs));
+  return true;
+}
+
+// Left fold of the operands of `p` into Op. `keyword` operands are dropped
+// (Rule::count keeps all). The k-th of n operands sits n - k + 1 levels below
+// the result (the first one n - 1), which bounds the fold's depth up front.
+template <class Op>
+bool Builder::fold(Pair p, Rule keyword, std::uint32_t operands, Expr& out, std::uint32_t depth) {
+  std::uint32_t k = 0;
+  for (Pair c : p.into_inner()) {
+    if (c.as_rule() == keyword) continue;
+    ++k;
+    const std::uint32_t at = depth + operands - (k == 1 ? 1 : k - 1);
+    if (!(k == 1 ? build_expression(c, out, at) : join_operand<Op>(c, out, at))) return false;
+  }
+  return true;
+}
+
+bool Builder::build_or_expr(Pair p, Expr& out, std::uint32_t depth) {
   const Rule keyword = keyword_of(p.as_rule());
   std::optional<Pair> only;
   const std::uint32_t n = count_operands(p, keyword, &only);
@@ -1129,40 +1000,100 @@ BuildResult<Expr> build_or_expr(Pair p, std::uint32_t depth) {
     if (p.as_rule() == Rule::xor_expr) return fail("Empty xor_expr");
     return fail("Empty and_expr");
   }
-  if (p.as_rule() == Rule::or_expr) return fold<Expr::Or>(p, keyword, n, depth);
-  if (p.as_rule() == Rule::xor_expr) return fold<Expr::Xor>(p, keyword, n, depth);
-  return fold<Expr::And>(p, keyword, n, depth);
+  if (p.as_rule() == Rule::or_expr) return fold<Expr::Or>(p, keyword, n, out, depth);
+  if (p.as_rule() == Rule::xor_expr) return fold<Expr::Xor>(p, keyword, n, out, depth);
+  return fold<Expr::And>(p, keyword, n, out, depth);
 }
 
-BuildResult<Expr> build_comparison_expr(Pair p, std::uint32_t depth) {
+// Fold of `add_sub_expr` or `mul_div_expr`: the operator of each step stands
+// in the text between the previous operand and the next.
+bool Builder::build_arithmetic(Pair p, std::uint32_t operands, Expr& out, std::uint32_t depth) {
+  const std::string_view src = p.source();
+  std::uint32_t k = 0;
+  std::uint32_t prev_end = 0;
+  for (Pair c : p.into_inner()) {
+    ++k;
+    const std::uint32_t at = depth + operands - (k == 1 ? 1 : k - 1);
+    bool ok;
+    if (k == 1) {
+      ok = build_expression(c, out, at);
+    } else {
+      const std::size_t op = skip_blanks(src.substr(0, c.start()), prev_end);
+      switch (op < c.start() ? src[op] : '\0') {
+        case '+': ok = join_operand<Expr::Add>(c, out, at); break;
+        case '-': ok = join_operand<Expr::Sub>(c, out, at); break;
+        case '*': ok = join_operand<Expr::Mul>(c, out, at); break;
+        default: ok = join_operand<Expr::Div>(c, out, at); break;
+      }
+    }
+    if (!ok) return false;
+    prev_end = c.end();
+  }
+  return true;
+}
+
+bool Builder::build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_t depth) {
+  std::optional<Pair> operand;
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == Rule::comparison_expr) {
+      operand = c;
+      break;
+    }
+  if (!operand) return fail("NOT missing comparison_expr");
+  if (!build_comparison_expr(*operand, out, depth + nots)) return false;
+  for (std::uint32_t i = 0; i < nots; ++i) wrap<Expr::Not>(out);
+  return true;
+}
+
+bool Builder::build_unary_minus(Pair p, Expr& out, std::uint32_t depth) {
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == Rule::postfix_expr) {
+      if (!build_postfix_expr(c, out, depth + 1)) return false;
+      wrap<Expr::Neg>(out);
+      return true;
+    }
+  return fail("Unary missing postfix");
+}
+
+bool Builder::build_comparison_expr(Pair p, Expr& out, std::uint32_t depth) {
   Pairs kids = p.into_inner();
   const std::optional<Pair> first = kids.next();
   if (!first) return fail("Empty comparison_expr");
   const std::uint32_t operands = (count_children(p) + 1) / 2;
-  TRY_ASSIGN(acc, build_expression(*first, depth + operands - 1));
+  if (!build_expression(*first, out, depth + operands - 1)) return false;
   for (std::uint32_t k = 2;; ++k) {
     const std::optional<Pair> op = kids.next();
-    if (!op) return acc;
+    if (!op) return true;
     const std::optional<Pair> operand = kids.next();
-    if (!operand) return acc;
-    TRY_ASSIGN(rhs, build_expression(*operand, depth + operands - (k - 1)));
-    const std::string o = upper(op->as_str());
-    if (o == "=") acc = binary<Expr::Eq>(std::move(acc), std::move(rhs));
-    else if (o == "<>") acc = binary<Expr::Neq>(std::move(acc), std::move(rhs));
-    else if (o == "<") acc = binary<Expr::Lt>(std::move(acc), std::move(rhs));
-    else if (o == "<=") acc = binary<Expr::Lte>(std::move(acc), std::move(rhs));
-    else if (o == ">") acc = binary<Expr::Gt>(std::move(acc), std::move(rhs));
-    else if (o == ">=") acc = binary<Expr::Gte>(std::move(acc), std::move(rhs));
-    else if (o == "=~") acc = binary<Expr::RegexMatch>(std::move(acc), std::move(rhs));
-    else if (o == "IN") acc = binary<Expr::In>(std::move(acc), std::move(rhs));
-    else if (o.starts_with("STARTS")) acc = binary<Expr::StartsWith>(std::move(acc), std::move(rhs));
-    else if (o.starts_with("ENDS")) acc = binary<Expr::EndsWith>(std::move(acc), std::move(rhs));
-    else if (o == "CONTAINS") acc = binary<Expr::Contains>(std::move(acc), std::move(rhs));
-    else return fail("Unknown comparison op: ", o);
+    if (!operand) return true;  // a trailing operator is ignored
+    const std::string_view o = op->as_str();
+    if (!build_comparison(comparison_of(o), o, *operand, out, depth + operands - (k - 1))) return false;
   }
 }
 
-BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
+// The operand is built before the operator is looked at.
+bool Builder::build_comparison(Comparison c, std::string_view op, Pair operand, Expr& out,
+                               std::uint32_t depth) {
+  switch (c) {
+    case Comparison::Eq: return join_operand<Expr::Eq>(operand, out, depth);
+    case Comparison::Neq: return join_operand<Expr::Neq>(operand, out, depth);
+    case Comparison::Lt: return join_operand<Expr::Lt>(operand, out, depth);
+    case Comparison::Lte: return join_operand<Expr::Lte>(operand, out, depth);
+    case Comparison::Gt: return join_operand<Expr::Gt>(operand, out, depth);
+    case Comparison::Gte: return join_operand<Expr::Gte>(operand, out, depth);
+    case Comparison::RegexMatch: return join_operand<Expr::RegexMatch>(operand, out, depth);
+    case Comparison::In: return join_operand<Expr::In>(operand, out, depth);
+    case Comparison::StartsWith: return join_operand<Expr::StartsWith>(operand, out, depth);
+    case Comparison::EndsWith: return join_operand<Expr::EndsWith>(operand, out, depth);
+    case Comparison::Contains: return join_operand<Expr::Contains>(operand, out, depth);
+    case Comparison::Unknown: break;
+  }
+  Expr ignored;
+  if (!build_expression(operand, ignored, depth)) return false;
+  return fail("Unknown comparison op: ", upper(op));
+}
+
+bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
   Pairs kids = p.into_inner();
   const std::optional<Pair> first = kids.next();
   if (!first) return fail("Postfix missing atom");
@@ -1170,27 +1101,27 @@ BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
   // level deeper per operator.
   std::uint32_t level = depth + count_children(p, Rule::postfix_op);
   if (level > kMaxTreeDepth) return fail(kTooDeepMessage);
-  TRY_ASSIGN(acc, build_atom(*first, level));
+  if (!build_atom(*first, out, level)) return false;
   for (Pair c : kids) {
     if (c.as_rule() != Rule::postfix_op) continue;
     const std::optional<Pair> op = first_child(c);
     if (!op) return fail("Empty postfix_op");
     switch (op->as_rule()) {
       case Rule::null_check_op:
-        acc = upper(op->as_str()).find("NOT") != std::string::npos ? unary<Expr::IsNotNull>(std::move(acc))
-                                                                  : unary<Expr::IsNull>(std::move(acc));
+        if (contains_word(op->as_str(), "NOT")) wrap<Expr::IsNotNull>(out);
+        else wrap<Expr::IsNull>(out);
         break;
       case Rule::property_lookup: {
         const std::optional<Pair> key = first_child(*op);
         if (!key) return fail("Property lookup missing key");
-        acc = Expr{Expr::PropertyAccess{Box<Expr>(std::move(acc)), text(*key)}};
+        Box<Expr> base(std::move(out));
+        out.node.emplace<Expr::PropertyAccess>(std::move(base), std::string(key->as_str()));
         break;
       }
       case Rule::subscript_op: {
-        const std::optional<Pair> index_pair = first_child(*op);
-        if (!index_pair) return fail("Subscript missing index");
-        TRY_ASSIGN(index, build_expression(*index_pair, level));
-        acc = Expr{Expr::Index{Box<Expr>(std::move(acc)), Box<Expr>(std::move(index))}};
+        const std::optional<Pair> index = first_child(*op);
+        if (!index) return fail("Subscript missing index");
+        if (!join_operand<Expr::Index>(*index, out, level)) return false;
         break;
       }
       case Rule::list_slice_op: {
@@ -1208,15 +1139,10 @@ BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
           (src.substr(at).starts_with("..") ? to_pair : from_pair) = a;
         }
         std::optional<Box<Expr>> from, to;
-        if (from_pair) {
-          TRY_ASSIGN(e, build_expression(*from_pair, level));
-          from = Box<Expr>(std::move(e));
-        }
-        if (to_pair) {
-          TRY_ASSIGN(e, build_expression(*to_pair, level));
-          to = Box<Expr>(std::move(e));
-        }
-        acc = Expr{Expr::Slice{Box<Expr>(std::move(acc)), std::move(from), std::move(to)}};
+        if (from_pair && !build_expression(*from_pair, *from.emplace(Expr{}), level)) return false;
+        if (to_pair && !build_expression(*to_pair, *to.emplace(Expr{}), level)) return false;
+        Box<Expr> base(std::move(out));
+        out.node.emplace<Expr::Slice>(std::move(base), std::move(from), std::move(to));
         break;
       }
       default:
@@ -1224,77 +1150,377 @@ BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
     }
     --level;
   }
-  return acc;
+  return true;
 }
 
-BuildResult<Expr> build_atom(Pair p, std::uint32_t depth) {
+// ---- Atoms ----
+
+bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
   const std::optional<Pair> c = first_child(p);
   if (!c) return fail("Empty atom");
   switch (c->as_rule()) {
-    case Rule::literal: return build_literal(*c, depth);
-    case Rule::parameter: return Expr{Expr::Parameter{std::string(strip_dollars(c->as_str()))}};
-    case Rule::variable: return Expr{Expr::Variable{text(*c)}};
-    case Rule::count_star: return Expr{Expr::CountStar{}};
-    case Rule::function_invocation: return build_function_invocation(*c, depth);
-    case Rule::case_expression: return build_case_expression(*c, depth);
-    case Rule::list_comprehension: return build_list_comprehension(*c, depth);
-    case Rule::quantifier_expression: return build_quantifier_expression(*c, depth);
-    case Rule::reduce_expression: return build_reduce_expression(*c, depth);
-    case Rule::shortest_path_call: return build_shortest_path_call(*c, depth);
-    case Rule::exists_subquery: return build_exists_subquery(*c, depth);
+    case Rule::literal: return build_literal(*c, out, depth);
+    case Rule::parameter:
+      out.node.emplace<Expr::Parameter>(std::string(strip_dollars(c->as_str())));
+      return true;
+    case Rule::variable:
+      out.node.emplace<Expr::Variable>(std::string(c->as_str()));
+      return true;
+    case Rule::count_star:
+      out.node.emplace<Expr::CountStar>();
+      return true;
+    case Rule::function_invocation:
+      return build_function_invocation(*c, out.node.emplace<Expr::FunctionCall>(), depth);
+    case Rule::case_expression: return build_case_expression(*c, out.node.emplace<Expr::Case>(), depth);
+    case Rule::list_comprehension: return build_list_comprehension(*c, out, depth);
+    case Rule::quantifier_expression: return build_quantifier_expression(*c, out, depth);
+    case Rule::reduce_expression: return build_reduce_expression(*c, out, depth);
+    case Rule::shortest_path_call: return build_shortest_path_call(*c, out, depth);
+    case Rule::exists_subquery: return build_exists_subquery(*c, out, depth);
     case Rule::parenthesized_expr: {
       const std::optional<Pair> e = first_child(*c);
       if (!e) return fail("Empty paren expr");
-      return build_expression(*e, depth);
+      return build_expression(*e, out, depth);
     }
     default: return fail("Unknown atom: ", rule_name(c->as_rule()));
   }
 }
 
-BuildResult<Expr> build_literal(Pair p, std::uint32_t depth) {
+bool Builder::build_literal(Pair p, Expr& out, std::uint32_t depth) {
   const std::optional<Pair> c = first_child(p);
   if (!c) return fail("Empty literal");
   const std::string_view t = c->as_str();
   switch (c->as_rule()) {
-    case Rule::integer_literal: return Expr{Expr::Integer{read_integer(t)}};
-    case Rule::float_literal: return Expr{Expr::Float{read_float(t)}};
+    case Rule::integer_literal: out.node.emplace<Expr::Integer>(read_integer(t)); return true;
+    case Rule::float_literal: out.node.emplace<Expr::Float>(read_float(t)); return true;
     case Rule::string_literal:
-      return Expr{Expr::String{std::string(t.size() >= 2 ? t.substr(1, t.size() - 2) : "")}};
-    case Rule::boolean_literal: return Expr{Expr::Boolean{upper(t) == "TRUE"}};
-    case Rule::null_literal: return Expr{Expr::Null{}};
+      out.node.emplace<Expr::String>(std::string(t.size() >= 2 ? t.substr(1, t.size() - 2) : ""));
+      return true;
+    case Rule::boolean_literal: out.node.emplace<Expr::Boolean>(equals_word(t, "TRUE")); return true;
+    case Rule::null_literal: out.node.emplace<Expr::Null>(); return true;
     case Rule::list_literal: {
-      Expr::List list;
-      for (Pair e : c->into_inner()) {
-        if (e.as_rule() != Rule::expression) continue;
-        TRY_ASSIGN(item, build_expression(e, depth + 1));
-        list.items.push_back(std::move(item));
-      }
-      return Expr{std::move(list)};
+      std::vector<Expr>& items = out.node.emplace<Expr::List>().items;
+      items.reserve(count_children(*c, Rule::expression));
+      for (Pair e : c->into_inner())
+        if (e.as_rule() == Rule::expression && !build_expression(e, items.emplace_back(), depth + 1)) return false;
+      return true;
     }
-    case Rule::map_literal: {
-      TRY_ASSIGN(map, build_map_literal(*c, depth));
-      return Expr{Expr::Map{std::move(map)}};
-    }
+    case Rule::map_literal: return build_map_literal(*c, out.node.emplace<Expr::Map>().entries, depth);
     default: return fail("Unknown literal: ", rule_name(c->as_rule()));
   }
 }
 
-BuildResult<FilterExpression> parse_filter_expression(Pair p, std::uint32_t depth) {
-  FilterExpression f{{}, Expr{Expr::Null{}}, std::nullopt};
+bool Builder::build_function_invocation(Pair p, Expr::FunctionCall& out, std::uint32_t depth) {
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> name = kids.next();
+  if (!name) return fail("Function missing name");
+  out.name = name->as_str();
+  out.args.reserve(count_children(p, Rule::expression));
+  for (Pair c : kids)
+    if (c.as_rule() == Rule::expression && !build_expression(c, out.args.emplace_back(), depth + 1)) return false;
+  const std::string_view src = p.source().substr(0, p.end());
+  std::size_t at = skip_blanks(src, name->end());
+  if (at < src.size() && src[at] == '(') at = skip_blanks(src, at + 1);
+  out.distinct = starts_with_word(src.substr(at), "DISTINCT");
+  return true;
+}
+
+// Each child's role comes from the last keyword in front of it.
+bool Builder::build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth) {
+  enum class Role { none, operand, when, then, otherwise };
+  const std::string_view src = p.source();
+  bool when_pending = false;  // the last alternative still waits for its THEN
+  std::uint32_t gap_start = p.start();
+  for (Pair c : p.into_inner()) {
+    // End of the last significant character in the gap, blanks and comments left out.
+    const std::string_view gap = src.substr(0, c.start());
+    std::size_t at = gap_start, word_end = gap_start;
+    for (;;) {
+      at = skip_blanks(gap, at);
+      if (at >= gap.size()) break;
+      word_end = ++at;
+    }
+    const std::string_view before = src.substr(gap_start, word_end - gap_start);
+    Role role = Role::none;
+    if (before.size() >= 4) {
+      const std::string_view last = before.substr(before.size() - 4);
+      if (starts_with_word(last, "CASE")) role = Role::operand;
+      else if (starts_with_word(last, "WHEN")) role = Role::when;
+      else if (starts_with_word(last, "THEN")) role = Role::then;
+      else if (starts_with_word(last, "ELSE")) role = Role::otherwise;
+    }
+    gap_start = c.end();
+    Expr* target = nullptr;
+    Expr dropped;  // a THEN without its WHEN
+    switch (role) {
+      case Role::none: continue;
+      case Role::operand: target = &*out.operand.emplace(Expr{}); break;
+      case Role::when:
+        if (!when_pending) out.alternatives.emplace_back();
+        when_pending = true;
+        target = &out.alternatives.back().condition;
+        break;
+      case Role::then:
+        target = when_pending ? &out.alternatives.back().result : &dropped;
+        when_pending = false;
+        break;
+      case Role::otherwise: target = &*out.else_expr.emplace(Expr{}); break;
+    }
+    if (!build_expression(c, *target, depth + 1)) return false;
+  }
+  if (when_pending) out.alternatives.pop_back();
+  return true;
+}
+
+bool Builder::parse_filter_expression(Pair p, FilterExpression& out, std::uint32_t depth) {
+  out.variable.clear();
+  out.list.node.emplace<Expr::Null>();
+  out.predicate.reset();
   for (Pair c : p.into_inner()) {
     if (c.as_rule() == Rule::id_in_coll) {
       Pairs kids = c.into_inner();
-      if (const std::optional<Pair> v = kids.next()) f.variable = text(*v);
-      if (const std::optional<Pair> list = kids.next()) {
-        TRY_ASSIGN(e, build_expression(*list, depth + 1));
-        f.list = std::move(e);
-      }
+      if (const std::optional<Pair> v = kids.next()) out.variable = v->as_str();
+      if (const std::optional<Pair> list = kids.next())
+        if (!build_expression(*list, out.list, depth + 1)) return false;
     } else if (c.as_rule() == Rule::expression) {
-      TRY_ASSIGN(e, build_expression(c, depth + 1));
-      f.predicate = std::move(e);
+      if (!build_expression(c, out.predicate.emplace(), depth + 1)) return false;
     }
   }
-  return f;
+  return true;
+}
+
+std::optional<Box<Expr>> boxed(std::optional<Expr>& e) {
+  if (!e) return std::nullopt;
+  return Box<Expr>(std::move(*e));
+}
+
+bool Builder::build_list_comprehension(Pair p, Expr& out, std::uint32_t depth) {
+  FilterExpression f{{}, Expr{Expr::Null{}}, std::nullopt};
+  std::optional<Expr> projection;
+  for (Pair c : p.into_inner()) {
+    if (c.as_rule() == Rule::filter_expression) {
+      if (!parse_filter_expression(c, f, depth)) return false;
+    } else if (c.as_rule() == Rule::expression) {
+      if (!build_expression(c, projection.emplace(), depth + 1)) return false;
+    }
+  }
+  out.node.emplace<Expr::ListComprehension>(std::move(f.variable), Box<Expr>(std::move(f.list)),
+                                            boxed(f.predicate), boxed(projection));
+  return true;
+}
+
+bool Builder::build_quantifier_expression(Pair p, Expr& out, std::uint32_t depth) {
+  FilterExpression f{{}, Expr{Expr::Null{}}, std::nullopt};
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == Rule::filter_expression && !parse_filter_expression(c, f, depth)) return false;
+  const auto make = [&](auto kind) {
+    using Q = typename decltype(kind)::type;
+    out.node.emplace<Q>(std::move(f.variable), Box<Expr>(std::move(f.list)), boxed(f.predicate));
+    return true;
+  };
+  const std::string_view t = p.as_str();
+  if (starts_with_word(t, "ALL")) return make(std::type_identity<Expr::All>{});
+  if (starts_with_word(t, "ANY")) return make(std::type_identity<Expr::Any>{});
+  if (starts_with_word(t, "NONE")) return make(std::type_identity<Expr::None>{});
+  return make(std::type_identity<Expr::Single>{});
+}
+
+bool Builder::build_reduce_expression(Pair p, Expr& out, std::uint32_t depth) {
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> accumulator = kids.next();
+  if (!accumulator) return fail("REDUCE missing accumulator");
+  const std::optional<Pair> init_pair = kids.next();
+  if (!init_pair) return fail("REDUCE missing init expression");
+  Box<Expr> init(Expr{});
+  if (!build_expression(*init_pair, *init, depth + 1)) return false;
+  const std::optional<Pair> variable = kids.next();
+  if (!variable) return fail("REDUCE missing loop variable");
+  const std::optional<Pair> list_pair = kids.next();
+  if (!list_pair) return fail("REDUCE missing source expression");
+  Box<Expr> list(Expr{});
+  if (!build_expression(*list_pair, *list, depth + 1)) return false;
+  const std::optional<Pair> projection_pair = kids.next();
+  if (!projection_pair) return fail("REDUCE missing projection expression");
+  Box<Expr> projection(Expr{});
+  if (!build_expression(*projection_pair, *projection, depth + 1)) return false;
+  out.node.emplace<Expr::Reduce>(std::string(accumulator->as_str()), std::move(init),
+                                 std::string(variable->as_str()), std::move(list), std::move(projection));
+  return true;
+}
+
+bool Builder::build_shortest_path_call(Pair p, Expr& out, std::uint32_t depth) {
+  const bool all = starts_with_word(p.as_str(), "ALL");
+  Pairs kids = p.into_inner();
+  const std::optional<Pair> first = kids.next();
+  if (!first) return fail("shortestPath missing start node");
+  Box<ast::PatternElement> element(ast::PatternElement{});
+  if (!build_node_pattern(*first, element->start, depth + 1)) return false;
+  if (!build_chain(kids, element->chain, depth + 1, false)) return false;
+  out.node.emplace<Expr::ShortestPath>(std::move(element), all);
+  return true;
+}
+
+bool Builder::build_exists_subquery(Pair p, Expr& out, std::uint32_t depth) {
+  const std::optional<Pair> c = first_child(p);
+  if (!c) return fail("Empty EXISTS");
+  Box<ast::ExistsSubquery> subquery(ast::ExistsSubquery{});
+  if (c->as_rule() == Rule::pattern) {
+    if (!build_pattern(*c, subquery->node.emplace<ast::ExistsSubquery::Pattern>().pattern, depth + 1))
+      return false;
+  } else if (c->as_rule() == Rule::regular_query) {
+    if (!build_regular_query(*c, subquery->node.emplace<ast::ExistsSubquery::Query>().query, depth + 1))
+      return false;
+  } else {
+    return fail("Unknown EXISTS subquery type");
+  }
+  out.node.emplace<Expr::Exists>(std::move(subquery));
+  return true;
+}
+
+// Runs one step on fresh storage: the built value, or the step's failure.
+template <class T, class Step>
+BuildResult<T> run(Step step) {
+  Builder b;
+  T out{};
+  if (!step(b, out)) return Err{std::move(*b.failure)};
+  return out;
+}
+
+}  // namespace
+
+// ---- The steps, each on its own ----
+
+BuildResult<ast::CypherQuery> build_query(Pair cypher) {
+  return run<ast::CypherQuery>([&](Builder& b, auto& out) { return b.build_query(cypher, out); });
+}
+
+BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {
+  return run<ast::RegularQuery>([&](Builder& b, auto& out) { return b.build_regular_query(p, out, depth); });
+}
+
+BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth) {
+  return run<ast::SingleQuery>([&](Builder& b, auto& out) { return b.build_single_query(p, out, depth); });
+}
+
+BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth) {
+  return run<ast::WithClause>([&](Builder& b, auto& out) { return b.build_with_clause(p, out, depth); });
+}
+
+BuildResult<ast::ReturnClause> build_return_clause(Pair p, std::uint32_t depth) {
+  return run<ast::ReturnClause>([&](Builder& b, auto& out) { return b.build_return_clause(p, out, depth); });
+}
+
+BuildResult<ReturnBody> build_return_body(Pair p, std::uint32_t depth) {
+  return run<ReturnBody>([&](Builder& b, auto& out) { return b.build_return_body(p, out, depth); });
+}
+
+BuildResult<ast::SortItem> build_sort_item(Pair p, std::uint32_t depth) {
+  return run<ast::SortItem>([&](Builder& b, auto& out) { return b.build_sort_item(p, out, depth); });
+}
+
+BuildResult<ast::ReadingClause> build_reading_clause(Pair p, std::uint32_t depth) {
+  return run<ast::ReadingClause>([&](Builder& b, auto& out) { return b.build_reading_clause(p, out, depth); });
+}
+
+BuildResult<ast::CallClause> build_call_clause(Pair p, std::uint32_t depth) {
+  return run<ast::CallClause>([&](Builder& b, auto& out) { return b.build_call_clause(p, out, depth); });
+}
+
+BuildResult<ast::UpdatingClause> build_updating_clause(Pair p, std::uint32_t depth) {
+  return run<ast::UpdatingClause>([&](Builder& b, auto& out) { return b.build_updating_clause(p, out, depth); });
+}
+
+BuildResult<std::vector<ast::SetItem>> build_set_clause(Pair p, std::uint32_t depth) {
+  return run<std::vector<ast::SetItem>>([&](Builder& b, auto& out) { return b.build_set_clause(p, out, depth); });
+}
+
+BuildResult<ast::Pattern> build_pattern(Pair p, std::uint32_t depth) {
+  return run<ast::Pattern>([&](Builder& b, auto& out) { return b.build_pattern(p, out, depth); });
+}
+
+BuildResult<ast::PatternPart> build_pattern_part(Pair p, std::uint32_t depth) {
+  return run<ast::PatternPart>([&](Builder& b, auto& out) { return b.build_pattern_part(p, out, depth); });
+}
+
+BuildResult<ast::NodePattern> build_node_pattern(Pair p, std::uint32_t depth) {
+  return run<ast::NodePattern>([&](Builder& b, auto& out) { return b.build_node_pattern(p, out, depth); });
+}
+
+BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::uint32_t depth) {
+  return run<ast::RelationshipPattern>(
+      [&](Builder& b, auto& out) { return b.build_relationship_pattern(p, out, depth); });
+}
+
+BuildResult<ast::MapOrParam> build_properties(Pair p, std::uint32_t depth) {
+  return run<ast::MapOrParam>([&](Builder& b, auto& out) { return b.build_properties(p, out, depth); });
+}
+
+BuildResult<ast::ExprMap> build_map_literal(Pair p, std::uint32_t depth) {
+  return run<ast::ExprMap>([&](Builder& b, auto& out) { return b.build_map_literal(p, out, depth); });
+}
+
+BuildResult<ast::PropertyExpr> build_property_expression(Pair p) {
+  return run<ast::PropertyExpr>([&](Builder& b, auto& out) { return b.build_property_expression(p, out); });
+}
+
+std::vector<std::string> build_node_labels(Pair p) {
+  std::vector<std::string> labels;
+  collect_names(p, Rule::label_name, labels);
+  return labels;
+}
+
+std::vector<std::string> build_rel_types(Pair p) {
+  std::vector<std::string> types;
+  collect_names(p, Rule::rel_type_name, types);
+  return types;
+}
+
+ast::Range build_range_literal(Pair p) {
+  // Blanks and comments may stand around the bounds and the ".." (and end the
+  // text); they are no part of a bound, so they are left out first.
+  const std::string_view raw = p.as_str();
+  std::string compact;
+  for (std::size_t i = skip_blanks(raw, 0); i < raw.size(); i = skip_blanks(raw, i + 1)) compact += raw[i];
+  std::string_view t = compact;
+  while (!t.empty() && t.front() == '*') t.remove_prefix(1);
+  t = trim(t);
+  if (t.empty()) return {};
+  const std::size_t dots = t.find("..");
+  if (dots == std::string_view::npos) {
+    const std::optional<std::int64_t> both = read_bound(t);
+    return {both, both};
+  }
+  // Pieces past the second are ignored.
+  const std::string_view rest = t.substr(dots + 2);
+  return {read_bound(trim(t.substr(0, dots))), read_bound(trim(rest.substr(0, rest.find(".."))))};
+}
+
+BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
+  return run<Expr>([&](Builder& b, auto& out) { return b.build_expression(p, out, depth); });
+}
+
+BuildResult<Expr> build_or_expr(Pair p, std::uint32_t depth) {
+  return run<Expr>([&](Builder& b, auto& out) { return b.build_or_expr(p, out, depth); });
+}
+
+BuildResult<Expr> build_comparison_expr(Pair p, std::uint32_t depth) {
+  return run<Expr>([&](Builder& b, auto& out) { return b.build_comparison_expr(p, out, depth); });
+}
+
+BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
+  return run<Expr>([&](Builder& b, auto& out) { return b.build_postfix_expr(p, out, depth); });
+}
+
+BuildResult<Expr> build_atom(Pair p, std::uint32_t depth) {
+  return run<Expr>([&](Builder& b, auto& out) { return b.build_atom(p, out, depth); });
+}
+
+BuildResult<Expr> build_literal(Pair p, std::uint32_t depth) {
+  return run<Expr>([&](Builder& b, auto& out) { return b.build_literal(p, out, depth); });
+}
+
+BuildResult<FilterExpression> parse_filter_expression(Pair p, std::uint32_t depth) {
+  return run<FilterExpression>([&](Builder& b, auto& out) { return b.parse_filter_expression(p, out, depth); });
 }
 
 }  // namespace torvane::parser::builder
