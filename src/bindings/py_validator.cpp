@@ -60,7 +60,7 @@ constexpr ArgSpec<1> kValidateBatch{"Torvane.validate_batch", {"queries"}, 1};
 // Dict keys, interned once for the life of the process
 
 enum Key : std::uint8_t {
-  kIsValid,
+  kIsValidKey,
   kErrorsKey,
   kSyntaxErrorsKey,
   kSemanticErrorsKey,
@@ -295,7 +295,7 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
     Ref d = Ref::steal(PyDict_New());
     if (!d) return nullptr;
     PyObject* dict = d.get();
-    const bool ok = put(dict, k[kIsValid], to_py(r.is_valid)) &&
+    const bool ok = put(dict, k[kIsValidKey], to_py(r.is_valid)) &&
                     put(dict, k[kErrorsKey], to_py_list(r.errors)) &&
                     put(dict, k[kSyntaxErrorsKey], to_py_list(r.syntax_errors)) &&
                     put(dict, k[kSemanticErrorsKey], to_py_list(r.semantic_errors)) &&
