@@ -2,22 +2,21 @@
 # Builds and runs the libFuzzer targets (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build/fuzz.
 #   fuzz/fuzz.sh build              build the core library and every target
+#   fuzz/fuzz.sh replay             run every target once on each input kept in
+#                                   fuzz/regressions/<target>/
 #   fuzz/fuzz.sh run SECONDS [JOBS] build, seed, then fuzz each target for SECONDS
 #                                   with JOBS parallel workers (default 1)
 #   fuzz/fuzz.sh TARGET ARGS...     run one target by hand (libFuzzer arguments)
-# Inputs that break an invariant are kept in build/fuzz/artifacts/.
+# FUZZ_TARGETS limits the targets ("parse validate"); FUZZ_SEEDS the number of
+# corpus queries seeded. Inputs that break an invariant are kept in
+# build/fuzz/artifacts/; a fixed one belongs in fuzz/regressions/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build/fuzz
 cxx=${FUZZ_CXX:-clang++}
 cc=${FUZZ_CC:-clang}
-
-targets() {
-  echo parse schema generator
-  grep -q "'torvane.cpp'" src/validator/meson.build && echo validate
-  [ -f src/bindings/query_info.cpp ] && echo query_info
-  return 0
-}
+targets=${FUZZ_TARGETS:-parse validate schema generator}
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 build() {
   if [ ! -d $dir ]; then
@@ -26,26 +25,46 @@ build() {
   fi
   ninja -C $dir libtorvane_core.a >/dev/null
   local flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-               -Wall -Wextra -Werror -Isrc -Ifuzz "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")
-  local extra=()
-  for t in $(targets); do
-    [ $t = query_info ] && extra=(src/bindings/query_info.cpp) || extra=()
+               -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp/parser
+               "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")
+  local t extra pids=()
+  for t in $targets; do
+    extra=()
+    [ $t = parse ] && extra=(tests/cpp/parser/tree_dump.cpp)
+    # Relink only what changed: the target's sources, the shared header or the library.
+    if [ -x $dir/${t}_fuzz ] && [ -z "$(find fuzz/${t}_fuzz.cpp fuzz/fuzz_common.hpp "${extra[@]}" \
+          $dir/libtorvane_core.a -newer $dir/${t}_fuzz)" ]; then continue; fi
     $cxx "${flags[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
-      $(pkg-config --libs icu-uc) -lpthread -o $dir/${t}_fuzz
+      $(pkg-config --libs icu-uc) -lpthread -o $dir/${t}_fuzz &
+    pids+=($!)
   done
+  local pid status=0
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  return $status
+}
+
+replay() {
+  local t status=0 inputs
+  for t in $targets; do
+    inputs=(fuzz/regressions/$t/*)
+    [ -e "${inputs[0]}" ] || continue
+    echo "== $t: ${#inputs[@]} kept input(s)"
+    $dir/${t}_fuzz -runs=1 "${inputs[@]}" >$dir/replay-$t.log 2>&1 || { tail -n 40 $dir/replay-$t.log; status=1; }
+  done
+  return $status
 }
 
 run() {  # run TARGET SECONDS JOBS
-  local t=$1 secs=$2 jobs=$3 opts=() log=$dir/logs/$1.log
+  local t=$1 secs=$2 jobs=$3 opts=(-entropic=0) log=$dir/logs/$1.log
   [ -f fuzz/${t}_fuzz.dict ] && opts+=(-dict=fuzz/${t}_fuzz.dict)
   [ "$jobs" -gt 1 ] && opts+=(-fork="$jobs")
-  mkdir -p $dir/corpus/$t $dir/artifacts $dir/logs
+  mkdir -p $dir/corpus/$t $dir/artifacts $dir/logs fuzz/regressions/$t
   local before; before=$(find $dir/artifacts -name "${t}-*" | wc -l)
   echo "== $t: ${secs}s, $jobs job(s)"
   local rc=0
-  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    $dir/${t}_fuzz "${opts[@]}" -max_total_time="$secs" -max_len=16384 -timeout=10 -rss_limit_mb=4096 \
-      -artifact_prefix=$dir/artifacts/${t}- -print_final_stats=1 $dir/corpus/$t >"$log" 2>&1 || rc=$?
+  $dir/${t}_fuzz "${opts[@]}" -max_total_time="$secs" -max_len=16384 -timeout=10 -rss_limit_mb=4096 \
+    -artifact_prefix=$dir/artifacts/${t}- -print_final_stats=1 $dir/corpus/$t fuzz/regressions/$t \
+    >"$log" 2>&1 || rc=$?
   grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE)' "$log" || true
   if [ $rc -ne 0 ] || [ "$(find $dir/artifacts -name "${t}-*" | wc -l)" -ne "$before" ]; then
     tail -n 40 "$log"
@@ -56,12 +75,14 @@ run() {  # run TARGET SECONDS JOBS
 
 case ${1:-} in
   build) build ;;
+  replay) build; replay ;;
   run)
     build
     python3 fuzz/seeds.py $dir/corpus "${FUZZ_SEEDS:-3000}"
     status=0
-    for t in $(targets); do run $t "${2:?seconds}" "${3:-1}" || status=1; done
+    replay || status=1
+    for t in $targets; do run $t "${2:?seconds}" "${3:-1}" || status=1; done
     exit $status ;;
-  "") sed -n '2,8p' "$0"; exit 2 ;;
+  "") sed -n '2,12p' "$0"; exit 2 ;;
   *) t=$1; shift; exec $dir/${t}_fuzz "$@" ;;
 esac

@@ -1,9 +1,14 @@
 #pragma once
 // Helpers shared by the fuzz targets.
+#include <pthread.h>
+
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +60,63 @@ inline bool valid_utf8(std::string_view s) {
   do {                           \
     if (!(cond)) ::torvane::fuzz::fail(#cond, detail); \
   } while (0)
+
+// Worker threads of the batch pool get far less stack than the fuzzer's main
+// thread, so the targets run their input on a thread of a worker's size (the
+// sanitizers' frames are several times larger than plain ones).
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TORVANE_FUZZ_ASAN
+#endif
+#endif
+#ifdef TORVANE_FUZZ_ASAN
+inline constexpr std::size_t kWorkerStack = 2 * 1024 * 1024;
+#else
+inline constexpr std::size_t kWorkerStack = 512 * 1024;
+#endif
+
+// One long-lived thread of that stack size runs each input in turn: a thread
+// per input would spend most of the run starting threads.
+class SmallStackWorker {
+ public:
+  SmallStackWorker() {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0 || pthread_attr_setstacksize(&attr, kWorkerStack) != 0)
+      fail("cannot set the thread stack size");
+    const int created = pthread_create(&thread_, &attr, &SmallStackWorker::loop, this);
+    pthread_attr_destroy(&attr);
+    if (created != 0) fail("cannot start a thread");
+  }
+
+  void run(const std::function<void()>& job) {
+    std::unique_lock lock(mutex_);
+    job_ = &job;
+    wake_.notify_all();
+    wake_.wait(lock, [&] { return job_ == nullptr; });
+  }
+
+ private:
+  static void* loop(void* self) {
+    auto& w = *static_cast<SmallStackWorker*>(self);
+    std::unique_lock lock(w.mutex_);
+    for (;;) {
+      w.wake_.wait(lock, [&] { return w.job_ != nullptr; });
+      (*w.job_)();
+      w.job_ = nullptr;
+      w.wake_.notify_all();
+    }
+  }
+
+  pthread_t thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  const std::function<void()>* job_ = nullptr;
+};
+
+inline void on_worker_stack(const std::function<void()>& job) {
+  static SmallStackWorker* worker = new SmallStackWorker;  // lives as long as the process
+  worker->run(job);
+}
 
 // The content of a schema, independent of hash order: sorted labels with their
 // sorted properties, then sorted types with endpoints and sorted properties.

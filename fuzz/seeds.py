@@ -6,11 +6,12 @@ from the example queries; schemas from the corpus schemas and the example schema
 """
 import hashlib
 import json
+import os
 import pathlib
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-CORPUS = pathlib.Path("/work/shared/corpus")
+CORPUS = pathlib.Path(os.environ.get("TORVANE_CORPUS") or ROOT.parent / "shared" / "corpus")
 
 
 def write(directory: pathlib.Path, data: bytes) -> None:

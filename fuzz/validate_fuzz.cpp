@@ -48,11 +48,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!torvane::fuzz::valid_utf8(text)) return 0;
-  const std::string q(text);
+namespace {
 
+void check(std::string_view text) {
+  const std::string q(text);
   const ValidationResult r = validator->validate(text);
 
   // The message lists are the diagnostics' messages, split by severity.
@@ -76,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!parses) {
     FUZZ_CHECK(r.diagnostics.size() == 1 && r.diagnostics[0].code == DiagnosticCode::ParseError, q);
     FUZZ_CHECK(r.errors == r.syntax_errors && !r.fixed_query, q);
-    return 0;
+    return;
   }
 
   const ValidationResult again = validator->validate(text);
@@ -84,5 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(again.errors.size() == r.errors.size() && again.warnings.size() == r.warnings.size(), q);
   FUZZ_CHECK(sorted_findings(again) == sorted_findings(r), q);
   FUZZ_CHECK(again.fixed_query.has_value() == r.fixed_query.has_value(), q);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (!torvane::fuzz::valid_utf8(text)) return 0;
+  // Batch validation runs on pool workers, whose stacks are small.
+  torvane::fuzz::on_worker_stack([&] { check(text); });
   return 0;
 }
