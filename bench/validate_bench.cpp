@@ -1,0 +1,96 @@
+// Validation throughput on the corpus, single thread: parse, semantic checks
+// and result assembly. Per corpus file, each query is validated against the
+// schema of the database it names (the example schema when it names none),
+// and, separately, every query against the example schema.
+// Usage: validate_bench [corpus-dir] [benchmark flags]; the folder defaults to
+// $TORVANE_CORPUS, else ../shared/corpus next to the repository.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "corpus_schemas.hpp"
+#include "validator/torvane.hpp"
+
+namespace {
+
+using torvane::schema::Schema;
+using torvane::testing::CorpusQuery;
+using torvane::validator::Torvane;
+
+struct Job {
+  std::vector<std::string> queries;
+  std::vector<const Torvane*> validators;  // one per query
+};
+
+void validate_all(benchmark::State& bs, const Job* job) {
+  std::size_t bytes = 0, valid = 0;
+  for (const std::string& q : job->queries) bytes += q.size();
+  for (auto _ : bs) {
+    valid = 0;
+    for (std::size_t i = 0; i < job->queries.size(); ++i) {
+      auto r = job->validators[i]->validate(job->queries[i]);
+      valid += r.is_valid;
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * bytes));
+  bs.SetItemsProcessed(static_cast<std::int64_t>(bs.iterations() * job->queries.size()));
+  bs.counters["valid"] = static_cast<double>(valid);
+}
+
+Schema example_schema() {
+  std::ifstream in(std::string(TORVANE_SOURCE_ROOT) + "/examples/schema.json");
+  std::stringstream text;
+  text << in.rdbuf();
+  auto s = Schema::deserialize(text.str());
+  if (!s.ok()) std::fprintf(stderr, "examples/schema.json: %s\n", s.error().c_str());
+  return s.ok() ? std::move(*s) : Schema{};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::filesystem::path dir = torvane::testing::corpus_dir();
+  if (argc > 1 && argv[1][0] != '-') {
+    dir = argv[1];
+    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+    --argc;
+  }
+  const auto files = torvane::testing::corpus_files(dir);
+  if (files.empty()) {
+    std::fprintf(stderr, "no corpus files (*.jsonl) in %s\n", dir.c_str());
+    return 1;
+  }
+  torvane::testing::CorpusSchemas schemas(dir, example_schema());
+  const Torvane example(*schemas.find(""));
+  std::map<const Schema*, Torvane> own;  // one validator per schema, as a caller keeps them
+  static std::deque<Job> jobs;
+  for (const auto& f : files) {
+    Job& by_database = jobs.emplace_back();
+    Job& by_example = jobs.emplace_back();
+    for (CorpusQuery& q : schemas.read(f)) {
+      auto it = own.try_emplace(q.schema, *q.schema).first;
+      by_database.validators.push_back(&it->second);
+      by_example.validators.push_back(&example);
+      by_database.queries.push_back(q.query);
+      by_example.queries.push_back(std::move(q.query));
+    }
+    const std::string stem = f.stem().string();
+    benchmark::RegisterBenchmark(("validate/" + stem + "/own_schema").c_str(), validate_all,
+                                 &by_database)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("validate/" + stem + "/example_schema").c_str(), validate_all,
+                                 &by_example)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
