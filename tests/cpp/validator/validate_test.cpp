@@ -15,6 +15,7 @@
 #include "corpus_schemas.hpp"
 #include "parser/builder.hpp"
 #include "parser/parse.hpp"
+#include "validator/semantic.hpp"
 
 namespace torvane::validator {
 namespace {
@@ -226,13 +227,14 @@ std::string nested(const std::string& head, const std::string& open, const std::
   });
 }
 
-// Parsing and validating the deepest trees the parser accepts fits a small
-// worker stack: the expression walk, the aggregate search and nested FOREACH.
-TEST(Validate, DeepestQueriesFitASmallStack) {
+// Validating the deepest trees the parser accepts fits a small worker stack:
+// the expression walk, the aggregate search and nested FOREACH. The trees are
+// built beforehand, so the stack holds the validator's frames alone.
+TEST(Validate, DeepestTreesFitASmallStack) {
 #if defined(__SANITIZE_ADDRESS__)
-  constexpr std::size_t kStack = 1024 * 1024;  // the sanitizer's frames are several times larger
+  constexpr std::size_t kStack = 512 * 1024;  // the sanitizer's frames are several times larger
 #else
-  constexpr std::size_t kStack = 256 * 1024;
+  constexpr std::size_t kStack = 128 * 1024;
 #endif
   const std::string where = "MATCH (n:Person) WHERE ";
   const std::vector<std::string> queries = {
@@ -249,17 +251,18 @@ TEST(Validate, DeepestQueriesFitASmallStack) {
       nested("RETURN ", "reduce(s = 0, x IN [", "1", "] | s + x)", ""),
       nested("", "FOREACH (x IN [1] | ", "CREATE (:Persn)", ")", ""),
   };
-  const Torvane torvane(testing::movies_schema());
+  const schema::Schema schema = testing::movies_schema();
   for (const std::string& q : queries) {
     ASSERT_FALSE(q.empty()) << &q - queries.data();
-    bool done = false;
-    ValidationResult r;
+    auto tree = parser::parse(q);
+    ASSERT_TRUE(tree.ok()) << q.substr(0, 40);
+    std::size_t findings = 0;
     testing::run_on_stack(kStack, [&] {
-      r = torvane.validate(q);
-      done = true;
+      semantic::SemanticValidator validator(schema);
+      validator.validate_query(*tree);
+      findings = validator.diagnostics.size() + 1;
     });
-    ASSERT_TRUE(done) << q.substr(0, 40);
-    EXPECT_TRUE(r.syntax_errors.empty()) << q.substr(0, 40);
+    EXPECT_GT(findings, 0u) << q.substr(0, 40);
   }
 }
 
