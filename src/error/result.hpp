@@ -15,7 +15,8 @@ Err(E) -> Err<E>;
 template <class T, class E>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Result(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Result(const T& value) : v_(std::in_place_index<0>, value) {}
   template <class F>
   Result(Err<F> e) : v_(std::in_place_index<1>, std::move(e.error)) {}
 
