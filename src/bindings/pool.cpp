@@ -19,8 +19,6 @@ namespace torvane::bindings::pool {
 
 namespace {
 
-constexpr std::size_t kUnlimited = SIZE_MAX;
-
 // A non-negative decimal number with an optional leading '+', nothing else;
 // none when empty, malformed or too large for size_t.
 std::optional<std::size_t> parse_count(std::string_view s) {
@@ -103,11 +101,11 @@ std::size_t smallest_quota(std::string path, std::string_view mount, F&& quota_a
 }
 
 // cgroup v2: "cpu.max" holds "<limit> <period>", the limit "max" when unset.
-std::size_t quota_v2(std::string_view group) {
-  constexpr std::string_view kMount = "/sys/fs/cgroup";
-  const std::string base = join(kMount, group);
+std::size_t quota_v2(const std::string& root, std::string_view group) {
+  const std::string mount = root + "/sys/fs/cgroup";
+  const std::string base = join(mount, group);
   if (!exists(base + "/cgroup.controllers")) return kUnlimited;
-  return smallest_quota(base, kMount, [](const std::string& dir) {
+  return smallest_quota(base, mount, [](const std::string& dir) {
     auto text = read_file(dir + "/cpu.max");
     if (!text) return kUnlimited;
     std::string_view line = *text;
@@ -123,8 +121,9 @@ std::size_t quota_v2(std::string_view group) {
 
 // The mount point of a cgroup v1 hierarchy with the cpu controller that holds
 // `group`, and `group` relative to that mount's root.
-std::optional<std::pair<std::string, std::string>> find_v1_mount(std::string_view group) {
-  auto text = read_file("/proc/self/mountinfo");
+std::optional<std::pair<std::string, std::string>> find_v1_mount(const std::string& root,
+                                                                 std::string_view group) {
+  auto text = read_file(root + "/proc/self/mountinfo");
   if (!text) return std::nullopt;
   for (std::string_view line : split(*text, '\n')) {
     // id parent dev root mount-point options [optional...] - fstype source super-options
@@ -135,12 +134,13 @@ std::optional<std::pair<std::string, std::string>> find_v1_mount(std::string_vie
     if (head.size() < 5 || tail.size() < 3 || tail[0] != "cgroup") continue;
     const auto options = split(tail[2], ',');
     if (std::find(options.begin(), options.end(), "cpu") == options.end()) continue;
-    std::string_view root = head[3];
-    root.remove_prefix(std::min<std::size_t>(1, root.size()));  // relative, like `group`
-    if (!group.starts_with(root)) continue;
-    std::string_view rest = group.substr(root.size());
+    std::string_view mount_root = head[3];
+    mount_root.remove_prefix(
+        std::min<std::size_t>(1, mount_root.size()));  // relative, like `group`
+    if (!group.starts_with(mount_root)) continue;
+    std::string_view rest = group.substr(mount_root.size());
     while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-    return std::pair{std::string(head[4]), std::string(rest)};
+    return std::pair{root + std::string(head[4]), std::string(rest)};
   }
   return std::nullopt;
 }
@@ -166,20 +166,20 @@ std::optional<std::size_t> quota_v1_under(std::string_view mount, std::string_vi
 
 // The usual mount points first; the mount table only when neither holds the
 // group (it can be long, and a bind mount shifts the group's path).
-std::size_t quota_v1(std::string_view group) {
-  for (std::string_view mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"}) {
-    if (auto quota = quota_v1_under(mount, group)) return *quota;
+std::size_t quota_v1(const std::string& root, std::string_view group) {
+  for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"}) {
+    if (auto quota = quota_v1_under(root + mount, group)) return *quota;
   }
-  if (auto found = find_v1_mount(group)) {
+  if (auto found = find_v1_mount(root, group)) {
     if (auto quota = quota_v1_under(found->first, found->second)) return *quota;
   }
   return kUnlimited;
 }
 
-// The CPU quota of the process's cgroup, in whole CPUs (possibly 0), or
-// kUnlimited when there is none or it cannot be read.
-std::size_t cgroup_quota() {
-  auto text = read_file("/proc/self/cgroup");
+}  // namespace
+
+std::size_t cgroup_cpu_quota(const std::string& root) {
+  auto text = read_file(root + "/proc/self/cgroup");
   if (!text) return kUnlimited;
   // A v1 hierarchy that names the cpu controller outweighs the v2 entry.
   std::optional<std::string_view> group;
@@ -204,13 +204,11 @@ std::size_t cgroup_quota() {
     v1 = is_v1;
   }
   if (!group) return kUnlimited;
-  return v1 ? quota_v1(*group) : quota_v2(*group);
+  return v1 ? quota_v1(root, *group) : quota_v2(root, *group);
 }
 
-}  // namespace
-
 std::size_t available_cpus() {
-  const std::size_t quota = std::max<std::size_t>(cgroup_quota(), 1);
+  const std::size_t quota = std::max<std::size_t>(cgroup_cpu_quota(""), 1);
   cpu_set_t set;
   CPU_ZERO(&set);
   if (::sched_getaffinity(0, sizeof set, &set) == 0) {

@@ -7,6 +7,8 @@
 #include <oneapi/tbb/task_arena.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace torvane::bindings::pool {
@@ -14,6 +16,13 @@ namespace torvane::bindings::pool {
 // The CPUs this process may run on: the affinity mask, lowered by a cgroup
 // CPU quota (v1 or v2) when one is set; 1 when neither can be read.
 std::size_t available_cpus();
+
+inline constexpr std::size_t kUnlimited = SIZE_MAX;
+
+// The CPU quota of this process's cgroup in whole CPUs, rounded down (so
+// possibly 0), or kUnlimited when none is set or it cannot be read. `root` is
+// prepended to every path read ("" for the real files).
+std::size_t cgroup_cpu_quota(const std::string& root);
 
 // The pool size: RAYON_NUM_THREADS when it holds a positive number, the
 // available CPUs when it holds 0; otherwise RAYON_RS_NUM_CPUS when it holds a
