@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs the libFuzzer targets (clang, AddressSanitizer and
+# Builds and runs the libFuzzer targets (clang 16, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build/fuzz.
 #   fuzz/fuzz.sh build              build the core library and every target
 #   fuzz/fuzz.sh replay             run every target once on each input kept in
@@ -13,17 +13,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build/fuzz
-cxx=${FUZZ_CXX:-clang++}
-cc=${FUZZ_CC:-clang}
+cxx=${FUZZ_CXX:-clang++-16}
+cc=${FUZZ_CC:-clang-16}
 targets=${FUZZ_TARGETS:-parse validate schema generator}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 build() {
-  if [ ! -d $dir ]; then
+  if [ ! -f $dir/build.ninja ]; then
     CXX=$cxx CC=$cc meson setup $dir -Dpython=false -Dtests=false -Dbuildtype=debugoptimized \
       -Db_sanitize=address,undefined -Db_lundef=false -Dcpp_args=-fsanitize=fuzzer-no-link >/dev/null
   fi
-  ninja -C $dir libtorvane_core.a >/dev/null
+  ninja -C $dir libtorvane_core.a >$dir/ninja.log || { tail -n 40 $dir/ninja.log; return 1; }
   local flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
                -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp/parser
                "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")

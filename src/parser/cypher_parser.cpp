@@ -12,7 +12,11 @@ Pairs ParseTree::pairs() const {
 Result<bool, SyntaxError> CypherParser::parse_into(ParserState& state, Rule start, std::string_view text) {
   state.reset(text);
   const bool ok = grammar::rule_functions[static_cast<std::size_t>(start)](state);
-  if (state.too_deep()) return Err{make_nesting_error(text, state.too_deep_at())};
+  switch (state.stopped()) {
+    case ParserState::Stop::none: break;
+    case ParserState::Stop::too_deep: return Err{make_nesting_error(text, state.stopped_at())};
+    case ParserState::Stop::too_long: return Err{make_work_error(text, state.stopped_at())};
+  }
   if (ok) {
     state.finish();
     return true;

@@ -31,10 +31,14 @@ void ParserState::grow_tokens() {
 }
 
 // From here on every rule attempt fails at once, so the parse unwinds in time
-// proportional to the depth reached.
-void ParserState::nesting_bound_hit(std::uint32_t p) {
-  if (too_deep_at_ == kNotTooDeep) too_deep_at_ = p;
+// proportional to the depth reached. The first bound hit is the one reported.
+void ParserState::bound_hit(std::uint32_t p) {
+  if (stop_ == Stop::none) {
+    stop_ = depth_ >= depth_limit_ ? Stop::too_deep : Stop::too_long;
+    stop_at_ = p;
+  }
   depth_limit_ = 0;
+  attempts_left_ = 0;
 }
 
 }  // namespace torvane::parser

@@ -27,6 +27,14 @@ namespace torvane::parser {
 // three passes together stay well inside a 512 KiB worker-thread stack.
 inline constexpr std::uint32_t kMaxRuleDepth = 1000;
 
+// Bound on the number of rule attempts of one parse. The engine keeps no memo,
+// so text that later alternatives read again can cost time exponential in its
+// nesting (each nested list comprehension reads its inner text about four
+// times). Real queries take under 20 attempts per byte; the bound leaves room
+// for far more and stops a parse that would otherwise run for hours.
+inline constexpr std::uint64_t kBaseRuleAttempts = 1'000'000;
+inline constexpr std::uint64_t kRuleAttemptsPerByte = 256;
+
 class ParserState {
  public:
   enum class Lookahead : std::uint8_t { none, positive, negative };
@@ -48,7 +56,9 @@ class ParserState {
     expected_.clear();
     depth_ = 0;
     depth_limit_ = kMaxRuleDepth;
-    too_deep_at_ = kNotTooDeep;
+    attempts_left_ = kBaseRuleAttempts + kRuleAttemptsPerByte * text.size();
+    stop_ = Stop::none;
+    stop_at_ = 0;
   }
 
   std::string_view text() const { return text_; }
@@ -62,9 +72,10 @@ class ParserState {
   const std::vector<Rule>& expected() const { return expected_; }
   bool atomic_context() const { return atomic_; }
   Lookahead lookahead() const { return look_; }
-  // The position where the nesting bound was hit, if it was.
-  bool too_deep() const { return too_deep_at_ != kNotTooDeep; }
-  std::uint32_t too_deep_at() const { return too_deep_at_; }
+  // Which bound stopped the parse, if one did, and where.
+  enum class Stop : std::uint8_t { none, too_deep, too_long };
+  Stop stopped() const { return stop_; }
+  std::uint32_t stopped_at() const { return stop_at_; }
 
   Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
@@ -80,10 +91,11 @@ class ParserState {
     const std::uint32_t p = pos_;
     const std::uint32_t i = ntokens_;
     const auto k = p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : 0u;
-    if (depth_ >= depth_limit_) [[unlikely]] {
-      nesting_bound_hit(p);
+    if (depth_ >= depth_limit_ || attempts_left_ == 0) [[unlikely]] {
+      bound_hit(p);
       return false;
     }
+    --attempts_left_;
     const bool pairs = !atomic_ && look_ == Lookahead::none;
     if (pairs) push_token(Token{p, 0, r, false});
     ++depth_;
@@ -194,7 +206,6 @@ class ParserState {
 
  private:
   static constexpr std::uint32_t kNotFound = 0xFFFFFFFFu;
-  static constexpr std::uint32_t kNotTooDeep = 0xFFFFFFFFu;
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
@@ -211,7 +222,7 @@ class ParserState {
     record_failure(r, p, k);
   }
   [[gnu::cold]] [[gnu::noinline]] void record_failure(Rule r, std::uint32_t p, std::uint32_t k);
-  [[gnu::cold]] [[gnu::noinline]] void nesting_bound_hit(std::uint32_t p);
+  [[gnu::cold]] [[gnu::noinline]] void bound_hit(std::uint32_t p);
 
   std::string_view text_;
   std::uint32_t pos_ = 0;
@@ -223,8 +234,10 @@ class ParserState {
   std::uint32_t furthest_ = 0;
   std::vector<Rule> expected_;  // in recording order; sorted only for the report
   std::uint32_t depth_ = 0;
-  std::uint32_t depth_limit_ = kMaxRuleDepth;  // dropped to 0 once hit: every attempt then fails
-  std::uint32_t too_deep_at_ = kNotTooDeep;
+  std::uint32_t depth_limit_ = kMaxRuleDepth;  // dropped to 0 once a bound is hit: every attempt then fails
+  std::uint64_t attempts_left_ = kBaseRuleAttempts;
+  Stop stop_ = Stop::none;
+  std::uint32_t stop_at_ = 0;
 };
 
 using RuleFn = bool (*)(ParserState&);

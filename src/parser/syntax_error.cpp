@@ -59,6 +59,14 @@ SyntaxError make_nesting_error(std::string_view text, std::uint32_t position) {
   return e;
 }
 
+SyntaxError make_work_error(std::string_view text, std::uint32_t position) {
+  SyntaxError e{position, {}, 1, 1, {}, {}};
+  e.message = "query too complex to parse (more than " + std::to_string(kBaseRuleAttempts) +
+              " grammar rule attempts plus " + std::to_string(kRuleAttemptsPerByte) + " per byte)";
+  locate(e, text);
+  return e;
+}
+
 std::string SyntaxError::display() const {
   const std::string num = std::to_string(line);
   const std::string gutter(num.size(), ' ');

@@ -11,7 +11,7 @@ namespace torvane::parser {
 
 struct SyntaxError {
   std::uint32_t position;          // byte offset of the furthest failure
-  std::vector<Rule> expected;      // sorted by Rule value, no repeats; empty only for a nesting error
+  std::vector<Rule> expected;      // sorted by Rule value, no repeats; empty only for a nesting or work error
   std::uint32_t line, column;      // 1-based, column counts characters
   std::string line_text;
   std::string message;             // "expected ..."
@@ -24,5 +24,9 @@ SyntaxError make_syntax_error(std::string_view text, std::uint32_t position, std
 
 // The error for a query that nests deeper than the parser allows.
 SyntaxError make_nesting_error(std::string_view text, std::uint32_t position);
+
+// The error for a query whose parse would take more rule attempts than the
+// parser allows for its length.
+SyntaxError make_work_error(std::string_view text, std::uint32_t position);
 
 }  // namespace torvane::parser

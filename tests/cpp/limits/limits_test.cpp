@@ -1,0 +1,111 @@
+// Hostile inputs: texts whose parse would take exponential time, and the
+// per-process hash keys that decide the order of findings inside map literals.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "parser/parse.hpp"
+#include "schema/schema.hpp"
+#include "validator/torvane.hpp"
+
+namespace torvane {
+namespace {
+
+std::string nested(const std::string& open, const std::string& inner, const std::string& close,
+                   int depth) {
+  std::string q = "RETURN ";
+  for (int i = 0; i < depth; ++i) q += open;
+  q += inner;
+  for (int i = 0; i < depth; ++i) q += close;
+  return q;
+}
+
+// Each level of these is read several times over by alternatives that fail
+// late, so without a bound on the work the deepest ones would run for hours.
+TEST(ParseWork, BoundedForNestingThatIsReadAgain) {
+  struct Case {
+    std::string open, inner, close;
+    int parses_at;  // a depth that real queries never reach, still accepted
+  };
+  const std::vector<Case> cases = {
+      {"[x IN ", "[1]", " | x]", 8},
+      {"[x IN ", "[1]", " WHERE x > 0]", 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.open);
+    EXPECT_TRUE(parser::parse(nested(c.open, c.inner, c.close, c.parses_at)).ok());
+    const std::string deep = nested(c.open, c.inner, c.close, 40);
+    auto r = parser::parse_with_detail(deep);
+    ASSERT_FALSE(r.ok());
+    ASSERT_TRUE(r.error().position.has_value());
+    EXPECT_EQ(r.error().position->first, 1u);
+    EXPECT_NE(r.error().message.find("too complex to parse"), std::string::npos)
+        << r.error().message;
+    // The validator reports it as the syntax error it is.
+    const validator::Torvane torvane{schema::Schema{}};
+    const validator::ValidationResult v = torvane.validate(deep);
+    EXPECT_FALSE(v.is_valid);
+    EXPECT_EQ(v.syntax_errors, std::vector<std::string>{r.error().message});
+  }
+}
+
+// RETURN {k0: v0, k1: v1, ...}: every value is an unbound variable, and the
+// findings come in the map's iteration order.
+constexpr int kKeys = 24;
+
+std::string map_query() {
+  std::string q = "RETURN {";
+  for (int i = 0; i < kKeys; ++i) q += (i ? ", k" : "k") + std::to_string(i) + ": v" + std::to_string(i);
+  return q + "}";
+}
+
+std::string finding_order() {
+  const validator::Torvane torvane{schema::Schema{}};
+  std::string order;
+  for (const auto& d : torvane.validate(map_query()).diagnostics) order += d.message + "\n";
+  return order;
+}
+
+std::string self_path;
+
+TEST(HashKeys, MapFindingsComeInAnotherOrderInAnotherProcess) {
+  std::set<std::string> orders;
+  for (int run = 0; run < 6; ++run) {
+    FILE* child = popen((self_path + " --print-map-order").c_str(), "r");
+    ASSERT_NE(child, nullptr);
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, child)) > 0;) out.append(buf, n);
+    ASSERT_EQ(pclose(child), 0);
+    // Always all of them, whatever the order.
+    std::multiset<std::string> lines, expected;
+    for (std::size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1)
+      lines.insert(out.substr(at, nl - at));
+    for (int i = 0; i < kKeys; ++i)
+      expected.insert("Variable 'v" + std::to_string(i) + "' is not bound in this scope");
+    EXPECT_EQ(lines, expected);
+    orders.insert(out);
+  }
+  // Six processes agreeing on one order of 24 keys would mean fixed keys.
+  EXPECT_GT(orders.size(), 1u);
+}
+
+}  // namespace
+}  // namespace torvane
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--print-map-order") {
+    std::fputs(torvane::finding_order().c_str(), stdout);
+    return 0;
+  }
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return 2;
+  torvane::self_path.assign(self, static_cast<std::size_t>(n));
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
