@@ -1,6 +1,7 @@
 #include "validator/semantic.hpp"
 
 #include <algorithm>
+#include <concepts>
 #include <unordered_set>
 #include <utility>
 
@@ -37,13 +38,30 @@ bool is_one_of(std::string_view name, const std::string_view (&words)[N]) {
                      [&](std::string_view w) { return equals_lower(name, w); });
 }
 
-constexpr std::string_view kAggregates[] = {"count", "sum",   "avg",    "min",
-                                            "max",   "collect", "stdev", "stdevp",
-                                            "percentilecont", "percentiledisc"};
+constexpr std::string_view kAggregates[] = {
+    "count",          "sum",           "avg", "min", "max", "collect", "stdev", "stdevp",
+    "percentilecont", "percentiledisc"};
 // The aggregates that need a number: a string literal argument is a mistake.
-constexpr std::string_view kNumericAggregates[] = {"sum",    "avg",
-                                                   "stdev",  "stdevp",
-                                                   "percentilecont", "percentiledisc"};
+constexpr std::string_view kNumericAggregates[] = {
+    "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
+
+// The variants with two operands, and those with one (NOT, IS NULL, IS NOT
+// NULL, unary minus); a CASE's optional operand is no such operand.
+template <class T>
+concept BinaryExpr = requires(const T& e) {
+  { *e.lhs } -> std::same_as<const ast::Expr&>;
+  { *e.rhs } -> std::same_as<const ast::Expr&>;
+};
+template <class T>
+concept UnaryExpr = requires(const T& e) {
+  { *e.operand } -> std::same_as<const ast::Expr&>;
+};
+
+template <class T>
+concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
+    std::is_same_v<T, ast::Expr::String> || std::is_same_v<T, ast::Expr::Boolean> ||
+    std::is_same_v<T, ast::Expr::Null> || std::is_same_v<T, ast::Expr::Parameter> ||
+    std::is_same_v<T, ast::Expr::CountStar>;
 
 // The output name of a projection item: its alias, else a bare variable's name.
 const std::string* output_name(const ast::ReturnItem& item) {
@@ -270,7 +288,8 @@ void SemanticValidator::collect_pattern_bindings(std::span<const ast::PatternPar
     if (part.variable) bind_empty(*part.variable);
     collect_node_bindings(part.element.start);
     for (const auto& step : part.element.chain) {
-      if (step.relationship.variable) bind_merged(*step.relationship.variable, step.relationship.types);
+      if (step.relationship.variable)
+        bind_merged(*step.relationship.variable, step.relationship.types);
       collect_node_bindings(step.node);
     }
   }
@@ -437,8 +456,8 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
         const std::string& key = entry.first;
         if (def.properties.contains(key)) continue;
         push_unknown_property(DiagnosticCode::UnknownRelProperty,
-                              "Unknown property '" + key + "' for relationship type :" + type,
-                              key, schema.rel_properties(type));
+                              "Unknown property '" + key + "' for relationship type :" + type, key,
+                              schema.rel_properties(type));
       }
     }
     switch (rel.direction) {
@@ -450,8 +469,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
         check_endpoint_label(right_labels, def.source, "source", type);
         check_endpoint_label(left_labels, def.target, "target", type);
         break;
-      case ast::Direction::Undirected:
-        break;
+      case ast::Direction::Undirected: break;
     }
   }
 }
@@ -543,18 +561,20 @@ struct SemanticValidator::ExprChecker {
 
   template <class T>
   void operator()(const T& e) {
-    if constexpr (requires { e.lhs; e.rhs; }) {
+    if constexpr (BinaryExpr<T>) {
       v.validate_expr(*e.lhs);
       v.validate_expr(*e.rhs);
-    } else if constexpr (requires { *e.operand; }) {  // not, is null, is not null, neg
+    } else if constexpr (UnaryExpr<T>) {
       v.validate_expr(*e.operand);
     } else if constexpr (requires { e.predicate; }) {  // all, any, none, single
       v.validate_expr(*e.list);
       const bool here = bind_temporary(e.variable);
       opt(e.predicate);
       unbind(e.variable, here);
+    } else {
+      // Literals, parameters and count(*) hold nothing to check.
+      static_assert(Leaf<T>, "an expression variant without a check");
     }
-    // Literals, parameters and count(*) hold nothing to check.
   }
   void operator()(const ast::Expr::List& e) {
     for (const auto& item : e.items) v.validate_expr(item);
@@ -666,12 +686,10 @@ struct AggregateFinder {
   // EXISTS are not looked into, and literals hold nothing.
   template <class T>
   bool operator()(const T& e) const {
-    if constexpr (requires { e.lhs; e.rhs; }) {
+    if constexpr (BinaryExpr<T>) {
       return SemanticValidator::contains_aggregate(*e.lhs) ||
              SemanticValidator::contains_aggregate(*e.rhs);
-    } else if constexpr (std::is_same_v<T, ast::Expr::Not> || std::is_same_v<T, ast::Expr::IsNull> ||
-                         std::is_same_v<T, ast::Expr::IsNotNull> ||
-                         std::is_same_v<T, ast::Expr::Neg>) {
+    } else if constexpr (UnaryExpr<T>) {
       return SemanticValidator::contains_aggregate(*e.operand);
     } else {
       return false;

@@ -16,7 +16,7 @@ struct ValidationResult {
   std::vector<std::string> syntax_errors;    // the parse failure, if any
   std::vector<std::string> semantic_errors;  // errors of the semantic checks
   std::vector<std::string> warnings;
-  std::optional<std::string> fixed_query;    // when every error has a suggestion
+  std::optional<std::string> fixed_query;                      // when every error has a suggestion
   std::vector<diagnostics::ValidationDiagnostic> diagnostics;  // all findings, in order
 };
 

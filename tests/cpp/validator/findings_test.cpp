@@ -73,7 +73,8 @@ TEST(Findings, UnknownLabelsAndTypes) {
       // Close to nothing: no hint, no suggestion, so no correction.
       {"MATCH (p:Xyz) RETURN p", {{"E201", "Unknown node label: :Xyz"}}},
       // Case differs only: distance 0, the schema's spelling.
-      {"CREATE (:PERSON)", {{"E201", "Unknown node label: :PERSON, did you mean :Person?"}},
+      {"CREATE (:PERSON)",
+       {{"E201", "Unknown node label: :PERSON, did you mean :Person?"}},
        "CREATE (:Person)"},
       {"MATCH (n:Person) SET n::Persn",
        {{"E202", "Unknown node label in SET: :Persn, did you mean :Person?"}},
@@ -141,8 +142,9 @@ TEST(Findings, PropertiesThroughBoundVariables) {
         {"E303", "Unknown property 'x' on variable 'n' with label :Movie"}}},
       {"MATCH ()-[r:ACTED_IN]->() RETURN r.rol",
        {kW201,
-        {"E304", "Unknown property 'rol' on variable 'r' with relationship type :ACTED_IN, did "
-                 "you mean .role?"}},
+        {"E304",
+         "Unknown property 'rol' on variable 'r' with relationship type :ACTED_IN, did "
+         "you mean .role?"}},
        "MATCH ()-[r:ACTED_IN]->() RETURN r.role"},
       // Unknown labels carry nothing to check against.
       {"MATCH (n:Persn) RETURN n.whatever",
@@ -239,8 +241,10 @@ TEST(Findings, Scopes) {
       {"CALL db.labels() YIELD label AS l RETURN l, label", {unbound("label")}},
       {"CALL db.labels(x)", {}},
       // A map literal's values are checked in the map's order.
-      {"RETURN {a: u1, b: u2, c: u3}", {unbound("u1"), unbound("u2"), unbound("u3")},
-       std::nullopt, true},
+      {"RETURN {a: u1, b: u2, c: u3}",
+       {unbound("u1"), unbound("u2"), unbound("u3")},
+       std::nullopt,
+       true},
       // EXISTS subqueries are not checked; shortestPath patterns are, without warnings.
       {"MATCH (a:Person) WHERE exists { (a)-->(b:Persn) } RETURN a", {}},
       {"MATCH (a:Person), (b:Person) RETURN shortestPath((a:Persn)-[*]-(b))",
@@ -248,15 +252,15 @@ TEST(Findings, Scopes) {
        "MATCH (a:Person), (b:Person) RETURN shortestPath((a:Person)-[*]-(b))"},
       {"MATCH (a:Person) RETURN CASE a.nme WHEN x THEN 1 ELSE y END",
        {{"E303", "Unknown property 'nme' on variable 'a' with label :Person, did you mean .name?"},
-        unbound("x"), unbound("y")}},
+        unbound("x"),
+        unbound("y")}},
       {"MATCH (n:Person) RETURN n[x], n[1 .. y], -z", {unbound("x"), unbound("y"), unbound("z")}},
   });
 }
 
 TEST(Findings, ProjectionNames) {
   check({
-      {"MATCH (a:Person) RETURN a, a",
-       {{"E502", "Duplicate projection name 'a' in RETURN/WITH"}}},
+      {"MATCH (a:Person) RETURN a, a", {{"E502", "Duplicate projection name 'a' in RETURN/WITH"}}},
       {"MATCH (a:Person) RETURN a.name AS k, a.age AS k",
        {{"E502", "Duplicate projection name 'k' in RETURN/WITH"}}},
       {"MATCH (a:Person) RETURN a, a, a",
@@ -312,9 +316,11 @@ TEST(Findings, Aggregates) {
 
 TEST(Findings, Pagination) {
   check({
-      {"RETURN 1 LIMIT '10'", {{"E611", "LIMIT expression must be an integer, got a string literal"}}},
+      {"RETURN 1 LIMIT '10'",
+       {{"E611", "LIMIT expression must be an integer, got a string literal"}}},
       {"RETURN 1 SKIP 1.5", {{"E614", "SKIP expression must be an integer, got a float literal"}}},
-      {"RETURN 1 LIMIT true", {{"E612", "LIMIT expression must be an integer, got a boolean literal"}}},
+      {"RETURN 1 LIMIT true",
+       {{"E612", "LIMIT expression must be an integer, got a boolean literal"}}},
       {"RETURN 1 LIMIT null", {{"E613", "LIMIT expression must be an integer, got NULL"}}},
       {"RETURN 1 SKIP -1 LIMIT $n", {}},
       // Only the top of the expression is looked at; below it, the usual checks.
@@ -328,8 +334,7 @@ TEST(Findings, Pagination) {
 TEST(Findings, Warnings) {
   check({
       {"MATCH (a:Person), (m:Movie) RETURN a, m", {kW101}},
-      {"MATCH (a:Person)-[:ACTED_IN]->(m:Movie), (m)<-[:ACTED_IN]-(b:Person) RETURN a, b",
-       {kW201}},
+      {"MATCH (a:Person)-[:ACTED_IN]->(m:Movie), (m)<-[:ACTED_IN]-(b:Person) RETURN a, b", {kW201}},
       {"MATCH (a:Person), (b:Person), (c:Person) RETURN a", {kW101}},
       {"MATCH (a:Person), (b:Person), (a)-[:ACTED_IN]->(m:Movie) RETURN a", {kW101, kW201}},
       // A shared relationship variable connects parts.
@@ -356,12 +361,14 @@ TEST(Findings, WorkedOrder) {
       {"MATCH (a:Persn)-[:ACTS_IN]->(m:Movie) WHERE m.titel = 'x' RETURN a.name, b",
        {{"E201", "Unknown node label: :Persn, did you mean :Person?"},
         {"E211", "Unknown relationship type: :ACTS_IN, did you mean :ACTED_IN?"},
-        {"E303", "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"},
+        {"E303",
+         "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"},
         unbound("b")}},
       {"MATCH (a:Persn)-[:ACTS_IN]->(m:Movie) WHERE m.titel = 'x' RETURN a.name",
        {{"E201", "Unknown node label: :Persn, did you mean :Person?"},
         {"E211", "Unknown relationship type: :ACTS_IN, did you mean :ACTED_IN?"},
-        {"E303", "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"}},
+        {"E303",
+         "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"}},
        "MATCH (a:Person)-[:ACTED_IN]->(m:Movie) WHERE m.title = 'x' RETURN a.name"},
       // One error without a suggestion withholds the whole correction.
       {"MATCH (n:Persn) RETURN m",
@@ -394,14 +401,17 @@ TEST(Findings, CorrectedQueryLeavesStringsCommentsAndLongerNames) {
       // Names that only contain the key, before or after it, stay.
       {"MATCH (nmex:Person), (xnme:Person) RETURN nmex.nme, xnme.nme",
        {kW101,
-        {"E303", "Unknown property 'nme' on variable 'nmex' with label :Person, did you mean "
-                 ".name?"},
-        {"E303", "Unknown property 'nme' on variable 'xnme' with label :Person, did you mean "
-                 ".name?"}},
+        {"E303",
+         "Unknown property 'nme' on variable 'nmex' with label :Person, did you mean "
+         ".name?"},
+        {"E303",
+         "Unknown property 'nme' on variable 'xnme' with label :Person, did you mean "
+         ".name?"}},
        "MATCH (nmex:Person), (xnme:Person) RETURN nmex.name, xnme.name"},
       // Pairs apply longest first: :ACTS_IN (8 bytes), :Persn (6), titel (5).
       {"MATCH (m:Movie) WHERE m.titel = 1 MATCH (a:Persn)-[:ACTS_IN]->(m) RETURN a",
-       {{"E303", "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"},
+       {{"E303",
+         "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"},
         {"E201", "Unknown node label: :Persn, did you mean :Person?"},
         {"E211", "Unknown relationship type: :ACTS_IN, did you mean :ACTED_IN?"},
         kW201},
@@ -422,8 +432,7 @@ TEST(Findings, ReturnOrderBySeesOutputNames) {
       {"MATCH (p:Person) RETURN p.name AS name SKIP name LIMIT name",
        {unbound("name"), unbound("name")}},
       // The names end with the RETURN: the next UNION branch does not see them.
-      {"MATCH (p:Person) RETURN p.name AS name ORDER BY name UNION RETURN name",
-       {unbound("name")}},
+      {"MATCH (p:Person) RETURN p.name AS name ORDER BY name UNION RETURN name", {unbound("name")}},
   });
 }
 
@@ -435,8 +444,9 @@ TEST(Findings, WithStarKeepsTheScope) {
        {{"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"}},
        "MATCH (n:Person) WITH * RETURN n.name"},
       {"MATCH (n:Person)-[r:ACTED_IN]->(m:Movie) WITH * WHERE r.rol > 1 RETURN m, x",
-       {{"E304", "Unknown property 'rol' on variable 'r' with relationship type :ACTED_IN, did "
-                 "you mean .role?"},
+       {{"E304",
+         "Unknown property 'rol' on variable 'r' with relationship type :ACTED_IN, did "
+         "you mean .role?"},
         unbound("x")}},
       {"WITH * RETURN n", {unbound("n")}},
   });
