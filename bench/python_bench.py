@@ -2,12 +2,16 @@
 
 Usage: python bench/python_bench.py [corpus-dir]
 The corpus folder defaults to $TORVANE_CORPUS, else ../shared/corpus beside the
-repository; its *.jsonl files hold one query per line under "query".
+repository; its *.jsonl files hold one query per line under "query", and
+schemas/<source>/<database>.json the schema named by a query's "database".
 Each figure is the best of a few rounds, so a busy machine shows less noise.
+Batch validation runs in child processes, one per pool size, since the pool
+is sized once per process.
 """
 import glob
 import json
 import os
+import subprocess
 import sys
 import time
 
@@ -79,7 +83,127 @@ def bench_generate(n=200_000):
     print(f"{'call cost beyond the generation':<48} {(single - batch) / n * 1e9:>14,.0f} ns/call")
 
 
+def load_records(folder, pattern):
+    """[(database, query), ...] of the files matching pattern, in file order."""
+    records = []
+    for path in sorted(glob.glob(os.path.join(folder, pattern))):
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                d = json.loads(line)
+                records.append((d.get("database", ""), d["query"]))
+    return records
+
+
+def validators(folder, records):
+    """{database: Torvane} over the corpus schemas; an empty schema for a
+    database without one."""
+    paths = glob.glob(os.path.join(folder, "schemas", "*", "*.json"))
+    schemas = {os.path.basename(p)[:-len(".json")]: p for p in paths}
+    out = {}
+    for database in {db for db, _ in records}:
+        if database in schemas:
+            with open(schemas[database], encoding="utf-8") as f:
+                schema = tv.Schema.from_json(f.read())
+        else:
+            schema = tv.Schema({}, {})
+        out[database] = tv.Torvane(schema)
+    return out
+
+
+def bench_validate(folder):
+    """Torvane.validate, one call per query, each against its database's schema."""
+    for pattern in ("neo4j-text2cypher-*.jsonl", "mind-the-query.jsonl", "tck-queries.jsonl"):
+        records = load_records(folder, pattern)
+        if not records:
+            continue
+        by_db = {}
+        for database, query in records:
+            by_db.setdefault(database, []).append(query)
+        vs = validators(folder, records)
+        groups = [(vs[db].validate, queries) for db, queries in by_db.items()]
+
+        def run():
+            for validate, queries in groups:
+                for q in queries:
+                    validate(q)
+
+        report(f"validate/{pattern[:-len('.jsonl')]}", len(records), best_seconds(run))
+
+
+def batch_texts(folder, n):
+    """n texts from the text2cypher files, repeated as needed, and the
+    validator of the schema their first database uses."""
+    records = load_records(folder, "neo4j-text2cypher-*.jsonl")
+    texts = [q for _, q in records]
+    texts = (texts * (n // max(len(texts), 1) + 1))[:n]
+    return texts, validators(folder, records[:1])[records[0][0]]
+
+
+def memory_bytes(field):
+    """A field of /proc/self/status in bytes: VmRSS now, VmHWM its peak."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
+def reset_peak_memory():
+    """Starts VmHWM again from the current resident set."""
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
+
+
+def batch_child(folder, n, mode):
+    """In a child process, prints JSON: for "time", the best time of
+    validate_batch over n texts; for "memory", the memory of one batch, the
+    first of the process."""
+    texts, v = batch_texts(folder, n)
+    if mode == "time":
+        v.validate_batch(texts[:1000])  # the pool starts
+        json.dump({"seconds": best_seconds(lambda: v.validate_batch(texts), rounds=3)},
+                  sys.stdout)
+        return
+    text_bytes = sum(len(t.encode()) for t in texts)
+    base = memory_bytes("VmRSS")
+    reset_peak_memory()
+    results = v.validate_batch(texts)
+    peak = memory_bytes("VmHWM")
+    kept = memory_bytes("VmRSS")
+    json.dump({"base": base, "peak": peak, "kept": kept, "text_bytes": text_bytes,
+               "results": len(results)}, sys.stdout)
+
+
+def run_batch_child(folder, n, threads, mode):
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    env.pop("RAYON_RS_NUM_CPUS", None)
+    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--batch-child", folder,
+                          str(n), mode], env=env, capture_output=True, text=True, check=True)
+    return json.loads(out.stdout)
+
+
+def bench_validate_batch(folder, n=50_000, memory_n=100_000):
+    """validate_batch throughput at 1, 2, 4 and 8 workers, and the peak
+    memory of a 100,000-query batch beyond the results it returns."""
+    one = None
+    for threads in (1, 2, 4, 8):
+        seconds = run_batch_child(folder, n, threads, "time")["seconds"]
+        one = one or seconds
+        report(f"validate_batch/{n}/threads:{threads}", n, seconds)
+        print(f"{'  speed-up over one worker':<48} {one / seconds:>14.2f} x")
+    r = run_batch_child(folder, memory_n, 8, "memory")
+    mib = 2**20
+    transient = r["peak"] - r["kept"]
+    print(f"validate_batch/{memory_n}/memory: texts {r['text_bytes'] / mib:.1f} MiB, "
+          f"results {(r['kept'] - r['base']) / mib:.1f} MiB, "
+          f"peak beyond the results {transient / mib:.1f} MiB, "
+          f"{(transient - r['text_bytes']) / memory_n:.0f} B/query beyond the texts")
+
+
 def main(argv):
+    if len(argv) > 1 and argv[1] == "--batch-child":
+        batch_child(argv[2], int(argv[3]), argv[4])
+        return 0
     folder = corpus_dir(argv)
     corpus = load_corpus(folder)
     if not corpus:
@@ -87,6 +211,8 @@ def main(argv):
         return 1
     bench_parse_query(corpus)
     bench_generate()
+    bench_validate(folder)
+    bench_validate_batch(folder)
     return 0
 
 
