@@ -124,7 +124,9 @@ namespace detail {
 namespace {
 
 // Keyword names are compared by their text; every parameter name is ASCII.
+// A name that is not a str (possible only through the C API) matches none.
 bool keyword_is(PyObject* keyword, const char* name) {
+  if (!PyUnicode_Check(keyword)) return false;
   if (PyUnicode_IS_COMPACT_ASCII(keyword)) {
     std::size_t n = std::strlen(name);
     return static_cast<std::size_t>(PyUnicode_GET_LENGTH(keyword)) == n &&
@@ -147,7 +149,7 @@ bool keyword_is(PyObject* keyword, const char* name) {
 }
 
 [[gnu::cold]] bool unexpected_keyword(const SpecView& s, PyObject* keyword) {
-  PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", s.callable,
+  PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", s.callable,
                keyword);
   return false;
 }

@@ -366,8 +366,8 @@ PyObject* schema_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (!to_text(a[0], text)) return argument_error("json_str");
     auto s = Schema::deserialize(text);
     if (!s) {
-      std::string message = "Invalid Schema JSON: " + s.error();
-      PyErr_SetObject(PyExc_ValueError, Ref::steal(to_py(message)).get());
+      Ref message = Ref::steal(to_py("Invalid Schema JSON: " + s.error()));
+      if (message) PyErr_SetObject(PyExc_ValueError, message.get());
       return nullptr;
     }
     return new_schema(std::move(*s));

@@ -1,6 +1,21 @@
+import ctypes
+
 import pytest
 
 import _torvane
+
+# Under AddressSanitizer freed memory waits in quarantine, so the process grows
+# whatever the module does: the memory-growth checks say nothing there.
+SANITIZED = hasattr(ctypes.CDLL(None), "__asan_init")
+
+
+def pytest_collection_modifyitems(config, items):
+    if not SANITIZED:
+        return
+    skip = pytest.mark.skip(reason="memory growth is not measurable under the sanitizer")
+    for item in items:
+        if getattr(item, "originalname", item.name).startswith("test_memory"):
+            item.add_marker(skip)
 
 
 @pytest.fixture(scope="session")

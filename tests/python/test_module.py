@@ -1,4 +1,5 @@
 import importlib
+import os
 import shutil
 import subprocess
 import sys
@@ -150,3 +151,33 @@ def test_panic_passes_except_exception():
         except Exception:  # must not catch it
             pytest.fail("PanicException caught as Exception")
     assert type(info.value).__name__ == "PanicException"
+
+
+_SUBINTERPRETER = """
+import sys
+sys.path.insert(0, sys.argv[1])
+import _torvane
+import _xxsubinterpreters as interpreters
+try:
+    iid = interpreters.create(isolated=False)  # 3.12: let the module itself refuse
+except TypeError:
+    iid = interpreters.create()
+try:
+    interpreters.run_string(iid, f"import sys; sys.path.insert(0, {sys.argv[1]!r}); import _torvane")
+except Exception as e:
+    print(e)
+else:
+    print("imported")
+print(repr(_torvane.Schema({"A": []}, {})))
+"""
+
+
+def test_second_interpreter_is_refused(tv):
+    out = subprocess.run([sys.executable, "-c", _SUBINTERPRETER, os.path.dirname(tv.__file__)],
+                         capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr
+    refusal, main = out.stdout.splitlines()
+    assert refusal.endswith(
+        "ImportError'>: modules built with this binding layer do not support sub-interpreters")
+    # The first interpreter keeps its module.
+    assert main == 'Schema(nodes=["A"], relationships=[])'
