@@ -357,3 +357,23 @@ def test_pool_size(env, affinity, workers):
     assert after - before <= workers - 1
     if workers <= os.cpu_count():
         assert after - before == workers - 1
+
+
+FORK = textwrap.dedent("""
+    import os, warnings
+    import _torvane as tv
+    warnings.simplefilter("ignore")  # forking with threads running
+    v = tv.Torvane(tv.Schema({"Person": ["name"]}, {}))
+    queries = ["MATCH (n:Persn) RETURN n"] * 20_000
+    v.validate_batch(queries)
+    pid = os.fork()
+    if pid == 0:
+        results = v.validate_batch(queries)
+        os._exit(0 if len(results) == len(queries) and not results[-1].is_valid else 3)
+    print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+""")
+
+
+def test_batch_in_a_forked_child():
+    # The child has none of the parent's workers; its batch still completes.
+    assert run_child(FORK, {"RAYON_NUM_THREADS": "4"}).split() == ["0"]
