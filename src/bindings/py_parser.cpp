@@ -227,10 +227,15 @@ void collect_single_query(const ast::SingleQuery& query, NameSet& labels, NameSe
 PyQueryInfo query_info(std::string_view query) {
   auto tree = parser::parse(query);
   if (!tree) return PyQueryInfo{false, {tree.error().display()}, {}, {}, {}};
+  return query_info(*tree);
+}
+
+PyQueryInfo query_info(const ast::CypherQuery& tree) {
   NameSet labels;
   NameSet rel_types;
   NameSet properties;
-  if (const auto* regular = std::get_if<ast::CypherQuery::Regular>(&tree->node)) {
+  // A standalone CALL mentions no names.
+  if (const auto* regular = std::get_if<ast::CypherQuery::Regular>(&tree.node)) {
     collect_single_query(regular->query.first, labels, rel_types, properties);
     for (const ast::Union& u : regular->query.unions) {
       collect_single_query(u.query, labels, rel_types, properties);

@@ -40,8 +40,9 @@ void collect_pattern(const parser::ast::Pattern& pattern, NameSet& labels, NameS
                      NameSet& properties);
 void collect_expr(const parser::ast::Expr& expr, NameSet& properties);
 
-// The summary of one query text.
+// The summary of one query text, and of a tree that parsed.
 PyQueryInfo query_info(std::string_view query);
+PyQueryInfo query_info(const parser::ast::CypherQuery& tree);
 
 // The class object, created on first use. Null with the error set on failure.
 PyTypeObject* query_info_type();
