@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/small_stack.hpp"
@@ -396,6 +397,42 @@ TEST(Builder, DeepestTreesFitASmallStack) {
 
 TEST(Builder, SameTreeWithTrailingSemicolonAndComments) {
   EXPECT_EQ(tree_of("MATCH (n) RETURN n"), tree_of("MATCH (n) RETURN n ; /* end */ // x"));
+}
+
+// A failure deep in a later UNION branch comes back as it is, with nothing
+// of the earlier branch.
+TEST(Builder, FailureInALaterUnionBranch) {
+  std::string q = "MATCH (n {a: 1}) RETURN n UNION RETURN 1";
+  for (std::uint32_t i = 0; i < builder::kMaxTreeDepth + 5; ++i) q += " + 1";
+  auto r = parse_with_detail(q);
+  ASSERT_FALSE(r.ok());
+  EXPECT_FALSE(r.error().position.has_value());
+  EXPECT_EQ(r.error().message, std::string("Parse error: ") + builder::kTooDeepMessage);
+}
+
+// Builds share nothing: the same queries parsed on several threads at once
+// give the trees they give on one.
+TEST(Builder, ThreadsBuildAlike) {
+  const std::vector<std::string> queries = {
+      "MATCH (a:A {x: 1, y: [1, 2], z: {k: 'v'}})-[r:R*1..3]->(b) WHERE a.x > 1 AND NOT b.y RETURN a, count(*)",
+      "MATCH (n) WITH n, n.x AS x ORDER BY x DESC LIMIT 3 MERGE (n)-[:T]->(m {id: x}) ON CREATE SET m.c = 1",
+      "UNWIND [1, 2] AS i RETURN CASE i WHEN 1 THEN 'a' ELSE 'b' END, [x IN range(0, i) WHERE x % 2 = 0 | x ^ 2]",
+      "MATCH p = shortestPath((a)-[*]-(b)) RETURN p UNION ALL MATCH (q) RETURN {a: q.a, b: reduce(s = 0, y IN q.l | s + y)}",
+  };
+  std::vector<std::string> expected;
+  for (const auto& q : queries) {
+    expected.push_back(tree_of(q));
+    ASSERT_EQ(expected.back().rfind("ERROR", 0), std::string::npos) << expected.back();
+  }
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(8, 0);
+  for (std::size_t t = 0; t < mismatches.size(); ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 200; ++round)
+        for (std::size_t i = 0; i < queries.size(); ++i) mismatches[t] += tree_of(queries[i]) != expected[i];
+    });
+  for (auto& t : threads) t.join();
+  for (std::size_t t = 0; t < mismatches.size(); ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 }  // namespace
