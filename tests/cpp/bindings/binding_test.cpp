@@ -116,6 +116,10 @@ TEST(Bind, ConstructorCall) {
   Ref twice = eval("{'query_type': 1}");
   EXPECT_FALSE(bind(kOpt, args.get(), twice.get(), out));
   EXPECT_EQ(take_error(), "TypeError: opt() got multiple values for argument 'query_type'");
+  // Only the C API can pass a keyword that is not a str; it matches no parameter.
+  Ref odd = eval("{1: 2}");
+  EXPECT_FALSE(bind(kOpt, args.get(), odd.get(), out));
+  EXPECT_EQ(take_error(), "TypeError: opt() got an unexpected keyword argument '1'");
 }
 
 std::string text_list(const char* expr) {
