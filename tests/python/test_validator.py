@@ -332,7 +332,7 @@ THREADS = textwrap.dedent("""
     import _torvane as tv
     imported = count()
     v = tv.Torvane(tv.Schema({"Person": ["name"]}, {}))
-    v.validate_batch(["MATCH (n:Person) WHERE n.name = 'x' RETURN n.name"] * 60_000)
+    v.validate_batch(["MATCH (n:Person) WHERE n.name = 'x' RETURN n.name"] * 20_000)
     print(before, imported, count())
 """)
 
