@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <concepts>
-#include <type_traits>
-#include <utility>
 #include <variant>
 
 #include "parser/parse.hpp"
@@ -56,10 +54,10 @@ concept Quantifier = OneOf<T, ast::Expr::All, ast::Expr::Any, ast::Expr::None, a
 
 // Variants that hold no property access, or whose insides are not looked at.
 template <class T>
-concept Opaque = OneOf<T, ast::Expr::Integer, ast::Expr::Float, ast::Expr::String,
-                       ast::Expr::Boolean, ast::Expr::Null, ast::Expr::Variable,
-                       ast::Expr::Parameter, ast::Expr::CountStar, ast::Expr::Reduce,
-                       ast::Expr::ShortestPath>;
+concept Opaque =
+    OneOf<T, ast::Expr::Integer, ast::Expr::Float, ast::Expr::String, ast::Expr::Boolean,
+          ast::Expr::Null, ast::Expr::Variable, ast::Expr::Parameter, ast::Expr::CountStar,
+          ast::Expr::Reduce, ast::Expr::ShortestPath>;
 
 void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& properties) {
   if (e) collect_expr(**e, properties);

@@ -42,7 +42,8 @@ TEST(QueryInfo, ExistsQueryGivesPropertyKeysOnly) {
   auto& single = std::get<ast::SingleQuery::SinglePart>(outer.first.node);
   std::get<ast::ReadingClause::Match>(single.reading_clauses[0].node).where_clause =
       std::move(exists);
-  const PyQueryInfo info = query_info(ast::CypherQuery{ast::CypherQuery::Regular{std::move(outer)}});
+  const PyQueryInfo info =
+      query_info(ast::CypherQuery{ast::CypherQuery::Regular{std::move(outer)}});
   EXPECT_EQ(info.labels_used, Names{"N"});
   EXPECT_TRUE(info.rel_types_used.empty());
   EXPECT_EQ(info.properties_used, (Names{"k", "p", "q", "u"}));
