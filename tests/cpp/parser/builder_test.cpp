@@ -314,6 +314,16 @@ TEST(Builder, StepFailureTexts) {
   }
 }
 
+TEST(CypherError, DisplayTexts) {
+  const std::vector<std::pair<CypherError, const char*>> cases = {
+      {{CypherError::Kind::ParseError, "Empty query"}, "Parse error: Empty query"},
+      {{CypherError::Kind::SemanticError, "x"}, "Semantic error: x"},
+      {{CypherError::Kind::GeneratorError, "Unknown query type: y"}, "Generator error: Unknown query type: y"},
+      {{CypherError::Kind::ParseError, "line 1\nline 2"}, "Parse error: line 1\nline 2"},
+  };
+  for (const auto& [error, text] : cases) EXPECT_EQ(error.display(), text);
+}
+
 TEST(Builder, FailureForms) {
   // A syntax error: the same multi-line text, bare with a position, or prefixed.
   const std::vector<const char*> bad = {"", "   ", "// only", "RETURN 1 +", "MATCH (n)\nRETURN n\nLIMIT"};
