@@ -84,8 +84,10 @@ int main(int argc, char** argv) {
       c.tree_bytes += q.size();
     }
     const std::string stem = f.stem().string();
-    benchmark::RegisterBenchmark(("parse/" + stem).c_str(), parse_all, &c)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("build/" + stem).c_str(), build_all, &c)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("parse/" + stem).c_str(), parse_all, &c)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("build/" + stem).c_str(), build_all, &c)
+        ->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -14,6 +14,7 @@ using ast::Box;
 using ast::Expr;
 
 namespace {
+
 // ---- Texts ----
 
 constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -70,8 +71,8 @@ bool keyword_after_lead(Pair p, std::uint32_t lead, std::string_view word) {
 // Unicode White_Space.
 constexpr bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 // Decodes the UTF-8 character of `len` bytes at `s` (the text is valid UTF-8).
@@ -138,8 +139,10 @@ double out_of_range_float(std::string_view t) {
   }
   if (i < t.size() && t[i] == '.') ++i;
   while (!significant && i < t.size() && t[i] >= '0' && t[i] <= '9') {
-    if (t[i] != '0') significant = true;
-    else --magnitude;
+    if (t[i] != '0')
+      significant = true;
+    else
+      --magnitude;
     ++i;
   }
   while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
@@ -149,7 +152,8 @@ double out_of_range_float(std::string_view t) {
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
     for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i)
-      if (exponent < 100000) exponent = exponent * 10 + (t[i] - '0');  // saturates well past the range
+      if (exponent < 100000)
+        exponent = exponent * 10 + (t[i] - '0');  // saturates well past the range
     if (negative) exponent = -exponent;
   }
   return significant && magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
@@ -205,7 +209,7 @@ std::uint32_t count_children(Pair p, Rule r) {
   return n;
 }
 
-// Number of operands of a keyword level, counting no further than two.
+// Number of operands of a keyword level; `only` receives the first one.
 std::uint32_t count_operands(Pair p, Rule keyword, std::optional<Pair>* only) {
   std::uint32_t n = 0;
   for (Pair c : p.into_inner()) {
@@ -216,7 +220,9 @@ std::uint32_t count_operands(Pair p, Rule keyword, std::optional<Pair>* only) {
 }
 
 Rule keyword_of(Rule level) {
-  return level == Rule::or_expr ? Rule::or_kw : level == Rule::xor_expr ? Rule::xor_kw : Rule::and_kw;
+  return level == Rule::or_expr    ? Rule::or_kw
+         : level == Rule::xor_expr ? Rule::xor_kw
+                                   : Rule::and_kw;
 }
 
 // The label list of `node_labels` or the type list of `rel_types`: the texts
@@ -245,7 +251,20 @@ void wrap(Expr& acc) {
   acc.node.emplace<Op>(std::move(operand));
 }
 
-enum class Comparison { Eq, Neq, Lt, Lte, Gt, Gte, RegexMatch, In, StartsWith, EndsWith, Contains, Unknown };
+enum class Comparison {
+  Eq,
+  Neq,
+  Lt,
+  Lte,
+  Gt,
+  Gte,
+  RegexMatch,
+  In,
+  StartsWith,
+  EndsWith,
+  Contains,
+  Unknown
+};
 
 // The comparison an operator text stands for, letters in either case.
 Comparison comparison_of(std::string_view o) {
@@ -404,8 +423,7 @@ bool Builder::build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t de
         case Rule::return_clause:
           if (!build_return_clause(k, part.return_clause.emplace(), depth)) return false;
           break;
-        default:
-          break;
+        default: break;
       }
     }
     return true;
@@ -422,7 +440,8 @@ bool Builder::build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t de
         if (!build_return_clause(k, query.return_clause.emplace(), depth)) return false;
         continue;
       }
-      if (r != Rule::reading_clause && r != Rule::updating_clause && r != Rule::with_clause) continue;
+      if (r != Rule::reading_clause && r != Rule::updating_clause && r != Rule::with_clause)
+        continue;
       if (!open) open = &query.parts.emplace_back();
       if (r == Rule::reading_clause) {
         if (!build_reading_clause(k, open->reading_clauses.emplace_back(), depth)) return false;
@@ -493,7 +512,8 @@ bool Builder::build_return_body(Pair p, Target& out, std::uint32_t depth) {
           }
           break;
         }
-        if constexpr (!with) items = &out.items.node.template emplace<ast::ReturnItems::Items>().items;
+        if constexpr (!with)
+          items = &out.items.node.template emplace<ast::ReturnItems::Items>().items;
         items->clear();
         items->reserve(count_children(c, Rule::return_item));
         for (Pair item : c.into_inner()) {
@@ -531,8 +551,7 @@ bool Builder::build_return_body(Pair p, Target& out, std::uint32_t depth) {
         if (!build_expression(*e, out.limit.emplace(), depth + 1)) return false;
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
   return true;
@@ -566,8 +585,7 @@ bool Builder::build_reading_clause(Pair p, ast::ReadingClause& out, std::uint32_
     }
     case Rule::in_query_call:
       return build_call_clause(*c, out.node.emplace<ast::ReadingClause::Call>().call, depth);
-    default:
-      return fail("Unknown reading clause: ", rule_name(c->as_rule()));
+    default: return fail("Unknown reading clause: ", rule_name(c->as_rule()));
   }
 }
 
@@ -604,8 +622,10 @@ bool Builder::build_call_clause(Pair p, ast::CallClause& out, std::uint32_t dept
         if (item.as_rule() != Rule::yield_item) continue;
         ast::YieldItem& y = out.yield_items.emplace_back();
         for (Pair k : item.into_inner()) {
-          if (k.as_rule() == Rule::procedure_result_field) y.field.emplace(k.as_str());
-          else if (k.as_rule() == Rule::variable) y.variable = k.as_str();
+          if (k.as_rule() == Rule::procedure_result_field)
+            y.field.emplace(k.as_str());
+          else if (k.as_rule() == Rule::variable)
+            y.variable = k.as_str();
         }
       }
     }
@@ -631,7 +651,8 @@ bool Builder::build_updating_clause(Pair p, ast::UpdatingClause& out, std::uint3
       auto& remove = out.node.emplace<ast::UpdatingClause::Remove>();
       remove.items.reserve(count_children(*c, Rule::remove_item));
       for (Pair item : c->into_inner())
-        if (item.as_rule() == Rule::remove_item && !build_remove_item(item, remove.items.emplace_back()))
+        if (item.as_rule() == Rule::remove_item &&
+            !build_remove_item(item, remove.items.emplace_back()))
           return false;
       return true;
     }
@@ -639,14 +660,14 @@ bool Builder::build_updating_clause(Pair p, ast::UpdatingClause& out, std::uint3
       auto& del = out.node.emplace<ast::UpdatingClause::Delete>();
       del.detach = starts_with_word(c->as_str(), "DETACH");
       for (Pair e : c->into_inner())
-        if (e.as_rule() == Rule::expression && !build_expression(e, del.expressions.emplace_back(), depth + 1))
+        if (e.as_rule() == Rule::expression &&
+            !build_expression(e, del.expressions.emplace_back(), depth + 1))
           return false;
       return true;
     }
     case Rule::foreach_clause:
       return build_foreach_clause(*c, out.node.emplace<ast::UpdatingClause::Foreach>(), depth);
-    default:
-      return fail("Unknown updating clause: ", rule_name(c->as_rule()));
+    default: return fail("Unknown updating clause: ", rule_name(c->as_rule()));
   }
 }
 
@@ -660,7 +681,8 @@ bool Builder::build_merge_clause(Pair p, ast::UpdatingClause::Merge& out, std::u
     } else if (c.as_rule() == Rule::on_match_or_create) {
       auto& actions = keyword_after_lead(c, 2, "MATCH") ? out.on_match : out.on_create;
       for (Pair set : c.into_inner())
-        if (set.as_rule() == Rule::set_clause && !build_set_clause(set, actions.emplace_back(), depth))
+        if (set.as_rule() == Rule::set_clause &&
+            !build_set_clause(set, actions.emplace_back(), depth))
           return false;
     }
   }
@@ -677,7 +699,8 @@ bool Builder::build_foreach_clause(Pair p, ast::UpdatingClause::Foreach& out, st
   out.variable = variable->as_str();
   if (!build_expression(*list, out.list, depth + 1)) return false;
   for (Pair c : kids)
-    if (c.as_rule() == Rule::updating_clause && !build_updating_clause(c, out.body.emplace_back(), depth + 1))
+    if (c.as_rule() == Rule::updating_clause &&
+        !build_updating_clause(c, out.body.emplace_back(), depth + 1))
       return false;
   if (out.body.empty()) return fail("FOREACH body is empty");
   return true;
@@ -686,7 +709,8 @@ bool Builder::build_foreach_clause(Pair p, ast::UpdatingClause::Foreach& out, st
 bool Builder::build_set_clause(Pair p, std::vector<ast::SetItem>& out, std::uint32_t depth) {
   out.reserve(count_children(p, Rule::set_item));
   for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::set_item && !build_set_item(c, out.emplace_back(), depth)) return false;
+    if (c.as_rule() == Rule::set_item && !build_set_item(c, out.emplace_back(), depth))
+      return false;
   return true;
 }
 
@@ -724,12 +748,14 @@ bool Builder::build_remove_item(Pair p, ast::RemoveItem& out) {
   const std::optional<Pair> first = kids.next();
   if (!first) return fail("Empty remove_item");
   if (first->as_rule() == Rule::property_expression)
-    return build_property_expression(*first, out.node.emplace<ast::RemoveItem::Property>().property);
+    return build_property_expression(*first,
+                                     out.node.emplace<ast::RemoveItem::Property>().property);
   if (first->as_rule() != Rule::variable) return fail("Unknown REMOVE item");
   auto& item = out.node.emplace<ast::RemoveItem::Labels>();
   item.variable = first->as_str();
   const std::optional<Pair> second = kids.next();
-  if (second && second->as_rule() == Rule::node_labels) collect_names(*second, Rule::label_name, item.labels);
+  if (second && second->as_rule() == Rule::node_labels)
+    collect_names(*second, Rule::label_name, item.labels);
   return true;
 }
 
@@ -739,7 +765,8 @@ bool Builder::build_pattern(Pair p, ast::Pattern& out, std::uint32_t depth) {
   out.parts.clear();
   out.parts.reserve(count_children(p, Rule::pattern_part));
   for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::pattern_part && !build_pattern_part(c, out.parts.emplace_back(), depth))
+    if (c.as_rule() == Rule::pattern_part &&
+        !build_pattern_part(c, out.parts.emplace_back(), depth))
       return false;
   return true;
 }
@@ -784,8 +811,10 @@ bool Builder::build_chain(Pairs rest, std::vector<ast::PatternStep>& out, std::u
   bool pending = false;
   for (Pair c : rest) {
     if (c.as_rule() == Rule::relationship_pattern) {
-      if (pending) out.back().relationship = {};  // a later relationship replaces it
-      else out.emplace_back();
+      if (pending)
+        out.back().relationship = {};  // a later relationship replaces it
+      else
+        out.emplace_back();
       pending = true;
       if (!build_relationship_pattern(c, out.back().relationship, depth)) return false;
     } else if (c.as_rule() == Rule::node_pattern) {
@@ -816,11 +845,15 @@ bool Builder::build_node_pattern(Pair p, ast::NodePattern& out, std::uint32_t de
   return true;
 }
 
-bool Builder::build_relationship_pattern(Pair p, ast::RelationshipPattern& out, std::uint32_t depth) {
+bool Builder::build_relationship_pattern(Pair p, ast::RelationshipPattern& out,
+                                         std::uint32_t depth) {
   const std::string_view t = p.as_str();
-  if (!t.empty() && t.front() == '<') out.direction = ast::Direction::RightToLeft;
-  else if (!t.empty() && t.back() == '>') out.direction = ast::Direction::LeftToRight;
-  else out.direction = ast::Direction::Undirected;
+  if (!t.empty() && t.front() == '<')
+    out.direction = ast::Direction::RightToLeft;
+  else if (!t.empty() && t.back() == '>')
+    out.direction = ast::Direction::LeftToRight;
+  else
+    out.direction = ast::Direction::Undirected;
   for (Pair c : p.into_inner()) {
     switch (c.as_rule()) {
       case Rule::variable: out.variable.emplace(c.as_str()); break;
@@ -857,7 +890,8 @@ bool Builder::build_map_literal(Pair p, ast::ExprMap& out, std::uint32_t depth) 
     const std::optional<Pair> value = kids.next();
     if (!value) return fail("Map missing value");
     // A key written again gets the value written last.
-    if (!build_expression(*value, out.try_emplace(std::string(key->as_str())).first->second, depth + 1))
+    if (!build_expression(*value, out.try_emplace(std::string(key->as_str())).first->second,
+                          depth + 1))
       return false;
   }
   return true;
@@ -895,7 +929,8 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
       case Rule::xor_expr:
       case Rule::and_expr: {
         std::optional<Pair> only;
-        if (count_operands(p, keyword_of(p.as_rule()), &only) != 1) return build_or_expr(p, out, depth);
+        if (count_operands(p, keyword_of(p.as_rule()), &only) != 1)
+          return build_or_expr(p, out, depth);
         p = *only;
         continue;
       }
@@ -943,7 +978,8 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
         return build_arithmetic(p, n, out, depth);
       }
       case Rule::unary_expr: {
-        if (!p.as_str().empty() && p.as_str().front() == '-') return build_unary_minus(p, out, depth);
+        if (!p.as_str().empty() && p.as_str().front() == '-')
+          return build_unary_minus(p, out, depth);
         std::optional<Pair> operand;
         for (Pair c : p.into_inner())
           if (c.as_rule() == Rule::postfix_expr) {
@@ -957,13 +993,12 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
       case Rule::postfix_expr: {
         Pairs kids = p.into_inner();
         const std::optional<Pair> first = kids.next();
-        if (!first || !kids.empty() || first->as_rule() != Rule::atom) return build_postfix_expr(p, out, depth);
+        if (!first || !kids.empty() || first->as_rule() != Rule::atom)
+          return build_postfix_expr(p, out, depth);
         return build_atom(*first, out, depth);
       }
-      case Rule::atom:
-        return build_atom(p, out, depth);
-      default:
-        return fail("Unexpected rule in expression: ", rule_name(p.as_rule()));
+      case Rule::atom: return build_atom(p, out, depth);
+      default: return fail("Unexpected rule in expression: ", rule_name(p.as_rule()));
     }
   }
 }
@@ -1067,7 +1102,8 @@ bool Builder::build_comparison_expr(Pair p, Expr& out, std::uint32_t depth) {
     const std::optional<Pair> operand = kids.next();
     if (!operand) return true;  // a trailing operator is ignored
     const std::string_view o = op->as_str();
-    if (!build_comparison(comparison_of(o), o, *operand, out, depth + operands - (k - 1))) return false;
+    if (!build_comparison(comparison_of(o), o, *operand, out, depth + operands - (k - 1)))
+      return false;
   }
 }
 
@@ -1108,8 +1144,10 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
     if (!op) return fail("Empty postfix_op");
     switch (op->as_rule()) {
       case Rule::null_check_op:
-        if (contains_word(op->as_str(), "NOT")) wrap<Expr::IsNotNull>(out);
-        else wrap<Expr::IsNull>(out);
+        if (contains_word(op->as_str(), "NOT"))
+          wrap<Expr::IsNotNull>(out);
+        else
+          wrap<Expr::IsNull>(out);
         break;
       case Rule::property_lookup: {
         const std::optional<Pair> key = first_child(*op);
@@ -1145,8 +1183,7 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
         out.node.emplace<Expr::Slice>(std::move(base), std::move(from), std::move(to));
         break;
       }
-      default:
-        continue;
+      default: continue;
     }
     --level;
   }
@@ -1163,15 +1200,12 @@ bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
     case Rule::parameter:
       out.node.emplace<Expr::Parameter>(std::string(strip_dollars(c->as_str())));
       return true;
-    case Rule::variable:
-      out.node.emplace<Expr::Variable>(std::string(c->as_str()));
-      return true;
-    case Rule::count_star:
-      out.node.emplace<Expr::CountStar>();
-      return true;
+    case Rule::variable: out.node.emplace<Expr::Variable>(std::string(c->as_str())); return true;
+    case Rule::count_star: out.node.emplace<Expr::CountStar>(); return true;
     case Rule::function_invocation:
       return build_function_invocation(*c, out.node.emplace<Expr::FunctionCall>(), depth);
-    case Rule::case_expression: return build_case_expression(*c, out.node.emplace<Expr::Case>(), depth);
+    case Rule::case_expression:
+      return build_case_expression(*c, out.node.emplace<Expr::Case>(), depth);
     case Rule::list_comprehension: return build_list_comprehension(*c, out, depth);
     case Rule::quantifier_expression: return build_quantifier_expression(*c, out, depth);
     case Rule::reduce_expression: return build_reduce_expression(*c, out, depth);
@@ -1196,16 +1230,21 @@ bool Builder::build_literal(Pair p, Expr& out, std::uint32_t depth) {
     case Rule::string_literal:
       out.node.emplace<Expr::String>(std::string(t.size() >= 2 ? t.substr(1, t.size() - 2) : ""));
       return true;
-    case Rule::boolean_literal: out.node.emplace<Expr::Boolean>(equals_word(t, "TRUE")); return true;
+    case Rule::boolean_literal:
+      out.node.emplace<Expr::Boolean>(equals_word(t, "TRUE"));
+      return true;
     case Rule::null_literal: out.node.emplace<Expr::Null>(); return true;
     case Rule::list_literal: {
       std::vector<Expr>& items = out.node.emplace<Expr::List>().items;
       items.reserve(count_children(*c, Rule::expression));
       for (Pair e : c->into_inner())
-        if (e.as_rule() == Rule::expression && !build_expression(e, items.emplace_back(), depth + 1)) return false;
+        if (e.as_rule() == Rule::expression &&
+            !build_expression(e, items.emplace_back(), depth + 1))
+          return false;
       return true;
     }
-    case Rule::map_literal: return build_map_literal(*c, out.node.emplace<Expr::Map>().entries, depth);
+    case Rule::map_literal:
+      return build_map_literal(*c, out.node.emplace<Expr::Map>().entries, depth);
     default: return fail("Unknown literal: ", rule_name(c->as_rule()));
   }
 }
@@ -1217,7 +1256,8 @@ bool Builder::build_function_invocation(Pair p, Expr::FunctionCall& out, std::ui
   out.name = name->as_str();
   out.args.reserve(count_children(p, Rule::expression));
   for (Pair c : kids)
-    if (c.as_rule() == Rule::expression && !build_expression(c, out.args.emplace_back(), depth + 1)) return false;
+    if (c.as_rule() == Rule::expression && !build_expression(c, out.args.emplace_back(), depth + 1))
+      return false;
   const std::string_view src = p.source().substr(0, p.end());
   std::size_t at = skip_blanks(src, name->end());
   if (at < src.size() && src[at] == '(') at = skip_blanks(src, at + 1);
@@ -1244,10 +1284,14 @@ bool Builder::build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth
     Role role = Role::none;
     if (before.size() >= 4) {
       const std::string_view last = before.substr(before.size() - 4);
-      if (starts_with_word(last, "CASE")) role = Role::operand;
-      else if (starts_with_word(last, "WHEN")) role = Role::when;
-      else if (starts_with_word(last, "THEN")) role = Role::then;
-      else if (starts_with_word(last, "ELSE")) role = Role::otherwise;
+      if (starts_with_word(last, "CASE"))
+        role = Role::operand;
+      else if (starts_with_word(last, "WHEN"))
+        role = Role::when;
+      else if (starts_with_word(last, "THEN"))
+        role = Role::then;
+      else if (starts_with_word(last, "ELSE"))
+        role = Role::otherwise;
     }
     gap_start = c.end();
     Expr* target = nullptr;
@@ -1312,7 +1356,8 @@ bool Builder::build_list_comprehension(Pair p, Expr& out, std::uint32_t depth) {
 bool Builder::build_quantifier_expression(Pair p, Expr& out, std::uint32_t depth) {
   FilterExpression f{{}, Expr{Expr::Null{}}, std::nullopt};
   for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::filter_expression && !parse_filter_expression(c, f, depth)) return false;
+    if (c.as_rule() == Rule::filter_expression && !parse_filter_expression(c, f, depth))
+      return false;
   const auto make = [&](auto kind) {
     using Q = typename decltype(kind)::type;
     out.node.emplace<Q>(std::move(f.variable), Box<Expr>(std::move(f.list)), boxed(f.predicate));
@@ -1344,7 +1389,8 @@ bool Builder::build_reduce_expression(Pair p, Expr& out, std::uint32_t depth) {
   Box<Expr> projection(Expr{});
   if (!build_expression(*projection_pair, *projection, depth + 1)) return false;
   out.node.emplace<Expr::Reduce>(std::string(accumulator->as_str()), std::move(init),
-                                 std::string(variable->as_str()), std::move(list), std::move(projection));
+                                 std::string(variable->as_str()), std::move(list),
+                                 std::move(projection));
   return true;
 }
 
@@ -1365,10 +1411,12 @@ bool Builder::build_exists_subquery(Pair p, Expr& out, std::uint32_t depth) {
   if (!c) return fail("Empty EXISTS");
   Box<ast::ExistsSubquery> subquery(ast::ExistsSubquery{});
   if (c->as_rule() == Rule::pattern) {
-    if (!build_pattern(*c, subquery->node.emplace<ast::ExistsSubquery::Pattern>().pattern, depth + 1))
+    if (!build_pattern(*c, subquery->node.emplace<ast::ExistsSubquery::Pattern>().pattern,
+                       depth + 1))
       return false;
   } else if (c->as_rule() == Rule::regular_query) {
-    if (!build_regular_query(*c, subquery->node.emplace<ast::ExistsSubquery::Query>().query, depth + 1))
+    if (!build_regular_query(*c, subquery->node.emplace<ast::ExistsSubquery::Query>().query,
+                             depth + 1))
       return false;
   } else {
     return fail("Unknown EXISTS subquery type");
@@ -1395,19 +1443,23 @@ BuildResult<ast::CypherQuery> build_query(Pair cypher) {
 }
 
 BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {
-  return run<ast::RegularQuery>([&](Builder& b, auto& out) { return b.build_regular_query(p, out, depth); });
+  return run<ast::RegularQuery>(
+      [&](Builder& b, auto& out) { return b.build_regular_query(p, out, depth); });
 }
 
 BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth) {
-  return run<ast::SingleQuery>([&](Builder& b, auto& out) { return b.build_single_query(p, out, depth); });
+  return run<ast::SingleQuery>(
+      [&](Builder& b, auto& out) { return b.build_single_query(p, out, depth); });
 }
 
 BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth) {
-  return run<ast::WithClause>([&](Builder& b, auto& out) { return b.build_with_clause(p, out, depth); });
+  return run<ast::WithClause>(
+      [&](Builder& b, auto& out) { return b.build_with_clause(p, out, depth); });
 }
 
 BuildResult<ast::ReturnClause> build_return_clause(Pair p, std::uint32_t depth) {
-  return run<ast::ReturnClause>([&](Builder& b, auto& out) { return b.build_return_clause(p, out, depth); });
+  return run<ast::ReturnClause>(
+      [&](Builder& b, auto& out) { return b.build_return_clause(p, out, depth); });
 }
 
 BuildResult<ReturnBody> build_return_body(Pair p, std::uint32_t depth) {
@@ -1415,23 +1467,28 @@ BuildResult<ReturnBody> build_return_body(Pair p, std::uint32_t depth) {
 }
 
 BuildResult<ast::SortItem> build_sort_item(Pair p, std::uint32_t depth) {
-  return run<ast::SortItem>([&](Builder& b, auto& out) { return b.build_sort_item(p, out, depth); });
+  return run<ast::SortItem>(
+      [&](Builder& b, auto& out) { return b.build_sort_item(p, out, depth); });
 }
 
 BuildResult<ast::ReadingClause> build_reading_clause(Pair p, std::uint32_t depth) {
-  return run<ast::ReadingClause>([&](Builder& b, auto& out) { return b.build_reading_clause(p, out, depth); });
+  return run<ast::ReadingClause>(
+      [&](Builder& b, auto& out) { return b.build_reading_clause(p, out, depth); });
 }
 
 BuildResult<ast::CallClause> build_call_clause(Pair p, std::uint32_t depth) {
-  return run<ast::CallClause>([&](Builder& b, auto& out) { return b.build_call_clause(p, out, depth); });
+  return run<ast::CallClause>(
+      [&](Builder& b, auto& out) { return b.build_call_clause(p, out, depth); });
 }
 
 BuildResult<ast::UpdatingClause> build_updating_clause(Pair p, std::uint32_t depth) {
-  return run<ast::UpdatingClause>([&](Builder& b, auto& out) { return b.build_updating_clause(p, out, depth); });
+  return run<ast::UpdatingClause>(
+      [&](Builder& b, auto& out) { return b.build_updating_clause(p, out, depth); });
 }
 
 BuildResult<std::vector<ast::SetItem>> build_set_clause(Pair p, std::uint32_t depth) {
-  return run<std::vector<ast::SetItem>>([&](Builder& b, auto& out) { return b.build_set_clause(p, out, depth); });
+  return run<std::vector<ast::SetItem>>(
+      [&](Builder& b, auto& out) { return b.build_set_clause(p, out, depth); });
 }
 
 BuildResult<ast::Pattern> build_pattern(Pair p, std::uint32_t depth) {
@@ -1439,11 +1496,13 @@ BuildResult<ast::Pattern> build_pattern(Pair p, std::uint32_t depth) {
 }
 
 BuildResult<ast::PatternPart> build_pattern_part(Pair p, std::uint32_t depth) {
-  return run<ast::PatternPart>([&](Builder& b, auto& out) { return b.build_pattern_part(p, out, depth); });
+  return run<ast::PatternPart>(
+      [&](Builder& b, auto& out) { return b.build_pattern_part(p, out, depth); });
 }
 
 BuildResult<ast::NodePattern> build_node_pattern(Pair p, std::uint32_t depth) {
-  return run<ast::NodePattern>([&](Builder& b, auto& out) { return b.build_node_pattern(p, out, depth); });
+  return run<ast::NodePattern>(
+      [&](Builder& b, auto& out) { return b.build_node_pattern(p, out, depth); });
 }
 
 BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::uint32_t depth) {
@@ -1452,15 +1511,18 @@ BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::ui
 }
 
 BuildResult<ast::MapOrParam> build_properties(Pair p, std::uint32_t depth) {
-  return run<ast::MapOrParam>([&](Builder& b, auto& out) { return b.build_properties(p, out, depth); });
+  return run<ast::MapOrParam>(
+      [&](Builder& b, auto& out) { return b.build_properties(p, out, depth); });
 }
 
 BuildResult<ast::ExprMap> build_map_literal(Pair p, std::uint32_t depth) {
-  return run<ast::ExprMap>([&](Builder& b, auto& out) { return b.build_map_literal(p, out, depth); });
+  return run<ast::ExprMap>(
+      [&](Builder& b, auto& out) { return b.build_map_literal(p, out, depth); });
 }
 
 BuildResult<ast::PropertyExpr> build_property_expression(Pair p) {
-  return run<ast::PropertyExpr>([&](Builder& b, auto& out) { return b.build_property_expression(p, out); });
+  return run<ast::PropertyExpr>(
+      [&](Builder& b, auto& out) { return b.build_property_expression(p, out); });
 }
 
 std::vector<std::string> build_node_labels(Pair p) {
@@ -1480,7 +1542,8 @@ ast::Range build_range_literal(Pair p) {
   // text); they are no part of a bound, so they are left out first.
   const std::string_view raw = p.as_str();
   std::string compact;
-  for (std::size_t i = skip_blanks(raw, 0); i < raw.size(); i = skip_blanks(raw, i + 1)) compact += raw[i];
+  for (std::size_t i = skip_blanks(raw, 0); i < raw.size(); i = skip_blanks(raw, i + 1))
+    compact += raw[i];
   std::string_view t = compact;
   while (!t.empty() && t.front() == '*') t.remove_prefix(1);
   t = trim(t);
@@ -1520,7 +1583,8 @@ BuildResult<Expr> build_literal(Pair p, std::uint32_t depth) {
 }
 
 BuildResult<FilterExpression> parse_filter_expression(Pair p, std::uint32_t depth) {
-  return run<FilterExpression>([&](Builder& b, auto& out) { return b.parse_filter_expression(p, out, depth); });
+  return run<FilterExpression>(
+      [&](Builder& b, auto& out) { return b.parse_filter_expression(p, out, depth); });
 }
 
 }  // namespace torvane::parser::builder
