@@ -355,6 +355,19 @@ void SemanticValidator::check_match_warnings(const ast::ReadingClause::Match& ma
 }
 
 void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clause) {
+  // FOREACH nests, so its frame is kept apart from the other clauses' checks.
+  if (const auto* f = std::get_if<ast::UpdatingClause::Foreach>(&clause.node)) {
+    validate_expr(f->list);
+    // The variable is bound only for the body; an outer binding stays.
+    const bool bound_here = bindings.try_emplace(f->variable).second;
+    for (const auto& inner : f->body) validate_updating_clause(inner);
+    if (bound_here) bindings.erase(f->variable);
+    return;
+  }
+  validate_flat_updating_clause(clause);
+}
+
+void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause& clause) {
   std::visit(
       [this](const auto& c) {
         using C = std::decay_t<decltype(c)>;
@@ -399,12 +412,7 @@ void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clau
             validate_expr(e);
           }
         } else {
-          static_assert(std::is_same_v<C, ast::UpdatingClause::Foreach>);
-          validate_expr(c.list);
-          // The variable is bound only for the body; an outer binding stays.
-          const bool bound_here = bindings.try_emplace(c.variable).second;
-          for (const auto& inner : c.body) validate_updating_clause(inner);
-          if (bound_here) bindings.erase(c.variable);
+          static_assert(std::is_same_v<C, ast::UpdatingClause::Foreach>);  // handled before
         }
       },
       clause.node);

@@ -78,6 +78,8 @@ class SemanticValidator {
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
                              std::string_view key, std::span<const std::string_view> candidates);
   void push_aggregate_misuse(std::string_view context);
+  // Every updating clause but FOREACH.
+  [[gnu::noinline]] void validate_flat_updating_clause(const parser::ast::UpdatingClause& clause);
 };
 
 }  // namespace torvane::validator::semantic
