@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -221,9 +220,13 @@ std::size_t available_cpus() {
 }
 
 std::size_t pool_size(const char* num_threads, const char* rs_num_cpus, std::size_t available) {
-  if (auto n = parse_env(num_threads)) return *n > 0 ? *n : available;
-  if (auto n = parse_env(rs_num_cpus); n && *n > 0) return *n;
-  return available;
+  std::size_t size = available;
+  if (auto n = parse_env(num_threads)) {
+    if (*n > 0) size = *n;
+  } else if (auto m = parse_env(rs_num_cpus); m && *m > 0) {
+    size = *m;
+  }
+  return std::min(size, kMaxPoolSize);
 }
 
 oneapi::tbb::task_arena& arena() {
@@ -231,7 +234,7 @@ oneapi::tbb::task_arena& arena() {
   static oneapi::tbb::task_arena* const pool = [] {
     const std::size_t size = pool_size(std::getenv("RAYON_NUM_THREADS"),
                                        std::getenv("RAYON_RS_NUM_CPUS"), available_cpus());
-    const int threads = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    const int threads = static_cast<int>(size);
     // The scheduler allows only as many threads as it sees CPUs unless told
     // otherwise; an explicit larger size is honoured.
     if (threads > oneapi::tbb::info::default_concurrency()) {

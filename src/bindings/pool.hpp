@@ -24,10 +24,14 @@ inline constexpr std::size_t kUnlimited = SIZE_MAX;
 // prepended to every path read ("" for the real files).
 std::size_t cgroup_cpu_quota(const std::string& root);
 
+// The most workers a pool gets: a validation pool gains nothing from more,
+// and on a 32-bit system their stacks would fill the address space.
+inline constexpr std::size_t kMaxPoolSize = 256;
+
 // The pool size: RAYON_NUM_THREADS when it holds a positive number, the
 // available CPUs when it holds 0; otherwise RAYON_RS_NUM_CPUS when it holds a
-// positive number, else the available CPUs. A variable that is unset (null)
-// or not a plain decimal number counts as absent.
+// positive number, else the available CPUs; never more than kMaxPoolSize. A
+// variable that is unset (null) or not a plain decimal number counts as absent.
 std::size_t pool_size(const char* num_threads, const char* rs_num_cpus, std::size_t available);
 
 // The pool, created and sized on the first call; safe to call from any

@@ -42,7 +42,11 @@ TEST(PoolSize, FollowsTheVariables) {
       {nullptr, "7", 7},
       {nullptr, "x", 6},
       {"64", nullptr, 64},
+      {"256", nullptr, 256},
+      {"1000", nullptr, 256},
+      {nullptr, "100000", 256},
   };
+  EXPECT_EQ(pool_size(nullptr, nullptr, 4096), 256u);
   for (const auto& c : cases) {
     EXPECT_EQ(pool_size(c.num_threads, c.rs_num_cpus, 6), c.expected)
         << (c.num_threads ? c.num_threads : "(unset)") << " / "
