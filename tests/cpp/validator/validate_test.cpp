@@ -80,6 +80,16 @@ TEST(Validate, SuggestionsAndValidity) {
   EXPECT_FALSE(none.fixed_query.has_value());
 }
 
+TEST(Validate, NameThatIsBothLabelAndTypeCountsAsLabel) {
+  schema::Schema s;
+  s.nodes["Tag"] = HashSet{"name"};
+  s.relationships["Tag"] = schema::RelationshipDef{"Tag", "Tag", HashSet{"weight"}};
+  const Torvane torvane(std::move(s));
+  EXPECT_EQ(torvane.validate("MATCH (:Tag)-[r:Tag]->(:Tag) RETURN r.weight").errors,
+            std::vector<std::string>{"Unknown property 'weight' on variable 'r' with label :Tag"});
+  EXPECT_TRUE(torvane.validate("MATCH (:Tag)-[r:Tag {weight: 1}]->(:Tag) RETURN r.name").is_valid);
+}
+
 ValidationDiagnostic fix(std::string original, std::string replacement) {
   return {DiagnosticCode::UnknownNodeProperty, Severity::Error, "m",
           Suggestion{std::move(original), std::move(replacement), "d"}, std::nullopt};
