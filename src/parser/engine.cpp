@@ -4,6 +4,28 @@
 
 namespace torvane::parser {
 
+void ParserState::reset(std::string_view text) {
+  text_ = text;
+  pos_ = 0;
+  ntokens_ = 0;
+  look_ = Lookahead::none;
+  atomic_ = false;
+  furthest_ = 0;
+  expected_.clear();
+  base_ = 0;
+  depth_ = 0;
+  peak_ = 0;
+  depth_limit_ = kMaxRuleDepth;
+  attempts_given_ = kBaseRuleAttempts + kRuleAttemptsPerByte * text.size();
+  attempts_left_ = attempts_given_;
+  stop_ = Stop::none;
+  stop_at_ = 0;
+  if (memo_on_) memo_.assign((text.size() + 1) * kMemoSlots, kUnseen);
+  memo_entries_.clear();
+  memo_tokens_.clear();
+  memo_expected_.clear();
+}
+
 // Offset of the first "*/" at or after `from`, or kNotFound.
 std::uint32_t ParserState::find_block_end(std::uint32_t from) const {
   const std::string_view rest = text_.substr(std::min<std::size_t>(from, text_.size()));
@@ -21,8 +43,120 @@ void ParserState::record_failure(Rule r, std::uint32_t p, std::uint32_t k) {
     expected_.push_back(r);
   } else {  // p > furthest_
     furthest_ = p;
-    expected_.clear();
+    expected_.resize(base_);
     expected_.push_back(r);
+  }
+}
+
+// Failure records depend on the tracking only through whether they stand
+// before, at or beyond its furthest position; a remembered attempt's records
+// all stand at its own furthest position `at` (earlier ones were dropped when
+// it moved on), in recording order.
+void ParserState::merge_expected(std::uint32_t at, const Rule* first, const Rule* last) {
+  if (first == last || at < furthest_) return;
+  if (at > furthest_) {
+    furthest_ = at;
+    expected_.resize(base_);
+  }
+  expected_.insert(expected_.end(), first, last);
+}
+
+// Keeps the first of each rule in expected_[from, end). Only the counts of
+// records made since an attempt began at the furthest position steer the
+// tracking; once no running attempt began there, the records only stand for
+// the rules they name. Without this, a text read again at every level of its
+// nesting would carry a list that doubles with each level.
+void ParserState::drop_repeats(std::uint32_t from) {
+  std::uint64_t seen[2] = {0, 0};
+  auto out = expected_.begin() + from;
+  for (auto it = out; it != expected_.end(); ++it) {
+    const auto v = static_cast<unsigned>(*it);
+    const std::uint64_t bit = std::uint64_t{1} << (v & 63u);
+    if (seen[v >> 6] & bit) continue;
+    seen[v >> 6] |= bit;
+    *out++ = *it;
+  }
+  expected_.erase(out, expected_.end());
+}
+
+std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
+  // No attempt that is still running began beyond m.pos.
+  if (furthest_ > m.pos) drop_repeats(base_);
+  std::uint32_t cell = kSeen;
+  if (stop_ == Stop::none) {
+    cell = static_cast<std::uint32_t>(memo_entries_.size()) + kFirstEntry;
+    MemoEntry e{};
+    e.ok = ok;
+    e.end = pos_;
+    e.depth = peak_ > m.depth ? peak_ - m.depth - 1 : 0;
+    e.furthest = furthest_;
+    e.tokens_begin = static_cast<std::uint32_t>(memo_tokens_.size());
+    if (ok) {
+      // The run moves to the memo; one token stands for it from now on.
+      memo_tokens_.insert(memo_tokens_.end(), tokens_.begin() + m.tokens, tokens_.begin() + ntokens_);
+      ntokens_ = m.tokens;
+      push_token(Token{m.pos, static_cast<std::uint32_t>(memo_entries_.size()), kRunToken, false});
+    }
+    e.tokens_end = static_cast<std::uint32_t>(memo_tokens_.size());
+    e.expected_begin = static_cast<std::uint32_t>(memo_expected_.size());
+    memo_expected_.insert(memo_expected_.end(), expected_.begin() + base_, expected_.end());
+    e.expected_end = static_cast<std::uint32_t>(memo_expected_.size());
+    memo_entries_.push_back(e);
+  }
+  // Merge the attempt's own records into the tracking around it.
+  const std::uint32_t own = base_;
+  if (expected_.size() == own) {
+    furthest_ = m.furthest;
+  } else if (furthest_ > m.furthest) {
+    expected_.erase(expected_.begin() + m.base, expected_.begin() + own);
+  } else if (furthest_ == m.furthest) {
+    if (furthest_ > m.pos) drop_repeats(m.base);
+  } else {
+    expected_.resize(own);
+    furthest_ = m.furthest;
+  }
+  base_ = m.base;
+  peak_ = std::max(peak_, m.peak);
+  return cell;
+}
+
+int ParserState::replay(std::uint32_t index) {
+  const MemoEntry& e = memo_entries_[index];
+  if (depth_ + e.depth >= depth_limit_) return -1;
+  peak_ = std::max(peak_, depth_ + 1 + e.depth);
+  const std::uint32_t at = pos_;
+  merge_expected(e.furthest, memo_expected_.data() + e.expected_begin,
+                 memo_expected_.data() + e.expected_end);
+  if (furthest_ > at) drop_repeats(base_);
+  if (!e.ok) return 0;
+  push_token(Token{at, index, kRunToken, false});
+  pos_ = e.end;
+  return 1;
+}
+
+void ParserState::finish() {
+  tree_.clear();
+  open_.clear();
+  spell_out(tokens_.data(), tokens_.data() + ntokens_);
+}
+
+// Appends the tokens, each remembered run in place of its token, and links
+// each closing token with its opening one. Runs nest no deeper than the rule
+// attempts that made them.
+void ParserState::spell_out(const Token* first, const Token* last) {
+  for (const Token* t = first; t != last; ++t) {
+    if (t->rule == kRunToken) {
+      const MemoEntry& e = memo_entries_[t->partner];
+      spell_out(memo_tokens_.data() + e.tokens_begin, memo_tokens_.data() + e.tokens_end);
+    } else if (!t->closing) {
+      open_.push_back(static_cast<std::uint32_t>(tree_.size()));
+      tree_.push_back(*t);
+    } else {
+      const std::uint32_t open = open_.back();
+      open_.pop_back();
+      tree_[open].partner = static_cast<std::uint32_t>(tree_.size());
+      tree_.push_back(Token{t->offset, open, t->rule, true});
+    }
   }
 }
 
@@ -38,7 +172,6 @@ void ParserState::bound_hit(std::uint32_t p) {
     stop_at_ = p;
   }
   depth_limit_ = 0;
-  attempts_left_ = 0;
 }
 
 }  // namespace torvane::parser

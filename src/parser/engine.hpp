@@ -27,13 +27,15 @@ namespace torvane::parser {
 // three passes together stay well inside a 512 KiB worker-thread stack.
 inline constexpr std::uint32_t kMaxRuleDepth = 1000;
 
-// Bound on the number of rule attempts of one parse. The engine keeps no memo,
-// so text that later alternatives read again can cost time exponential in its
-// nesting (each nested list comprehension reads its inner text about four
-// times). Real queries take under 20 attempts per byte; the bound leaves room
-// for far more and stops a parse that would otherwise run for hours.
+// Bound on the number of rule attempts of one parse, a guard behind the memo
+// (see ParserState::memo_rule), which keeps real queries under 10 attempts per
+// byte and nested texts made to be read again under 64.
 inline constexpr std::uint64_t kBaseRuleAttempts = 1'000'000;
 inline constexpr std::uint64_t kRuleAttemptsPerByte = 256;
+
+// Number of rules whose attempts the parse state remembers by position (see
+// ParserState::memo_rule); the grammar assigns each its slot.
+inline constexpr std::size_t kMemoSlots = 3;
 
 class ParserState {
  public:
@@ -46,28 +48,28 @@ class ParserState {
   };
 
   // Starts a fresh parse of `text`; keeps the vectors' capacity.
-  void reset(std::string_view text) {
-    text_ = text;
-    pos_ = 0;
-    ntokens_ = 0;
-    look_ = Lookahead::none;
-    atomic_ = false;
-    furthest_ = 0;
-    expected_.clear();
-    depth_ = 0;
-    depth_limit_ = kMaxRuleDepth;
-    attempts_left_ = kBaseRuleAttempts + kRuleAttemptsPerByte * text.size();
-    stop_ = Stop::none;
-    stop_at_ = 0;
-  }
+  void reset(std::string_view text);
+  // With the memo off every attempt runs its body: the plain engine, which
+  // tests compare the remembering one against.
+  void set_memo(bool on) { memo_on_ = on; }
 
   std::string_view text() const { return text_; }
   std::uint32_t pos() const { return pos_; }
   std::uint32_t size() const { return static_cast<std::uint32_t>(text_.size()); }
   // The parse tree of the last successful parse (after finish()).
   const std::vector<Token>& tokens() const { return tree_; }
-  // Copies the tokens made so far into tokens().
-  void finish() { tree_.assign(tokens_.data(), tokens_.data() + ntokens_); }
+  // Writes the tokens made so far into tokens(), with every remembered run
+  // spelled out and every pair's partner indices set.
+  void finish();
+  // Frees the token buffers when a parse grew them past `keep` tokens, so a
+  // thread does not hold the tokens of its largest query ever for its life.
+  void release_above(std::size_t keep) {
+    if (tokens_.size() > keep) tokens_ = {};
+    if (tree_.capacity() > keep) tree_ = {};
+    if (memo_tokens_.capacity() > keep) memo_tokens_ = {};
+    if (memo_.capacity() > keep * kMemoSlots) memo_ = {};
+    if (memo_entries_.capacity() > keep) memo_entries_ = {};
+  }
   std::uint32_t furthest() const { return furthest_; }
   const std::vector<Rule>& expected() const { return expected_; }
   bool atomic_context() const { return atomic_; }
@@ -76,6 +78,8 @@ class ParserState {
   enum class Stop : std::uint8_t { none, too_deep, too_long };
   Stop stopped() const { return stop_; }
   std::uint32_t stopped_at() const { return stop_at_; }
+  // Rule attempts whose bodies ran in the last parse.
+  std::uint64_t attempts() const { return attempts_given_ - attempts_left_; }
 
   Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
@@ -90,7 +94,7 @@ class ParserState {
   bool rule(Rule r, const F& body) {
     const std::uint32_t p = pos_;
     const std::uint32_t i = ntokens_;
-    const auto k = p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : 0u;
+    const auto k = p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_;
     if (depth_ >= depth_limit_ || attempts_left_ == 0) [[unlikely]] {
       bound_hit(p);
       return false;
@@ -98,20 +102,46 @@ class ParserState {
     --attempts_left_;
     const bool pairs = !atomic_ && look_ == Lookahead::none;
     if (pairs) push_token(Token{p, 0, r, false});
-    ++depth_;
+    if (++depth_ > peak_) peak_ = depth_;
     const bool ok = body(*this);
     --depth_;
     if (ok) {
-      if (pairs) {
-        tokens_[i].partner = ntokens_;
-        push_token(Token{pos_, i, r, true});
-      }
+      if (pairs) push_token(Token{pos_, 0, r, true});  // partners are set by finish()
       return true;
     }
     pos_ = p;
     if (!atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
     if (pairs) ntokens_ = i;
     return false;
+  }
+
+  // A rule attempt whose outcome is remembered by (slot, position): a later
+  // attempt of the rule at the same position replays it, giving the same
+  // pairs, the same end and the same failure records as running the body
+  // again. Ordered choice reads some text once per alternative, and nested
+  // constructs multiply that; remembering makes every text cost time about
+  // linear in its length. Remembering starts at the first attempt, or with
+  // `Second`, at the second (most positions are never tried twice, and a first
+  // attempt costs nothing to note). Rules of the clause and expression levels
+  // only: they never run in atomic context or under a lookahead.
+  template <std::size_t Slot, bool Second = false, class F>
+  bool memo_rule(Rule r, const F& body) {
+    static_assert(Slot < kMemoSlots);
+    if (!memo_on_ || depth_ >= depth_limit_) return rule(r, body);
+    std::uint32_t& cell = memo_[std::size_t{pos_} * kMemoSlots + Slot];
+    if (cell >= kFirstEntry) {
+      const int replayed = replay(cell - kFirstEntry);
+      if (replayed >= 0) return replayed != 0;
+      return rule(r, body);  // too deep to replay here: the run hits the nesting bound
+    }
+    if (Second && cell == kUnseen) {
+      cell = kSeen;
+      return rule(r, body);
+    }
+    const Memo m = memo_begin();
+    const bool ok = rule(r, body);
+    cell = memo_end(m, ok);
+    return ok;
   }
 
   // The implicit skip: WHITESPACE*, then (COMMENT WHITESPACE*)*. Written out
@@ -206,6 +236,48 @@ class ParserState {
 
  private:
   static constexpr std::uint32_t kNotFound = 0xFFFFFFFFu;
+  // Memo cells: never attempted, attempted once, or the index of an entry
+  // plus kFirstEntry.
+  static constexpr std::uint32_t kUnseen = 0, kSeen = 1, kFirstEntry = 2;
+
+  // A token of the working list that stands for the tokens of a remembered
+  // success: its `partner` is the entry's index.
+  static constexpr Rule kRunToken = Rule::count;
+
+  // One remembered attempt. Its tokens (which may hold run tokens of inner
+  // remembered successes) and its expected rules lie in the memo's own lists.
+  struct MemoEntry {
+    std::uint32_t end;              // position after a success
+    std::uint32_t tokens_begin, tokens_end;
+    std::uint32_t expected_begin, expected_end;
+    std::uint32_t furthest;         // where the attempt's own failure records stand
+    std::uint32_t depth;            // nested attempts below its own, at most
+    bool ok;
+  };
+  // What a remembered attempt saves of the state around it.
+  struct Memo {
+    std::uint32_t pos, tokens, furthest, base, peak, depth;
+  };
+
+  // A remembered attempt runs with failure tracking of its own, started at
+  // its position, so that its records can be replayed whatever the tracking
+  // holds at a later attempt; memo_end merges them back.
+  Memo memo_begin() {
+    const Memo m{pos_, ntokens_, furthest_, base_, peak_, depth_};
+    furthest_ = pos_;
+    base_ = static_cast<std::uint32_t>(expected_.size());
+    peak_ = depth_;
+    return m;
+  }
+  std::uint32_t memo_end(const Memo& m, bool ok);
+  // Replays entry `e`: 1 for a success, 0 for a failure, -1 when the attempt
+  // would reach the nesting bound at this depth.
+  int replay(std::uint32_t e);
+  // Merges failure records made at `at`, as the tracking would have taken
+  // them one by one.
+  void merge_expected(std::uint32_t at, const Rule* first, const Rule* last);
+  void drop_repeats(std::uint32_t from);
+  void spell_out(const Token* first, const Token* last);
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
@@ -229,15 +301,24 @@ class ParserState {
   std::vector<Token> tokens_;  // its size is the capacity; ntokens_ are in use
   std::uint32_t ntokens_ = 0;
   std::vector<Token> tree_;
+  std::vector<std::uint32_t> open_;  // finish(): opening tokens not yet closed
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
   std::uint32_t furthest_ = 0;
   std::vector<Rule> expected_;  // in recording order; sorted only for the report
+  std::uint32_t base_ = 0;  // start of the expected list of a remembered attempt
   std::uint32_t depth_ = 0;
+  std::uint32_t peak_ = 0;  // deepest depth_ since the innermost remembered attempt began
   std::uint32_t depth_limit_ = kMaxRuleDepth;  // dropped to 0 once a bound is hit: every attempt then fails
+  std::uint64_t attempts_given_ = kBaseRuleAttempts;
   std::uint64_t attempts_left_ = kBaseRuleAttempts;
   Stop stop_ = Stop::none;
   std::uint32_t stop_at_ = 0;
+  bool memo_on_ = true;
+  std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
+  std::vector<MemoEntry> memo_entries_;
+  std::vector<Token> memo_tokens_;
+  std::vector<Rule> memo_expected_;
 };
 
 using RuleFn = bool (*)(ParserState&);

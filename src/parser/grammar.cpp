@@ -15,6 +15,12 @@ using namespace peg;
 
 namespace {
 
+// The remembered rules: the clauses that a query part without WITH reads once
+// as a multi-part and again as a single-part query, and expressions, which
+// alternatives such as a list literal and a list comprehension read again.
+constexpr std::size_t kReadingSlot = 0, kUpdatingSlot = 1, kExpressionSlot = 2;
+static_assert(kExpressionSlot < kMemoSlots);
+
 // Character classes shared by the leaves.
 constexpr auto LETTER = alt(range<'a', 'z'>, range<'A', 'Z'>);
 constexpr auto DIGIT = range<'0', '9'>;
@@ -161,7 +167,7 @@ bool multi_part_query(ParserState& s) {
 
 // reading_clause = match_clause | unwind_clause | in_query_call
 bool reading_clause(ParserState& s) {
-  return s.rule(Rule::reading_clause, alt(match_clause, unwind_clause, in_query_call));
+  return s.memo_rule<kReadingSlot>(Rule::reading_clause, alt(match_clause, unwind_clause, in_query_call));
 }
 
 // match_clause = ^"OPTIONAL"? ~ ^"MATCH" ~ pattern ~ where_clause?
@@ -216,8 +222,8 @@ bool procedure_result_field(ParserState& s) {
 // updating_clause = create_clause | merge_clause | foreach_clause | set_clause
 //                 | remove_clause | delete_clause
 bool updating_clause(ParserState& s) {
-  return s.rule(Rule::updating_clause, alt(create_clause, merge_clause, foreach_clause, set_clause,
-                                           remove_clause, delete_clause));
+  return s.memo_rule<kUpdatingSlot>(Rule::updating_clause, alt(create_clause, merge_clause, foreach_clause,
+                                                                set_clause, remove_clause, delete_clause));
 }
 
 // foreach_clause = ^"FOREACH" ~ "(" ~ variable ~ ^"IN" ~ expression ~ "|" ~ updating_clause+ ~ ")"
@@ -379,7 +385,7 @@ bool range_literal(ParserState& s) {
 bool properties(ParserState& s) { return s.rule(Rule::properties, alt(map_literal, parameter)); }
 
 // expression = or_expr
-bool expression(ParserState& s) { return s.rule(Rule::expression, or_expr); }
+bool expression(ParserState& s) { return s.memo_rule<kExpressionSlot, true>(Rule::expression, or_expr); }
 
 // or_kw (atomic) = ^"OR" ~ WE
 bool or_kw(ParserState& s) { return s.rule(Rule::or_kw, atomic(seq(kw<"OR">, we))); }

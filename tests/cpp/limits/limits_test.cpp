@@ -25,7 +25,8 @@ std::string nested(const std::string& open, const std::string& inner, const std:
 }
 
 // Each level of these is read several times over by alternatives that fail
-// late, so without a bound on the work the deepest ones would run for hours.
+// late; the parser remembers those attempts, so even the deepest take time
+// linear in their length and parse.
 TEST(ParseWork, BoundedForNestingThatIsReadAgain) {
   struct Case {
     std::string open, inner, close;
@@ -39,17 +40,9 @@ TEST(ParseWork, BoundedForNestingThatIsReadAgain) {
     SCOPED_TRACE(c.open);
     EXPECT_TRUE(parser::parse(nested(c.open, c.inner, c.close, c.parses_at)).ok());
     const std::string deep = nested(c.open, c.inner, c.close, 40);
-    auto r = parser::parse_with_detail(deep);
-    ASSERT_FALSE(r.ok());
-    ASSERT_TRUE(r.error().position.has_value());
-    EXPECT_EQ(r.error().position->first, 1u);
-    EXPECT_NE(r.error().message.find("too complex to parse"), std::string::npos)
-        << r.error().message;
-    // The validator reports it as the syntax error it is.
+    EXPECT_TRUE(parser::parse_with_detail(deep).ok());
     const validator::Torvane torvane{schema::Schema{}};
-    const validator::ValidationResult v = torvane.validate(deep);
-    EXPECT_FALSE(v.is_valid);
-    EXPECT_EQ(v.syntax_errors, std::vector<std::string>{r.error().message});
+    EXPECT_TRUE(torvane.validate(deep).syntax_errors.empty());
   }
 }
 

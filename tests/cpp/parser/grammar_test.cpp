@@ -2,14 +2,15 @@
 // rules, the six-line error text, the shapes of parse trees, nesting bounds
 // and a run over the corpus.
 #include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/small_stack.hpp"
 #include "corpus.hpp"
 #include "parser/cypher_parser.hpp"
 #include "parser/engine.hpp"
@@ -629,10 +630,195 @@ TEST(Nesting, DeepTextsFailCleanly) {
   }
 }
 
+// A text nested past the bound fails with the nesting error on a worker
+// thread with a small stack. A run of unary minuses or NOTs is no nesting: it
+// fails, or parses, like any flat text.
+TEST(Nesting, DeepTextsOnASmallStack) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr std::size_t kStack = 1024 * 1024;  // the sanitizer's frames are several times larger
+#else
+  constexpr std::size_t kStack = 128 * 1024;
+#endif
+  const struct {
+    const char* piece;
+    const char* tail;
+    bool nesting;        // the nesting error, else an ordinary syntax error...
+    const char* message;  // ...with this message
+  } cases[] = {
+      {"(", "", true, ""},
+      {"[", "", true, ""},
+      {"{a: ", "", true, ""},
+      {"CASE WHEN ", "", true, ""},
+      {"[x IN ", "", true, ""},
+      {"reduce(a = 0, x IN ", "", true, ""},
+      {"EXISTS { ({a: ", "", true, ""},
+      {"-", "1", false, "expected atom"},
+      {"NOT ", "", false, "expected not_kw or atom"},
+  };
+  for (const auto& c : cases) {
+    std::string q = "RETURN ";
+    for (int i = 0; i < 20000; ++i) q += c.piece;
+    q += c.tail;
+    std::optional<SyntaxError> error;
+    torvane::testing::run_on_stack(kStack, [&] {
+      auto r = CypherParser::parse(Rule::cypher, q);
+      if (!r.ok()) error = r.error();
+    });
+    ASSERT_TRUE(error.has_value()) << c.piece;
+    EXPECT_EQ(error->expected.empty(), c.nesting) << c.piece;
+    if (!c.nesting) {
+      EXPECT_EQ(error->message, c.message) << c.piece;
+    }
+  }
+  // the minus run fails at its second sign
+  const std::string minuses = "RETURN " + std::string(20000, '-') + "1";
+  EXPECT_EQ(reject(minuses).column, 9u);
+}
+
 TEST(Nesting, ModerateDepthParses) {
   const std::string q = "RETURN " + std::string(40, '(') + "1" + std::string(40, ')') + ", " +
                         std::string(40, '[') + "1" + std::string(40, ']');
   EXPECT_TRUE(CypherParser::parse(Rule::cypher, q).ok());
+}
+
+// ---------------------------------------------------------------------------
+// Remembered attempts: the parse state replays an attempt of a remembered rule
+// made before at the same position. Its verdict must be the plain engine's in
+// every respect, and nested texts that the plain engine reads again at every
+// level must cost work linear in their length.
+
+struct Verdict {
+  bool ok = false;
+  bool out_of_work = false;  // stopped by the bound on rule attempts
+  std::vector<Token> tokens;
+  SyntaxError error{};
+  std::uint64_t attempts = 0;
+};
+
+Verdict verdict(std::string_view q, bool memo) {
+  ParserState st;
+  st.set_memo(memo);
+  auto r = CypherParser::parse_into(st, Rule::cypher, q);
+  Verdict v;
+  v.ok = r.ok();
+  v.out_of_work = st.stopped() == ParserState::Stop::too_long;
+  v.attempts = st.attempts();
+  if (r.ok()) {
+    v.tokens = st.tokens();
+  } else {
+    v.error = r.error();
+  }
+  return v;
+}
+
+void expect_same(std::string_view q, const Verdict& a, const Verdict& b) {
+  ASSERT_EQ(a.ok, b.ok) << q;
+  ASSERT_EQ(a.tokens.size(), b.tokens.size()) << q;
+  for (std::size_t i = 0; i < a.tokens.size(); ++i) {
+    const Token &x = a.tokens[i], &y = b.tokens[i];
+    ASSERT_TRUE(x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing)
+        << q << " differs at token " << i;
+  }
+  EXPECT_EQ(a.error.position, b.error.position) << q;
+  EXPECT_EQ(a.error.expected, b.error.expected) << q;
+  EXPECT_EQ(a.error.display(), b.error.display()) << q;
+}
+
+// Nested texts: `open` `depth` times, `middle`, then `close` `closes` times.
+std::string nested(const char* head, const char* open, const char* middle, const char* close, int depth,
+                   int closes) {
+  std::string q = head;
+  for (int i = 0; i < depth; ++i) q += open;
+  q += middle;
+  for (int i = 0; i < closes; ++i) q += close;
+  return q;
+}
+
+struct NestedShape {
+  const char *head, *open, *middle, *close;
+};
+
+// Shapes that the plain engine reads again at every level (the open ones
+// about 2.5 times per level, so 2^depth-fold), and some that it does not.
+const NestedShape kShapes[] = {
+    {"RETURN ", "[x IN ", "", ""},                 // list literal, then list comprehension
+    {"RETURN ", "[x IN ", "x", "]"},
+    {"RETURN ", "[x IN l WHERE ", "x", "]"},
+    {"RETURN ", "x[", "1", ""},                    // subscript, then slice
+    {"RETURN ", "x[", "1", "..]"},
+    {"RETURN ", "x[[x IN ", "1", "]..]"},
+    {"RETURN ", "reduce(a = 0, x IN ", "", ""},    // reduce, then a function call
+    {"RETURN ", "all(x IN ", "", ""},              // quantifier, then a function call
+    {"RETURN ", "any(x IN [y IN ", "x", "])"},
+    {"RETURN ", "{a: [x IN ", "x", "]}"},
+    {"UNWIND ", "[x IN ", "x", "]"},
+    {"FOREACH (y IN ", "[x IN ", "x", "]"},
+    {"FOREACH (x IN l | ", "FOREACH (x IN l | ", "CREATE ()", ")"},
+    {"MATCH (n {a: ", "[x IN ", "x", "]"},
+    {"RETURN ", "EXISTS { (n {a: ", "1", "}) }"},
+    {"RETURN ", "CASE ", "", ""},
+    {"RETURN ", "(", "1", ")"},
+    {"RETURN ", "[", "1", "]"},
+    {"RETURN ", "f(", "1", ")"},
+};
+
+TEST(Memo, SameVerdictAsThePlainEngine) {
+  std::vector<std::string> texts;
+  // every shape closed, one short and left open, at depths the plain engine
+  // still parses within the bound on attempts, and past the nesting bound
+  for (const NestedShape& s : kShapes)
+    for (int depth : {1, 2, 4, 6, 100})
+      for (int closes : {depth, depth - 1, 0}) texts.push_back(nested(s.head, s.open, s.middle, s.close, depth, closes));
+  // the corpus and, for every fifth query, a cut and a spliced copy
+  const auto files = torvane::testing::corpus_files(torvane::testing::corpus_dir());
+  std::uint32_t x = 2463534242u;  // xorshift: the same copies every run
+  const auto next = [&x] { return x ^= x << 13, x ^= x >> 17, x ^= x << 5; };
+  const char* const pieces[] = {"(", ")", "[", "]", "{", "}", ",", " ", "x", "IN ", "[x IN ", "..", "|", "'",
+                                "/*", "WITH ", "RETURN "};
+  for (const auto& f : files) {
+    std::size_t n = 0;
+    for (const std::string& q : torvane::testing::read_queries(f)) {
+      texts.push_back(q);
+      if (n++ % 5 != 0 || q.empty()) continue;
+      std::size_t at = next() % (q.size() + 1);
+      while (at < q.size() && (static_cast<unsigned char>(q[at]) & 0xC0) == 0x80) ++at;
+      texts.push_back(q.substr(0, at));
+      texts.push_back(q.substr(0, at) + pieces[next() % std::size(pieces)] + q.substr(at));
+    }
+  }
+  for (const std::string& q : texts) {
+    const Verdict plain = verdict(q, false);
+    ASSERT_FALSE(plain.out_of_work) << q;
+    expect_same(q, verdict(q, true), plain);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+TEST(Memo, NestedTextsCostLinearWork) {
+  // Each shape at the deepest nesting that the bound lets through, alone and
+  // as a list of such items. Counted in rule attempts, which the grammar
+  // benchmark turns into time.
+  constexpr std::uint64_t kAttemptsPerByte = 64;
+  for (const NestedShape& s : kShapes) {
+    for (int closes : {0, 1, 2}) {
+      const auto text = [&](int depth) {
+        return nested(s.head, s.open, s.middle, s.close, depth, closes ? depth - closes + 1 : 0);
+      };
+      int lo = 1, hi = 1000;  // the deepest text that is not rejected as too deep lies in [lo, hi)
+      while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        const Verdict v = verdict(text(mid), true);
+        (!v.ok && v.error.expected.empty() ? hi : lo) = mid;
+      }
+      const std::string deepest = text(lo);
+      const std::string item = deepest.substr(std::string_view(s.head).size());
+      std::string list = deepest;
+      while (list.size() < 16 * 1024) list += ", " + item;
+      for (const std::string& q : {deepest, list}) {
+        EXPECT_LE(verdict(q, true).attempts, kAttemptsPerByte * q.size()) << q.substr(0, 60);
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
