@@ -259,6 +259,7 @@ TEST(Validate, DeepestTreesFitASmallStack) {
       nested(where, "f(", "count(*)", ")", " RETURN n"),
       nested(where, "(", "1", ")", " RETURN n"),
       nested("RETURN ", "all(x IN [", "1", "] WHERE x.a)", ""),
+      nested("RETURN ", "[x IN [", "1", "] WHERE x.b | x.a]", ""),
       nested("RETURN ", "CASE WHEN x THEN ", "y", " END", ""),
       nested("RETURN ", "reduce(s = 0, x IN [", "1", "] | s + x)", ""),
       nested("", "FOREACH (x IN [1] | ", "CREATE (:Persn)", ")", ""),
