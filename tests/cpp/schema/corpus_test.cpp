@@ -1,5 +1,5 @@
-// Reads the real schemas of the query corpus. The folder comes from
-// TORVANE_SCHEMA_DIR, defaulting to the shared corpus; without it the test is skipped.
+// Reads the real schemas of the query corpus ($TORVANE_CORPUS/schemas, else the
+// shared corpus beside the repository); without them the test is skipped.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "parser/corpus.hpp"
 #include "schema/schema.hpp"
 
 namespace {
@@ -16,8 +17,7 @@ namespace fs = std::filesystem;
 using torvane::schema::Schema;
 
 TEST(SchemaCorpus, EverySchemaReadsAndRoundTrips) {
-  const char* env = std::getenv("TORVANE_SCHEMA_DIR");
-  const fs::path dir = env != nullptr ? env : "/work/shared/corpus/schemas";
+  const fs::path dir = torvane::testing::corpus_dir() / "schemas";
   if (!fs::is_directory(dir)) GTEST_SKIP() << "no schema folder at " << dir;
   int files = 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
