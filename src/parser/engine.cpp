@@ -37,15 +37,14 @@ std::uint32_t ParserState::find_block_end(std::uint32_t from) const {
 // entry recorded at `p` by an inner attempt stands for this rule; two or more
 // are replaced by it, so a report names the rule that was really missing.
 void ParserState::record_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-  if (p == furthest_) {
-    if (expected_.size() == std::size_t{k} + 1) return;
-    expected_.resize(std::min<std::size_t>(k, expected_.size()));
-    expected_.push_back(r);
-  } else {  // p > furthest_
+  std::uint32_t keep = k;
+  if (p > furthest_) {
     furthest_ = p;
-    expected_.resize(base_);
-    expected_.push_back(r);
+    keep = base_;
   }
+  // Only ever shortens: erasing at the end moves no element.
+  if (keep < expected_.size()) expected_.erase(expected_.begin() + keep, expected_.end());
+  expected_.push_back(r);
 }
 
 // Failure records depend on the tracking only through whether they stand
@@ -136,6 +135,7 @@ int ParserState::replay(std::uint32_t index) {
 
 void ParserState::finish() {
   tree_.clear();
+  tree_.reserve(ntokens_ + memo_tokens_.size());
   open_.clear();
   spell_out(tokens_.data(), tokens_.data() + ntokens_);
 }
@@ -145,16 +145,17 @@ void ParserState::finish() {
 // attempts that made them.
 void ParserState::spell_out(const Token* first, const Token* last) {
   for (const Token* t = first; t != last; ++t) {
+    const auto at = static_cast<std::uint32_t>(tree_.size());
     if (t->rule == kRunToken) {
       const MemoEntry& e = memo_entries_[t->partner];
       spell_out(memo_tokens_.data() + e.tokens_begin, memo_tokens_.data() + e.tokens_end);
     } else if (!t->closing) {
-      open_.push_back(static_cast<std::uint32_t>(tree_.size()));
+      open_.push_back(at);
       tree_.push_back(*t);
     } else {
       const std::uint32_t open = open_.back();
       open_.pop_back();
-      tree_[open].partner = static_cast<std::uint32_t>(tree_.size());
+      tree_[open].partner = at;
       tree_.push_back(Token{t->offset, open, t->rule, true});
     }
   }

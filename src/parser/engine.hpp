@@ -37,6 +37,16 @@ inline constexpr std::uint64_t kRuleAttemptsPerByte = 256;
 // ParserState::memo_rule); the grammar assigns each its slot.
 inline constexpr std::size_t kMemoSlots = 3;
 
+class ParserState;
+
+namespace peg {
+// Whether a body makes no pairs and no failure records of its own (atomic
+// bodies, literals, character classes and their combinations); see
+// ParserState::rule. Defined with the combinators below.
+template <class F>
+inline constexpr bool kLeafBody = false;
+}  // namespace peg
+
 class ParserState {
  public:
   enum class Lookahead : std::uint8_t { none, positive, negative };
@@ -63,12 +73,13 @@ class ParserState {
   void finish();
   // Frees the token buffers when a parse grew them past `keep` tokens, so a
   // thread does not hold the tokens of its largest query ever for its life.
+  // (Swapped with empty vectors: assigning {} would keep the capacity.)
   void release_above(std::size_t keep) {
-    if (tokens_.size() > keep) tokens_ = {};
-    if (tree_.capacity() > keep) tree_ = {};
-    if (memo_tokens_.capacity() > keep) memo_tokens_ = {};
-    if (memo_.capacity() > keep * kMemoSlots) memo_ = {};
-    if (memo_entries_.capacity() > keep) memo_entries_ = {};
+    if (tokens_.size() > keep) std::vector<Token>().swap(tokens_);
+    if (tree_.capacity() > keep) std::vector<Token>().swap(tree_);
+    if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
+    if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
+    if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
   }
   std::uint32_t furthest() const { return furthest_; }
   const std::vector<Rule>& expected() const { return expected_; }
@@ -101,17 +112,21 @@ class ParserState {
     }
     --attempts_left_;
     const bool pairs = !atomic_ && look_ == Lookahead::none;
-    if (pairs) push_token(Token{p, 0, r, false});
+    // A leaf body makes no pairs, so the rule's own pair can wait until it matched.
+    if (!peg::kLeafBody<F> && pairs) push_token(Token{p, 0, r, false});
     if (++depth_ > peak_) peak_ = depth_;
     const bool ok = body(*this);
     --depth_;
     if (ok) {
-      if (pairs) push_token(Token{pos_, 0, r, true});  // partners are set by finish()
+      if (pairs) {
+        if (peg::kLeafBody<F>) push_token(Token{p, 0, r, false});
+        push_token(Token{pos_, 0, r, true});  // partners are set by finish()
+      }
       return true;
     }
     pos_ = p;
     if (!atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
-    if (pairs) ntokens_ = i;
+    if (!peg::kLeafBody<F> && pairs) ntokens_ = i;
     return false;
   }
 
@@ -147,7 +162,14 @@ class ParserState {
   // The implicit skip: WHITESPACE*, then (COMMENT WHITESPACE*)*. Written out
   // by hand; it does exactly what those two silent rules describe.
   void skip() {
-    if (atomic_) return;
+    if (atomic_ || pos_ >= size()) return;
+    const char c = text_[pos_];
+    if (!is_blank(c) && c != '/') return;  // most tokens follow one another directly
+    skip_blanks_and_comments();
+  }
+
+ private:
+  [[gnu::noinline]] void skip_blanks_and_comments() {
     const char* const s = text_.data();
     const std::uint32_t n = size();
     std::uint32_t p = pos_;
@@ -168,6 +190,7 @@ class ParserState {
     pos_ = p;
   }
 
+ public:
   [[gnu::always_inline]] bool match_string(std::string_view lit) {
     if (size() - pos_ < lit.size() || std::memcmp(text_.data() + pos_, lit.data(), lit.size()) != 0)
       return false;
@@ -282,18 +305,19 @@ class ParserState {
   std::uint32_t find_block_end(std::uint32_t from) const;
 
   // The token list is a buffer kept between parses; undo only moves its end.
-  void push_token(Token t) {
+  [[gnu::always_inline]] void push_token(Token t) {
     if (ntokens_ == tokens_.size()) [[unlikely]] grow_tokens();
     tokens_[ntokens_++] = t;
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
-  // Failure tracking: one compare inline, the update out of line.
+  // Failure tracking: the cases that change nothing inline, the update out
+  // of line.
   void note_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-    if (p < furthest_) return;
+    if (p < furthest_ || (p == furthest_ && expected_.size() == std::size_t{k} + 1)) return;
     record_failure(r, p, k);
   }
-  [[gnu::cold]] [[gnu::noinline]] void record_failure(Rule r, std::uint32_t p, std::uint32_t k);
+  [[gnu::noinline]] void record_failure(Rule r, std::uint32_t p, std::uint32_t k);
   [[gnu::cold]] [[gnu::noinline]] void bound_hit(std::uint32_t p);
 
   std::string_view text_;
@@ -471,6 +495,31 @@ struct Atomic {
     return ok;
   }
 };
+
+template <Text S>
+inline constexpr bool kLeafBody<Lit<S>> = true;
+template <Text S>
+inline constexpr bool kLeafBody<Kw<S>> = true;
+template <>
+inline constexpr bool kLeafBody<We> = true;
+template <>
+inline constexpr bool kLeafBody<Soi> = true;
+template <>
+inline constexpr bool kLeafBody<Any> = true;
+template <char First, char Last>
+inline constexpr bool kLeafBody<Range<First, Last>> = true;
+template <class P>
+inline constexpr bool kLeafBody<Atomic<P>> = true;
+template <class... P>
+inline constexpr bool kLeafBody<Seq<P...>> = (kLeafBody<P> && ...);
+template <class... P>
+inline constexpr bool kLeafBody<Alt<P...>> = (kLeafBody<P> && ...);
+template <class P>
+inline constexpr bool kLeafBody<Opt<P>> = kLeafBody<P>;
+template <class P>
+inline constexpr bool kLeafBody<Star<P>> = kLeafBody<P>;
+template <class P>
+inline constexpr bool kLeafBody<Not<P>> = kLeafBody<P>;
 
 template <class... P>
 constexpr Seq<Elem<P>...> seq(const P&... p) {

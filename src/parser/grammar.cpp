@@ -94,10 +94,34 @@ static_assert(std::size(kReservedWords) == 56);
 // regard to ASCII case, is a reserved word. Every word of the rule line stands
 // before the words that are its prefixes and all are letters only, so its
 // choice followed by WE succeeds exactly then, consuming the word.
+//
+// Words of up to 8 letters are compared as one integer each, among the
+// reserved words of the same length.
+constexpr std::size_t kPacked = 8;
+
+constexpr std::uint64_t pack(std::string_view w) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < w.size(); ++i) v |= std::uint64_t{static_cast<unsigned char>(w[i])} << (8 * i);
+  return v;
+}
+
+struct PackedWords {
+  std::uint64_t words[kPacked + 1][16]{};
+  std::uint8_t count[kPacked + 1]{};
+};
+
+constexpr PackedWords pack_words() {
+  PackedWords t;
+  for (std::string_view w : kReservedWords)
+    if (w.size() <= kPacked) t.words[w.size()][t.count[w.size()]++] = pack(w);
+  return t;
+}
+constexpr PackedWords kPackedWords = pack_words();
+
 struct ReservedWord {
   bool operator()(ParserState& s) const {
     const std::string_view rest = s.text().substr(s.pos());
-    char word[10];
+    char word[11];
     std::size_t n = 0;
     for (; n < rest.size() && ParserState::is_wordchar(rest[n]); ++n) {
       const char c = rest[n];
@@ -105,12 +129,23 @@ struct ReservedWord {
       word[n] = static_cast<char>(c | 0x20);
     }
     const std::string_view w(word, n);
-    const auto* at = std::lower_bound(std::begin(kReservedWords), std::end(kReservedWords), w);
-    if (at == std::end(kReservedWords) || *at != w) return false;
+    bool found = false;
+    if (n <= kPacked) {
+      const std::uint64_t key = pack(w);
+      for (std::size_t i = 0; i < kPackedWords.count[n]; ++i) found |= kPackedWords.words[n][i] == key;
+    } else {
+      found = w == "ascending" || w == "descending";
+    }
+    if (!found) return false;
     s.advance(static_cast<std::uint32_t>(n));
     return true;
   }
 };
+static_assert([] {
+  std::size_t longer = 0;
+  for (std::string_view w : kReservedWords) longer += w.size() > kPacked;
+  return longer == 2;
+}());
 
 }  // namespace
 
