@@ -18,11 +18,19 @@ constexpr const char* kNoParseResult = "No parse result";
 struct NoParseResult {};
 using Failure = std::variant<SyntaxError, NoParseResult, CypherError>;
 
+// Tokens a thread keeps between parses: plenty for real queries (a few
+// thousand tokens), while a huge one's buffers (tens of MiB) are given back.
+constexpr std::size_t kKeptTokens = 1 << 16;
+
 // The grammar, then the builder. The tokens stay in this thread's parser
-// state, whose vectors keep their capacity from query to query; the tree
-// copies every text it keeps, so nothing refers to the state afterwards.
+// state, whose vectors keep their capacity from query to query (up to
+// kKeptTokens); the tree copies every text it keeps, so nothing refers to the
+// state afterwards.
 Result<ast::CypherQuery, Failure> run(std::string_view query) {
   thread_local ParserState state;
+  struct Release {
+    ~Release() { state.release_above(kKeptTokens); }
+  } release;
   auto ok = CypherParser::parse_into(state, Rule::cypher, query);
   if (!ok.ok()) return Err{Failure{std::in_place_index<0>, std::move(ok).error()}};
   const auto& tokens = state.tokens();

@@ -1,0 +1,187 @@
+// Memory and hashing under load, single thread.
+//   Batch/100000      100,000 corpus queries validated into one result list, as
+//                     a batch holds them; peak RSS against the size of texts and
+//                     results, and RSS growth after repeating the batch.
+//   LargeQuery/<kind>/<KiB> one query of 256 KiB or 1 MiB (a long list, many
+//                     pattern parts with a finding each, one string literal);
+//                     peak RSS per byte of query, which should not depend on
+//                     the size.
+//   MapLiteral/<n>    RETURN {k0: v0, ...} with n entries, every value unbound:
+//                     time should grow linearly in n (keyed hashing keeps
+//                     chosen keys from colliding), reported as BigO.
+// Usage: memory_bench [benchmark flags]; the corpus folder is $TORVANE_CORPUS,
+// else ../shared/corpus beside the repository.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "corpus.hpp"
+#include "schema/schema.hpp"
+#include "validator/torvane.hpp"
+
+namespace {
+
+using torvane::validator::Torvane;
+using torvane::validator::ValidationResult;
+
+// Resident and peak resident set size of this process, in KiB.
+struct Rss {
+  double now_kb = 0, peak_kb = 0;
+};
+
+Rss read_rss() {
+  Rss r;
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  double value;
+  while (status >> key) {
+    if (key == "VmRSS:" && status >> value) r.now_kb = value;
+    if (key == "VmHWM:" && status >> value) r.peak_kb = value;
+  }
+  return r;
+}
+
+// Hands freed memory back to the system, then sets the peak back to the
+// current RSS, so the next peak is the next step's own and not hidden by
+// memory the allocator kept from an earlier step.
+void reset_peak() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+Torvane example_validator() {
+  std::ifstream in(std::string(TORVANE_SOURCE_ROOT) + "/examples/schema.json");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto schema = torvane::schema::Schema::deserialize(text);
+  return Torvane(schema.ok() ? std::move(*schema) : torvane::schema::Schema{});
+}
+
+std::size_t result_bytes(const ValidationResult& r) {
+  std::size_t n = sizeof r;
+  for (const auto* list : {&r.errors, &r.syntax_errors, &r.semantic_errors, &r.warnings})
+    for (const std::string& s : *list) n += sizeof s + s.capacity();
+  for (const auto& d : r.diagnostics) n += sizeof d + d.message.capacity();
+  if (r.fixed_query) n += r.fixed_query->capacity();
+  return n;
+}
+
+std::vector<std::string> batch_queries(std::size_t count) {
+  std::vector<std::string> corpus;
+  for (const auto& f : torvane::testing::corpus_files(torvane::testing::corpus_dir()))
+    for (auto& q : torvane::testing::read_queries(f)) corpus.push_back(std::move(q));
+  std::vector<std::string> out;
+  if (corpus.empty()) return out;
+  out.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) out.push_back(corpus[i % corpus.size()]);
+  return out;
+}
+
+void Batch(benchmark::State& bs) {
+  const Torvane torvane = example_validator();
+  const auto queries = batch_queries(static_cast<std::size_t>(bs.range(0)));
+  if (queries.empty()) {
+    bs.SkipWithError("no corpus");
+    return;
+  }
+  std::size_t text_bytes = 0;
+  for (const auto& q : queries) text_bytes += q.size();
+  std::size_t kept_bytes = 0;
+  double first_round_kb = 0, last_round_kb = 0, peak_growth_kb = 0;
+  int rounds = 0;
+  for (auto _ : bs) {
+    reset_peak();
+    const Rss before = read_rss();
+    std::vector<ValidationResult> results;
+    results.reserve(queries.size());
+    for (const auto& q : queries) results.push_back(torvane.validate(q));
+    const Rss after = read_rss();
+    kept_bytes = 0;
+    for (const auto& r : results) kept_bytes += result_bytes(r);
+    peak_growth_kb = after.peak_kb - before.now_kb;
+    benchmark::DoNotOptimize(results);
+    results = {};
+    // What stays behind once the results are gone.
+    reset_peak();
+    const double left_kb = read_rss().now_kb;
+    if (rounds++ == 0) first_round_kb = left_kb;
+    last_round_kb = left_kb;
+  }
+  bs.SetItemsProcessed(static_cast<std::int64_t>(bs.iterations() * queries.size()));
+  bs.counters["text_MiB"] = static_cast<double>(text_bytes) / (1 << 20);
+  bs.counters["results_MiB"] = static_cast<double>(kept_bytes) / (1 << 20);
+  bs.counters["peak_growth_MiB"] = peak_growth_kb / 1024;
+  bs.counters["rss_after_rounds_growth_KiB"] = last_round_kb - first_round_kb;
+  bs.counters["rounds"] = rounds;
+}
+BENCHMARK(Batch)->Arg(100'000)->Iterations(4)->Unit(benchmark::kMillisecond);
+
+std::string large_query(int kind, std::size_t kSize) {
+  std::string q;
+  switch (kind) {
+    case 0:  // a long flat list
+      q = "MATCH (p:Person) WHERE p.name IN ['a'";
+      while (q.size() < kSize) q += ", 'name'";
+      q += "] RETURN p.name";
+      break;
+    case 1:  // many pattern parts, each with a finding
+      q = "MATCH (a0:Persn)";
+      for (int i = 1; q.size() < kSize; ++i) q += ", (a" + std::to_string(i) + ":Persn)";
+      q += " RETURN a0";
+      break;
+    default:  // one string literal
+      q = "RETURN '" + std::string(kSize, 'x') + "'";
+  }
+  return q;
+}
+
+void LargeQuery(benchmark::State& bs) {
+  const Torvane torvane = example_validator();
+  const std::string q =
+      large_query(static_cast<int>(bs.range(0)), static_cast<std::size_t>(bs.range(1)) << 10);
+  double peak_growth_kb = 0;
+  std::size_t findings = 0;
+  for (auto _ : bs) {
+    reset_peak();
+    const Rss before = read_rss();
+    const ValidationResult r = torvane.validate(q);
+    peak_growth_kb = read_rss().peak_kb - before.now_kb;
+    findings = r.diagnostics.size();
+    benchmark::DoNotOptimize(r);
+  }
+  bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * q.size()));
+  bs.counters["query_MiB"] = static_cast<double>(q.size()) / (1 << 20);
+  bs.counters["peak_growth_MiB"] = peak_growth_kb / 1024;
+  bs.counters["peak_per_query_byte"] = peak_growth_kb * 1024 / static_cast<double>(q.size());
+  bs.counters["findings"] = static_cast<double>(findings);
+}
+BENCHMARK(LargeQuery)
+    ->ArgNames({"kind", "KiB"})
+    ->ArgsProduct({{0, 1, 2}, {256, 1024}})
+    ->Unit(benchmark::kMillisecond);
+
+void MapLiteral(benchmark::State& bs) {
+  const Torvane torvane = example_validator();
+  const auto n = bs.range(0);
+  std::string q = "RETURN {";
+  for (std::int64_t i = 0; i < n; ++i)
+    q += (i ? ", k" : "k") + std::to_string(i) + ": v" + std::to_string(i);
+  q += "}";
+  for (auto _ : bs) {
+    const ValidationResult r = torvane.validate(q);
+    if (r.diagnostics.size() != static_cast<std::size_t>(n)) bs.SkipWithError("findings lost");
+    benchmark::DoNotOptimize(r);
+  }
+  bs.SetComplexityN(n);
+}
+BENCHMARK(MapLiteral)->Arg(10'000)->Arg(30'000)->Arg(100'000)->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
