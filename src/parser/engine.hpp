@@ -45,6 +45,9 @@ namespace peg {
 // ParserState::rule. Defined with the combinators below.
 template <class F>
 inline constexpr bool kLeafBody = false;
+// Whether a body is a sequence whose first element is such a leaf.
+template <class F>
+inline constexpr bool kLeafHead = false;
 }  // namespace peg
 
 class ParserState {
@@ -112,10 +115,23 @@ class ParserState {
     }
     --attempts_left_;
     const bool pairs = !atomic_ && look_ == Lookahead::none;
-    // A leaf body makes no pairs, so the rule's own pair can wait until it matched.
-    if (!peg::kLeafBody<F> && pairs) push_token(Token{p, 0, r, false});
     if (++depth_ > peak_) peak_ = depth_;
-    const bool ok = body(*this);
+    bool ok;
+    if constexpr (peg::kLeafBody<F>) {
+      // A leaf body makes no pairs, so the rule's own pair can wait until it matched.
+      ok = body(*this);
+    } else if constexpr (peg::kLeafHead<F>) {
+      // Most attempts of such a rule fail at its first word or sign; its
+      // pair opens only once that matched, still before any pair of the rest.
+      ok = std::get<0>(body.parts)(*this);
+      if (ok) {
+        if (pairs) push_token(Token{p, 0, r, false});
+        ok = body.template run<1>(*this);
+      }
+    } else {
+      if (pairs) push_token(Token{p, 0, r, false});
+      ok = body(*this);
+    }
     --depth_;
     if (ok) {
       if (pairs) {
@@ -126,7 +142,7 @@ class ParserState {
     }
     pos_ = p;
     if (!atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
-    if (!peg::kLeafBody<F> && pairs) ntokens_ = i;
+    if (pairs) ntokens_ = i;
     return false;
   }
 
@@ -520,6 +536,9 @@ template <class P>
 inline constexpr bool kLeafBody<Star<P>> = kLeafBody<P>;
 template <class P>
 inline constexpr bool kLeafBody<Not<P>> = kLeafBody<P>;
+
+template <class H, class... P>
+inline constexpr bool kLeafHead<Seq<H, P...>> = kLeafBody<H> && !(kLeafBody<P> && ...);
 
 template <class... P>
 constexpr Seq<Elem<P>...> seq(const P&... p) {
