@@ -1,6 +1,8 @@
 #include "generator/generator.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <span>
 #include <utility>
 
@@ -23,11 +25,6 @@ enum QueryType : std::size_t {
   kUnwind,
 };
 
-template <class... S>
-void cat(std::string& out, const S&... parts) {
-  (out.append(parts), ...);
-}
-
 std::vector<std::string> to_strings(const std::vector<std::string_view>& views) {
   return {views.begin(), views.end()};
 }
@@ -44,72 +41,121 @@ Xoshiro128PlusPlus seeded(std::optional<std::uint64_t> seed) {
 
 }  // namespace
 
+// Appends to the scratch buffer with one inline length check per piece; the
+// buffer grows only for names longer than any seen before.
+class CypherGenerator::Writer {
+ public:
+  explicit Writer(std::vector<char>& buf) : buf_(buf), at_(buf.data()), end_(at_ + buf.size()) {}
+
+  void append(std::string_view s) {
+    if (static_cast<std::size_t>(end_ - at_) < s.size()) [[unlikely]]
+      grow(s.size());
+    std::memcpy(at_, s.data(), s.size());
+    at_ += s.size();
+  }
+  // A literal's length comes from its type, so nothing is measured at run time.
+  template <std::size_t N>
+  void append(const char (&s)[N]) {
+    append(std::string_view(s, N - 1));
+  }
+  void append(const std::string& s) { append(std::string_view(s)); }
+  void push_back(char c) { append(std::string_view(&c, 1)); }
+
+  template <class... S>
+  void cat(const S&... parts) {
+    (append(parts), ...);
+  }
+
+  std::string str() const { return std::string(buf_.data(), at_); }
+
+ private:
+  [[gnu::noinline]] void grow(std::size_t need) {
+    const std::size_t used = static_cast<std::size_t>(at_ - buf_.data());
+    buf_.resize(std::max(2 * buf_.size(), used + need));
+    at_ = buf_.data() + used;
+    end_ = buf_.data() + buf_.size();
+  }
+
+  std::vector<char>& buf_;
+  char* at_;
+  char* end_;
+};
+
 CypherGenerator::CypherGenerator(schema::Schema schema, std::optional<std::uint64_t> seed)
     : schema_(std::move(schema)),
       labels_(to_strings(schema_.node_labels())),
       rel_types_(to_strings(schema_.rel_types())),
       rng_(seeded(seed)) {
+  node_props_.reserve(labels_.size());
   for (const std::string& label : labels_)
-    node_props_.emplace(label, to_strings(schema_.node_properties(label)));
+    node_props_.push_back(to_strings(schema_.node_properties(label)));
+  rel_ends_.reserve(rel_types_.size());
+  for (const std::string& rel : rel_types_) {
+    const auto [source, target] = schema_.rel_src_tgt(rel).value();
+    rel_ends_.push_back({std::string(source), std::string(target)});
+  }
+  scratch_.resize(256);
 }
 
 Result<std::string, CypherError> CypherGenerator::generate(std::string_view query_type) {
   for (std::size_t i = 0; i < kQueryTypes.size(); ++i) {
     if (kQueryTypes[i] == query_type) {
-      std::string out;
-      out.reserve(96);
+      Writer out(scratch_);
       build(i, out);
-      return out;
+      return out.str();
     }
   }
   return Err{unknown_type(query_type)};
 }
 
-std::string_view CypherGenerator::draw_label() {
-  const std::string* label = choose(rng_, std::span<const std::string>(labels_));
-  return label ? std::string_view(*label) : std::string_view("Node");
+CypherGenerator::Label CypherGenerator::draw_label() {
+  if (labels_.empty()) return {npos, "Node"};
+  const std::size_t i = random_range(rng_, 0, static_cast<std::uint32_t>(labels_.size()));
+  return {i, labels_[i]};
 }
 
-const std::string* CypherGenerator::draw_rel_type() {
-  return choose(rng_, std::span<const std::string>(rel_types_));
+std::size_t CypherGenerator::label_index(std::string_view label) const {
+  const auto it = std::lower_bound(labels_.begin(), labels_.end(), label,
+                                   [](const std::string& a, std::string_view b) { return a < b; });
+  return it != labels_.end() && *it == label ? static_cast<std::size_t>(it - labels_.begin())
+                                             : npos;
 }
 
-const std::vector<std::string>* CypherGenerator::props_of(std::string_view label) const {
-  auto it = node_props_.find(label);
-  return it == node_props_.end() || it->second.empty() ? nullptr : &it->second;
+const std::vector<std::string>* CypherGenerator::props_of(std::size_t label) const {
+  return label == npos || node_props_[label].empty() ? nullptr : &node_props_[label];
 }
 
-const std::string* CypherGenerator::draw_node_prop(std::string_view label) {
+const std::string* CypherGenerator::draw_node_prop(std::size_t label) {
   const std::vector<std::string>* props = props_of(label);
   return props ? choose(rng_, std::span<const std::string>(*props)) : nullptr;
 }
 
 std::optional<std::string> CypherGenerator::pick_node_prop(std::string_view label) {
-  const std::string* prop = draw_node_prop(label);
+  const std::string* prop = draw_node_prop(label_index(label));
   if (!prop) return std::nullopt;
   return *prop;
 }
 
-void CypherGenerator::append_int(std::string& out, std::int64_t low, std::int64_t high) {
+void CypherGenerator::append_int(Writer& out, std::int64_t low, std::int64_t high) {
   char buf[24];
   const auto end =
       std::to_chars(buf, buf + sizeof buf, random_range_inclusive(rng_, low, high)).ptr;
-  out.append(buf, end);
+  out.append(std::string_view(buf, end));
 }
 
-void CypherGenerator::append_limit(std::string& out) {
+void CypherGenerator::append_limit(Writer& out) {
   if (random_range(rng_, 0, 3) != 0) return;
   out.append(" LIMIT ");
   append_int(out, 1, 50);
 }
 
 std::string CypherGenerator::maybe_limit() {
-  std::string out;
+  Writer out(scratch_);
   append_limit(out);
-  return out;
+  return out.str();
 }
 
-void CypherGenerator::append_property_map(std::string& out, std::string_view label) {
+void CypherGenerator::append_property_map(Writer& out, std::size_t label) {
   const std::vector<std::string>* props = props_of(label);
   if (!props) return;
   const auto c = static_cast<std::uint32_t>(props->size());
@@ -118,34 +164,54 @@ void CypherGenerator::append_property_map(std::string& out, std::string_view lab
   out.append(" {");
   for (std::uint32_t i = 0; i < picked.count; ++i) {
     if (i > 0) out.append(", ");
-    cat(out, (*props)[picked.index[i]], ": ");
-    append_scalar_value(out);
+    out.cat((*props)[picked.index[i]], ": ");
+    scalar_value<true>(out);
   }
   out.push_back('}');
 }
 
 std::string CypherGenerator::gen_property_map(std::string_view label) {
-  std::string out;
-  append_property_map(out, label);
-  return out;
+  Writer out(scratch_);
+  append_property_map(out, label_index(label));
+  return out.str();
 }
 
-void CypherGenerator::append_scalar_value(std::string& out) {
+template <bool Keep>
+void CypherGenerator::scalar_value(Writer& out) {
   switch (random_range(rng_, 0, 4)) {
-    case 0: out.append(kSampleStrings[random_range(rng_, 0, 5)]); break;
-    case 1: append_int(out, 1, 100); break;
-    case 2: out.append(random_range(rng_, 0, 2) == 0 ? "true" : "false"); break;
-    default: out.append(kParameters[random_range(rng_, 0, 4)]); break;
+    case 0: {
+      const std::string_view s = kSampleStrings[random_range(rng_, 0, 5)];
+      if constexpr (Keep) out.append(s);
+      break;
+    }
+    case 1: {
+      const std::int64_t n = random_range_inclusive(rng_, 1, 100);
+      if constexpr (Keep) {
+        char buf[4];
+        out.append(std::string_view(buf, std::to_chars(buf, buf + sizeof buf, n).ptr));
+      }
+      break;
+    }
+    case 2: {
+      const bool t = random_range(rng_, 0, 2) == 0;
+      if constexpr (Keep) out.append(t ? std::string_view("true") : std::string_view("false"));
+      break;
+    }
+    default: {
+      const std::string_view p = kParameters[random_range(rng_, 0, 4)];
+      if constexpr (Keep) out.append(p);
+      break;
+    }
   }
 }
 
 std::string CypherGenerator::gen_scalar_value() {
-  std::string out;
-  append_scalar_value(out);
-  return out;
+  Writer out(scratch_);
+  scalar_value<true>(out);
+  return out.str();
 }
 
-void CypherGenerator::append_string_value(std::string& out) {
+void CypherGenerator::append_string_value(Writer& out) {
   if (random_range(rng_, 0, 3) != 0)
     out.append(kSampleStrings[random_range(rng_, 0, 4)]);  // never "hello"
   else
@@ -153,121 +219,121 @@ void CypherGenerator::append_string_value(std::string& out) {
 }
 
 std::string CypherGenerator::gen_string_value() {
-  std::string out;
+  Writer out(scratch_);
   append_string_value(out);
-  return out;
+  return out.str();
 }
 
 // Text is appended in the order of the draws, except where a template puts a
 // later draw's text first (the OPTIONAL prefix).
-void CypherGenerator::build(std::size_t type, std::string& out) {
+void CypherGenerator::build(std::size_t type, Writer& out) {
   switch (type) {
     case kMatchReturn: {
-      cat(out, "MATCH (n:", draw_label(), ") RETURN n");
+      out.cat("MATCH (n:", draw_label().name, ") RETURN n");
       append_limit(out);
       return;
     }
     case kMatchWhereReturn: {
-      const std::string_view label = draw_label();
-      if (const std::string* prop = draw_node_prop(label)) {
-        cat(out, "MATCH (n:", label, ") WHERE n.", *prop, " = ");
+      const Label label = draw_label();
+      if (const std::string* prop = draw_node_prop(label.index)) {
+        out.cat("MATCH (n:", label.name, ") WHERE n.", *prop, " = ");
         append_string_value(out);
-        cat(out, " RETURN n.", *prop);
+        out.cat(" RETURN n.", *prop);
       } else {
-        cat(out, "MATCH (n:", label, ") RETURN n");
+        out.cat("MATCH (n:", label.name, ") RETURN n");
       }
       append_limit(out);
       return;
     }
     case kCreate:
     case kMerge: {
-      const std::string_view label = draw_label();
-      cat(out, type == kCreate ? "CREATE (n:" : "MERGE (n:", label);
-      append_property_map(out, label);
+      const Label label = draw_label();
+      out.cat(std::string_view(type == kCreate ? "CREATE (n:" : "MERGE (n:"), label.name);
+      append_property_map(out, label.index);
       out.append(") RETURN n");
       return;
     }
     case kAggregation: {
-      const std::string_view label = draw_label();
-      if (const std::string* prop = draw_node_prop(label))
-        cat(out, "MATCH (n:", label, ") RETURN count(n.", *prop, ") AS result");
+      const Label label = draw_label();
+      if (const std::string* prop = draw_node_prop(label.index))
+        out.cat("MATCH (n:", label.name, ") RETURN count(n.", *prop, ") AS result");
       else
-        cat(out, "MATCH (n:", label, ") RETURN count(n) AS result");
+        out.cat("MATCH (n:", label.name, ") RETURN count(n) AS result");
       return;
     }
     case kMatchRelationship: {
-      if (const std::string* rel = draw_rel_type()) {
-        const auto [src, tgt] = schema_.rel_src_tgt(*rel).value();
-        if (random_range(rng_, 0, 4) == 0) out.append("OPTIONAL ");
-        cat(out, "MATCH (a:", src, ")-[r:", *rel, "]->(b:", tgt, ") RETURN a, r, b");
-      } else {
-        cat(out, "MATCH (n:", draw_label(), ") RETURN n");
+      if (rel_types_.empty()) {
+        out.cat("MATCH (n:", draw_label().name, ") RETURN n");
+        return;
       }
+      const std::size_t rel = random_range(rng_, 0, static_cast<std::uint32_t>(rel_types_.size()));
+      if (random_range(rng_, 0, 4) == 0) out.append("OPTIONAL ");
+      out.cat("MATCH (a:", rel_ends_[rel][0], ")-[r:", rel_types_[rel], "]->(b:", rel_ends_[rel][1],
+              ") RETURN a, r, b");
       return;
     }
     case kCreateRelationship: {
-      if (const std::string* rel = draw_rel_type()) {
-        const auto [src, tgt] = schema_.rel_src_tgt(*rel).value();
-        cat(out, "MATCH (a:", src, "),(b:", tgt, ") CREATE (a)-[r:", *rel, "]->(b) RETURN r");
-      } else {
-        cat(out, "CREATE (n:", draw_label(), ") RETURN n");
+      if (rel_types_.empty()) {
+        out.cat("CREATE (n:", draw_label().name, ") RETURN n");
+        return;
       }
+      const std::size_t rel = random_range(rng_, 0, static_cast<std::uint32_t>(rel_types_.size()));
+      out.cat("MATCH (a:", rel_ends_[rel][0], "),(b:", rel_ends_[rel][1],
+              ") CREATE (a)-[r:", rel_types_[rel], "]->(b) RETURN r");
       return;
     }
     case kMatchSet: {
-      const std::string_view label = draw_label();
-      cat(out, "MATCH (n:", label, ")");
-      if (const std::string* prop = draw_node_prop(label)) {
-        cat(out, " SET n.", *prop, " = ");
+      const Label label = draw_label();
+      out.cat("MATCH (n:", label.name, ")");
+      if (const std::string* prop = draw_node_prop(label.index)) {
+        out.cat(" SET n.", *prop, " = ");
         append_string_value(out);
       }
       out.append(" RETURN n");
       return;
     }
     case kMatchDelete: {
-      cat(out, "MATCH (n:", draw_label(), ") DETACH DELETE n");
+      out.cat("MATCH (n:", draw_label().name, ") DETACH DELETE n");
       return;
     }
     case kWithChain: {
-      const std::string_view label = draw_label();
-      if (const std::string* prop = draw_node_prop(label))
-        cat(out, "MATCH (n:", label, ") WITH n.", *prop, " AS val RETURN count(*)");
+      const Label label = draw_label();
+      if (const std::string* prop = draw_node_prop(label.index))
+        out.cat("MATCH (n:", label.name, ") WITH n.", *prop, " AS val RETURN count(*)");
       else
-        cat(out, "MATCH (n:", label, ") WITH n AS val RETURN count(*)");
+        out.cat("MATCH (n:", label.name, ") WITH n AS val RETURN count(*)");
       return;
     }
     case kDistinctReturn: {
-      const std::string_view label = draw_label();
-      cat(out, "MATCH (n:", label, ") RETURN DISTINCT n");
-      if (const std::string* prop = draw_node_prop(label)) cat(out, ".", *prop);
+      const Label label = draw_label();
+      out.cat("MATCH (n:", label.name, ") RETURN DISTINCT n");
+      if (const std::string* prop = draw_node_prop(label.index)) out.cat(".", *prop);
       append_limit(out);
       return;
     }
     case kOrderBy: {
-      const std::string_view label = draw_label();
-      cat(out, "MATCH (n:", label, ") RETURN n ORDER BY n");
-      const std::string* prop = draw_node_prop(label);
-      if (prop) cat(out, ".", *prop);
+      const Label label = draw_label();
+      out.cat("MATCH (n:", label.name, ") RETURN n ORDER BY n");
+      const std::string* prop = draw_node_prop(label.index);
+      if (prop) out.cat(".", *prop);
       // Drawn even without a property.
       if (random_range(rng_, 0, 2) == 1 && prop) out.append(" DESC");
       append_limit(out);
       return;
     }
     case kUnwind: {
-      const std::string_view label = draw_label();
-      const std::string* prop = draw_node_prop(label);
+      const Label label = draw_label();
+      const std::string* prop = draw_node_prop(label.index);
       const std::uint32_t count = 2 + random_range(rng_, 0, 3);
       if (prop) {
-        cat(out, "MATCH (n:", label, ") UNWIND n.", *prop, " AS item RETURN item");
-        // The values are drawn all the same; they land past the end and are cut off.
-        const std::size_t keep = out.size();
-        for (std::uint32_t i = 0; i < count; ++i) append_scalar_value(out);
-        out.resize(keep);
+        out.cat("MATCH (n:", label.name, ") UNWIND n.", *prop, " AS item RETURN item");
+        // The values are drawn all the same, and not used.
+        for (std::uint32_t i = 0; i < count; ++i) scalar_value<false>(out);
       } else {
         out.append("UNWIND [");
         for (std::uint32_t i = 0; i < count; ++i) {
           if (i > 0) out.append(", ");
-          append_scalar_value(out);
+          scalar_value<true>(out);
         }
         out.append("] AS item RETURN item");
       }

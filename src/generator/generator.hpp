@@ -2,6 +2,7 @@
 // CypherGenerator: random queries of 13 fixed shapes whose labels, relationship
 // types and properties come from one schema, reproducible from a seed.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,7 +12,6 @@
 #include "error/error.hpp"
 #include "error/result.hpp"
 #include "generator/random.hpp"
-#include "keyed_hash.hpp"
 #include "schema/schema.hpp"
 
 namespace torvane::generator {
@@ -55,24 +55,40 @@ class CypherGenerator {
   const Xoshiro128PlusPlus& rng() const { return rng_; }
 
  private:
-  std::string_view draw_label();
-  const std::string* draw_rel_type();
-  const std::vector<std::string>* props_of(std::string_view label) const;
-  const std::string* draw_node_prop(std::string_view label);
+  // A drawn label: its position in labels_, or npos for the "Node" fallback.
+  struct Label {
+    std::size_t index;
+    std::string_view name;
+  };
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-  void append_limit(std::string& out);
-  void append_property_map(std::string& out, std::string_view label);
-  void append_scalar_value(std::string& out);
-  void append_string_value(std::string& out);
-  void append_int(std::string& out, std::int64_t low, std::int64_t high);
+  class Writer;
 
-  void build(std::size_t type, std::string& out);
+  Label draw_label();
+  std::size_t label_index(std::string_view label) const;
+  const std::vector<std::string>* props_of(std::size_t label) const;
+  const std::string* draw_node_prop(std::size_t label);
+
+  void append_limit(Writer& out);
+  void append_property_map(Writer& out, std::size_t label);
+  // Draws one value; appends it only when Keep is set.
+  template <bool Keep>
+  void scalar_value(Writer& out);
+  void append_string_value(Writer& out);
+  void append_int(Writer& out, std::int64_t low, std::int64_t high);
+
+  void build(std::size_t type, Writer& out);
 
   schema::Schema schema_;
-  std::vector<std::string> labels_;
-  std::vector<std::string> rel_types_;
-  HashMap<std::vector<std::string>> node_props_;  // only looked up, never enumerated
+  std::vector<std::string> labels_;     // sorted
+  std::vector<std::string> rel_types_;  // sorted
+  // Sorted property names of labels_[i], and source and target labels of
+  // rel_types_[i], so a query looks nothing up by name.
+  std::vector<std::vector<std::string>> node_props_;
+  std::vector<std::array<std::string, 2>> rel_ends_;
   Xoshiro128PlusPlus rng_;
+  // Reused between calls: a query is written here, then copied out at its size.
+  std::vector<char> scratch_;
 };
 
 }  // namespace torvane::generator

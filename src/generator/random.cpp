@@ -30,10 +30,10 @@ std::uint32_t load_le32(const std::uint8_t* p) {
 }
 
 // The random device, for kernels without the getrandom call.
-void fill_from_device(std::uint8_t* p, std::size_t len) {
+void fill_from_device(const char* device, std::uint8_t* p, std::size_t len) {
   int fd;
   do {
-    fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    fd = ::open(device, O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) entropy_failed(errno);
   while (len > 0) {
@@ -52,9 +52,9 @@ void fill_from_device(std::uint8_t* p, std::size_t len) {
   ::close(fd);
 }
 
-void fill_from_os(std::uint8_t* p, std::size_t len) {
+void fill_from(const Xoshiro128PlusPlus::EntropySource& source, std::uint8_t* p, std::size_t len) {
   while (len > 0) {
-    const ssize_t n = ::getrandom(p, len, 0);
+    const std::ptrdiff_t n = source.fill(p, len);
     if (n > 0) {
       p += n;
       len -= static_cast<std::size_t>(n);
@@ -62,12 +62,14 @@ void fill_from_os(std::uint8_t* p, std::size_t len) {
       continue;
     } else if (n < 0 && (errno == ENOSYS || errno == EPERM)) {
       // No such call, or a sandbox forbids it.
-      return fill_from_device(p, len);
+      return fill_from_device(source.device, p, len);
     } else {
       entropy_failed(n < 0 ? errno : EIO);
     }
   }
 }
+
+std::ptrdiff_t os_getrandom(void* buf, std::size_t len) { return ::getrandom(buf, len, 0); }
 
 }  // namespace
 
@@ -94,8 +96,12 @@ Xoshiro128PlusPlus Xoshiro128PlusPlus::from_seed_bytes(std::span<const std::uint
 }
 
 Xoshiro128PlusPlus Xoshiro128PlusPlus::from_os_rng() {
+  return from_entropy({os_getrandom, "/dev/urandom"});
+}
+
+Xoshiro128PlusPlus Xoshiro128PlusPlus::from_entropy(const EntropySource& source) {
   std::uint8_t seed[32];
-  fill_from_os(seed, sizeof seed);
+  fill_from(source, seed, sizeof seed);
   return from_seed_bytes(std::span<const std::uint8_t, 16>(seed, 16));
 }
 

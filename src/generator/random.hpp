@@ -28,6 +28,15 @@ class Xoshiro128PlusPlus {
   // std::runtime_error "from_os_rng failed: {}" when there is none.
   static Xoshiro128PlusPlus from_os_rng();
 
+  // Where from_os_rng reads; tests put failing or scripted calls in.
+  struct EntropySource {
+    // As the getrandom call: bytes filled, or -1 with errno set.
+    std::ptrdiff_t (*fill)(void* buf, std::size_t len);
+    // Read instead when the call is missing (ENOSYS) or forbidden (EPERM).
+    const char* device;
+  };
+  static Xoshiro128PlusPlus from_entropy(const EntropySource& source);
+
   // One draw.
   std::uint32_t next_u32() {
     const std::uint32_t result = rotl(s_[0] + s_[3], 7) + s_[0];

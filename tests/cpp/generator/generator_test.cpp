@@ -280,6 +280,28 @@ TEST(Generator, NamesAreInsertedUnchanged) {
   EXPECT_EQ(gen(g, "aggregation"), "MATCH (n:Odd Label) RETURN count(n.a b) AS result");
 }
 
+// Names longer than any query seen so far: the text grows to fit them, whole.
+TEST(Generator, LongNamesAreWrittenWhole) {
+  const std::string label(3000, 'L'), prop(2000, 'p'), rel(2500, 'R');
+  CypherGenerator g(make_schema({{label, {prop}}}, {{rel, label, label, {}}}), 4);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(gen(g, "create_relationship"),
+              "MATCH (a:" + label + "),(b:" + label + ") CREATE (a)-[r:" + rel + "]->(b) RETURN r");
+    const std::string q = gen(g, "match_where_return");
+    std::string_view rest = q;
+    ASSERT_TRUE(consume(rest, "MATCH (n:" + label + ") WHERE n." + prop + " = ")) << i;
+    const std::size_t value_end = rest.find(' ');
+    ASSERT_TRUE(is_value(rest.substr(0, value_end))) << i;
+    rest.remove_prefix(value_end);
+    ASSERT_TRUE(consume(rest, " RETURN n." + prop) && is_limit(rest)) << i;
+    const std::string map = g.gen_property_map(label);
+    std::string_view value = map;
+    ASSERT_TRUE(consume(value, " {" + prop + ": ") && value.ends_with("}")) << i;
+    value.remove_suffix(1);
+    EXPECT_TRUE(is_value(value)) << i;
+  }
+}
+
 TEST(Generator, PropertiesBelongToTheDrawnLabel) {
   const Schema s = make_schema({{"A", {"a1", "a2"}}, {"B", {"b1"}}, {"C", {}}});
   CypherGenerator g(s, 8);

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace torvane::generator {
@@ -65,6 +70,85 @@ TEST(Xoshiro, SeedBytesAreLittleEndianWordsAndZeroMeansSeedZero) {
 TEST(Xoshiro, OsSeedsDiffer) {
   // Two 128-bit entropy draws colliding would mean the source is broken.
   EXPECT_NE(Xoshiro128PlusPlus::from_os_rng(), Xoshiro128PlusPlus::from_os_rng());
+}
+
+// A scripted entropy call: each step fails with an errno or hands out the
+// next `bytes` bytes of the sequence 1, 2, 3, ... (or zeros).
+struct FillStep {
+  int err;
+  std::size_t bytes;
+  bool zeros = false;
+};
+std::vector<FillStep> fill_steps;
+std::size_t fill_at;
+std::uint8_t fill_next;
+
+std::ptrdiff_t scripted_fill(void* buf, std::size_t len) {
+  if (fill_at >= fill_steps.size()) {
+    ADD_FAILURE() << "more entropy calls than scripted";
+    errno = EIO;
+    return -1;
+  }
+  const FillStep step = fill_steps[fill_at++];
+  if (step.err != 0) {
+    errno = step.err;
+    return -1;
+  }
+  const std::size_t n = std::min(len, step.bytes);
+  auto* p = static_cast<std::uint8_t*>(buf);
+  for (std::size_t i = 0; i < n; ++i) p[i] = step.zeros ? 0 : ++fill_next;
+  return static_cast<std::ptrdiff_t>(n);
+}
+
+TEST(Xoshiro, EntropyRetriesFallsBackAndReportsFailure) {
+  const std::string dir = testing::TempDir();
+  const std::string counting = dir + "/torvane_entropy_32",
+                    short_file = dir + "/torvane_entropy_10";
+  {
+    std::ofstream out(counting, std::ios::binary);
+    for (int i = 1; i <= 32; ++i) out.put(static_cast<char>(i));
+    std::ofstream(short_file, std::ios::binary) << "0123456789";
+  }
+  const std::array<std::uint32_t, 4> first16 = {0x04030201, 0x08070605, 0x0C0B0A09, 0x100F0E0D};
+  const std::array<std::uint32_t, 4> seed0 = {0x7B1DCDAF, 0xE220A839, 0xA1B965F4, 0x6E789E6A};
+  struct Case {
+    const char* what;
+    std::vector<FillStep> steps;
+    std::string device;
+    std::array<std::uint32_t, 4> state;  // when error is 0
+    int error;
+  };
+  const Case cases[] = {
+      {"one call", {{0, 32}}, counting, first16, 0},
+      {"interrupted and partial reads", {{EINTR, 0}, {0, 5}, {EINTR, 0}, {0, 100}}, "", first16, 0},
+      {"all zero", {{0, 32, true}}, "", seed0, 0},
+      {"no such call", {{ENOSYS, 0}}, counting, first16, 0},
+      {"call forbidden", {{EPERM, 0}}, counting, first16, 0},
+      {"no device either", {{ENOSYS, 0}}, dir + "/torvane_no_such_device", {}, ENOENT},
+      {"device too short", {{ENOSYS, 0}}, short_file, {}, EIO},
+      {"call fails", {{EIO, 0}}, counting, {}, EIO},
+      {"call returns nothing", {{0, 0}}, counting, {}, EIO},
+  };
+  for (const Case& c : cases) {
+    fill_steps = c.steps;
+    fill_at = 0;
+    fill_next = 0;
+    const Xoshiro128PlusPlus::EntropySource source{scripted_fill, c.device.c_str()};
+    if (c.error == 0) {
+      EXPECT_EQ(state_of(Xoshiro128PlusPlus::from_entropy(source)), c.state) << c.what;
+    } else {
+      try {
+        (void)Xoshiro128PlusPlus::from_entropy(source);
+        ADD_FAILURE() << c.what << ": no failure";
+      } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "from_os_rng failed: " + std::string(std::strerror(c.error)) + " (os error " +
+                      std::to_string(c.error) + ")")
+            << c.what;
+      }
+    }
+    EXPECT_EQ(fill_at, c.steps.size()) << c.what;
+  }
 }
 
 TEST(Random, U64DrawIsLowThenHigh) {
