@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(g++ meson ninja-build pkg-config libicu-dev libtbb-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           python3-dev python3-venv python3-pip python3-mesonpy python3-build
-          python3-pytest python3-hypothesis)
+          python3-pytest python3-hypothesis
+          clang-16 libclang-rt-16-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

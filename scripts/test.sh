@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: C++ (warnings as errors), C++ and the Python suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Python suite
-# against an installed wheel (Python 3.11) and against a Python 3.12 build.
+# against an installed wheel (Python 3.11) and against a Python 3.12 build;
+# last the validator tests under ThreadSanitizer and the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -48,3 +49,14 @@ elif [ "${CI:-}" = true ]; then
   echo "Python 3.12 not found under /root/.pyenv/versions" >&2
   exit 1
 fi
+
+# The validator tests, one validator shared by threads among them, under
+# ThreadSanitizer.
+setup build/tsan -Dpython=false -Dtests=true -Dbuildtype=debugoptimized \
+  -Db_sanitize=thread -Db_lundef=false
+ninja -C build/tsan tests/cpp/validator/test_validator >/dev/null
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/cpp/validator/test_validator
+
+# The fuzz targets (clang 16, libFuzzer): the inputs kept from earlier
+# findings, then each target for a short while.
+FUZZ_SEEDS=1000 fuzz/fuzz.sh run "${FUZZ_SECONDS:-20}"
