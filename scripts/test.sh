@@ -15,11 +15,13 @@ setup() {  # setup DIR OPTIONS...: configure once, reconfigure when options chan
 pytest_args=(-q -p no:cacheprovider -W "ignore::DeprecationWarning:_pytest.assertion.rewrite")
 
 setup build/test -Dpython=true -Dtests=true -Dwerror=true
+ninja -C build/test >/dev/null  # meson test builds only what the tests need
 meson test -C build/test --print-errorlogs
 
 setup build/asan -Dpython=true -Dtests=true -Dwerror=true -Dbuildtype=debugoptimized \
   -Db_sanitize=address,undefined -Db_lundef=false
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+ninja -C build/asan >/dev/null
 meson test -C build/asan --print-errorlogs
 # The interpreter is not built with the sanitizer, so its runtime is loaded
 # first, with the C++ runtime whose throw it intercepts; the interpreter's own
