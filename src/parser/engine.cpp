@@ -134,29 +134,31 @@ int ParserState::replay(std::uint32_t index) {
 }
 
 void ParserState::finish() {
-  tree_.clear();
-  tree_.reserve(ntokens_ + memo_tokens_.size());
-  open_.clear();
-  spell_out(tokens_.data(), tokens_.data() + ntokens_);
+  // Every entry's tokens appear at most once in a tree (a rule cannot contain
+  // itself at its own start), so this bounds the tree's length.
+  tree_.resize(std::size_t{ntokens_} + memo_tokens_.size());
+  // Pairs nest no deeper than rule attempts.
+  if (open_.size() < kMaxRuleDepth + 1) open_.resize(kMaxRuleDepth + 1);
+  Spelling out{tree_.data(), open_.data(), 0, 0};
+  spell_out(tokens_.data(), tokens_.data() + ntokens_, out);
+  tree_.resize(out.written);
 }
 
-// Appends the tokens, each remembered run in place of its token, and links
+// Writes the tokens, each remembered run in place of its token, and links
 // each closing token with its opening one. Runs nest no deeper than the rule
 // attempts that made them.
-void ParserState::spell_out(const Token* first, const Token* last) {
+void ParserState::spell_out(const Token* first, const Token* last, Spelling& out) const {
   for (const Token* t = first; t != last; ++t) {
-    const auto at = static_cast<std::uint32_t>(tree_.size());
     if (t->rule == kRunToken) {
       const MemoEntry& e = memo_entries_[t->partner];
-      spell_out(memo_tokens_.data() + e.tokens_begin, memo_tokens_.data() + e.tokens_end);
+      spell_out(memo_tokens_.data() + e.tokens_begin, memo_tokens_.data() + e.tokens_end, out);
     } else if (!t->closing) {
-      open_.push_back(at);
-      tree_.push_back(*t);
+      out.open[out.depth++] = out.written;
+      out.tree[out.written++] = *t;
     } else {
-      const std::uint32_t open = open_.back();
-      open_.pop_back();
-      tree_[open].partner = at;
-      tree_.push_back(Token{t->offset, open, t->rule, true});
+      const std::uint32_t open = out.open[--out.depth];
+      out.tree[open].partner = out.written;
+      out.tree[out.written++] = Token{t->offset, open, t->rule, true};
     }
   }
 }

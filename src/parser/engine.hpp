@@ -316,7 +316,12 @@ class ParserState {
   // them one by one.
   void merge_expected(std::uint32_t at, const Rule* first, const Rule* last);
   void drop_repeats(std::uint32_t from);
-  void spell_out(const Token* first, const Token* last);
+  struct Spelling {
+    Token* tree;
+    std::uint32_t* open;  // opening tokens not yet closed
+    std::uint32_t written, depth;
+  };
+  void spell_out(const Token* first, const Token* last, Spelling& out) const;
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
@@ -341,7 +346,7 @@ class ParserState {
   std::vector<Token> tokens_;  // its size is the capacity; ntokens_ are in use
   std::uint32_t ntokens_ = 0;
   std::vector<Token> tree_;
-  std::vector<std::uint32_t> open_;  // finish(): opening tokens not yet closed
+  std::vector<std::uint32_t> open_;  // room for finish()'s opening tokens not yet closed
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
   std::uint32_t furthest_ = 0;
