@@ -1426,11 +1426,12 @@ bool Builder::build_exists_subquery(Pair p, Expr& out, std::uint32_t depth) {
 }
 
 // Runs one step on fresh storage: the built value, or the step's failure.
-template <class T, class Step>
-BuildResult<T> run(Step step) {
+template <class T, class... Args>
+BuildResult<T> run(bool (Builder::*step)(Pair, T&, Args...), Pair p,
+                   std::type_identity_t<Args>... args) {
   Builder b;
   T out{};
-  if (!step(b, out)) return Err{std::move(*b.failure)};
+  if (!(b.*step)(p, out, args...)) return Err{std::move(*b.failure)};
   return out;
 }
 
@@ -1439,90 +1440,75 @@ BuildResult<T> run(Step step) {
 // ---- The steps, each on its own ----
 
 BuildResult<ast::CypherQuery> build_query(Pair cypher) {
-  return run<ast::CypherQuery>([&](Builder& b, auto& out) { return b.build_query(cypher, out); });
+  return run(&Builder::build_query, cypher);
 }
 
 BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {
-  return run<ast::RegularQuery>(
-      [&](Builder& b, auto& out) { return b.build_regular_query(p, out, depth); });
+  return run(&Builder::build_regular_query, p, depth);
 }
 
 BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth) {
-  return run<ast::SingleQuery>(
-      [&](Builder& b, auto& out) { return b.build_single_query(p, out, depth); });
+  return run(&Builder::build_single_query, p, depth);
 }
 
 BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth) {
-  return run<ast::WithClause>(
-      [&](Builder& b, auto& out) { return b.build_with_clause(p, out, depth); });
+  return run(&Builder::build_with_clause, p, depth);
 }
 
 BuildResult<ast::ReturnClause> build_return_clause(Pair p, std::uint32_t depth) {
-  return run<ast::ReturnClause>(
-      [&](Builder& b, auto& out) { return b.build_return_clause(p, out, depth); });
+  return run(&Builder::build_return_clause, p, depth);
 }
 
 BuildResult<ReturnBody> build_return_body(Pair p, std::uint32_t depth) {
-  return run<ReturnBody>([&](Builder& b, auto& out) { return b.build_return_body(p, out, depth); });
+  return run(&Builder::build_return_body<ReturnBody>, p, depth);
 }
 
 BuildResult<ast::SortItem> build_sort_item(Pair p, std::uint32_t depth) {
-  return run<ast::SortItem>(
-      [&](Builder& b, auto& out) { return b.build_sort_item(p, out, depth); });
+  return run(&Builder::build_sort_item, p, depth);
 }
 
 BuildResult<ast::ReadingClause> build_reading_clause(Pair p, std::uint32_t depth) {
-  return run<ast::ReadingClause>(
-      [&](Builder& b, auto& out) { return b.build_reading_clause(p, out, depth); });
+  return run(&Builder::build_reading_clause, p, depth);
 }
 
 BuildResult<ast::CallClause> build_call_clause(Pair p, std::uint32_t depth) {
-  return run<ast::CallClause>(
-      [&](Builder& b, auto& out) { return b.build_call_clause(p, out, depth); });
+  return run(&Builder::build_call_clause, p, depth);
 }
 
 BuildResult<ast::UpdatingClause> build_updating_clause(Pair p, std::uint32_t depth) {
-  return run<ast::UpdatingClause>(
-      [&](Builder& b, auto& out) { return b.build_updating_clause(p, out, depth); });
+  return run(&Builder::build_updating_clause, p, depth);
 }
 
 BuildResult<std::vector<ast::SetItem>> build_set_clause(Pair p, std::uint32_t depth) {
-  return run<std::vector<ast::SetItem>>(
-      [&](Builder& b, auto& out) { return b.build_set_clause(p, out, depth); });
+  return run(&Builder::build_set_clause, p, depth);
 }
 
 BuildResult<ast::Pattern> build_pattern(Pair p, std::uint32_t depth) {
-  return run<ast::Pattern>([&](Builder& b, auto& out) { return b.build_pattern(p, out, depth); });
+  return run(&Builder::build_pattern, p, depth);
 }
 
 BuildResult<ast::PatternPart> build_pattern_part(Pair p, std::uint32_t depth) {
-  return run<ast::PatternPart>(
-      [&](Builder& b, auto& out) { return b.build_pattern_part(p, out, depth); });
+  return run(&Builder::build_pattern_part, p, depth);
 }
 
 BuildResult<ast::NodePattern> build_node_pattern(Pair p, std::uint32_t depth) {
-  return run<ast::NodePattern>(
-      [&](Builder& b, auto& out) { return b.build_node_pattern(p, out, depth); });
+  return run(&Builder::build_node_pattern, p, depth);
 }
 
 BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::uint32_t depth) {
-  return run<ast::RelationshipPattern>(
-      [&](Builder& b, auto& out) { return b.build_relationship_pattern(p, out, depth); });
+  return run(&Builder::build_relationship_pattern, p, depth);
 }
 
 BuildResult<ast::MapOrParam> build_properties(Pair p, std::uint32_t depth) {
-  return run<ast::MapOrParam>(
-      [&](Builder& b, auto& out) { return b.build_properties(p, out, depth); });
+  return run(&Builder::build_properties, p, depth);
 }
 
 BuildResult<ast::ExprMap> build_map_literal(Pair p, std::uint32_t depth) {
-  return run<ast::ExprMap>(
-      [&](Builder& b, auto& out) { return b.build_map_literal(p, out, depth); });
+  return run(&Builder::build_map_literal, p, depth);
 }
 
 BuildResult<ast::PropertyExpr> build_property_expression(Pair p) {
-  return run<ast::PropertyExpr>(
-      [&](Builder& b, auto& out) { return b.build_property_expression(p, out); });
+  return run(&Builder::build_property_expression, p);
 }
 
 std::vector<std::string> build_node_labels(Pair p) {
@@ -1559,32 +1545,31 @@ ast::Range build_range_literal(Pair p) {
 }
 
 BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
-  return run<Expr>([&](Builder& b, auto& out) { return b.build_expression(p, out, depth); });
+  return run(&Builder::build_expression, p, depth);
 }
 
 BuildResult<Expr> build_or_expr(Pair p, std::uint32_t depth) {
-  return run<Expr>([&](Builder& b, auto& out) { return b.build_or_expr(p, out, depth); });
+  return run(&Builder::build_or_expr, p, depth);
 }
 
 BuildResult<Expr> build_comparison_expr(Pair p, std::uint32_t depth) {
-  return run<Expr>([&](Builder& b, auto& out) { return b.build_comparison_expr(p, out, depth); });
+  return run(&Builder::build_comparison_expr, p, depth);
 }
 
 BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
-  return run<Expr>([&](Builder& b, auto& out) { return b.build_postfix_expr(p, out, depth); });
+  return run(&Builder::build_postfix_expr, p, depth);
 }
 
 BuildResult<Expr> build_atom(Pair p, std::uint32_t depth) {
-  return run<Expr>([&](Builder& b, auto& out) { return b.build_atom(p, out, depth); });
+  return run(&Builder::build_atom, p, depth);
 }
 
 BuildResult<Expr> build_literal(Pair p, std::uint32_t depth) {
-  return run<Expr>([&](Builder& b, auto& out) { return b.build_literal(p, out, depth); });
+  return run(&Builder::build_literal, p, depth);
 }
 
 BuildResult<FilterExpression> parse_filter_expression(Pair p, std::uint32_t depth) {
-  return run<FilterExpression>(
-      [&](Builder& b, auto& out) { return b.parse_filter_expression(p, out, depth); });
+  return run(&Builder::parse_filter_expression, p, depth);
 }
 
 }  // namespace torvane::parser::builder
