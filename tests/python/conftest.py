@@ -24,6 +24,13 @@ def tv():
 
 
 @pytest.fixture
+def movies(tv):
+    """Person(name, age) and Movie(title), joined by ACTED_IN(role)."""
+    return tv.Schema({"Person": ["name", "age"], "Movie": ["title"]},
+                     {"ACTED_IN": ("Person", "Movie", ["role"])})
+
+
+@pytest.fixture
 def people(tv):
     """The schema of the rendering examples: two labels, two relationship types."""
     return tv.Schema(

@@ -6,6 +6,8 @@ import textwrap
 
 import pytest
 
+from helpers import Idx
+
 TYPES = [
     "match_return", "match_where_return", "create", "merge", "aggregation",
     "match_relationship", "create_relationship", "match_set", "match_delete", "with_chain",
@@ -14,25 +16,8 @@ TYPES = [
 
 
 @pytest.fixture
-def movies(tv):
-    return tv.Schema({"Person": ["name", "age"], "Movie": ["title"]},
-                     {"ACTED_IN": ("Person", "Movie", ["role"])})
-
-
-@pytest.fixture
 def empty(tv):
     return tv.Schema({}, {})
-
-
-class Idx:
-    def __init__(self, value, hook=None):
-        self.value = value
-        self.hook = hook
-
-    def __index__(self):
-        if self.hook is not None:
-            self.hook()
-        return self.value
 
 
 def test_seed_7_empty_schema(tv, empty):
@@ -91,6 +76,20 @@ def test_generator_keeps_its_own_schema(tv):
     assert sequence(g) == sequence(twin)
 
 
+def check_error(info, error, message):
+    """The raised error is exactly `error`; its text is `message`, or starts
+    with it and goes on where `message` ends in ": ", or (None) names no
+    argument."""
+    assert type(info.value) is error
+    text = str(info.value)
+    if message is None:
+        assert not text.startswith("argument")
+    elif message.endswith(": "):
+        assert text.startswith(message) and len(text) > len(message)
+    else:
+        assert text == message
+
+
 CONSTRUCTOR_ERRORS = [
     ((), {}, TypeError, "CypherGenerator.__new__() missing 1 required positional argument: "
                         "'schema'"),
@@ -111,14 +110,7 @@ def test_constructor_errors(tv, movies, args, kwargs, error, message):
     args = tuple(movies if a == "S" else a for a in args)
     with pytest.raises(error) as info:
         tv.CypherGenerator(*args, **kwargs)
-    assert type(info.value) is error
-    text = str(info.value)
-    if message is None:
-        assert not text.startswith("argument")
-    elif message.endswith(": "):
-        assert text.startswith(message) and len(text) > len(message)
-    else:
-        assert text == message
+    check_error(info, error, message)
 
 
 @pytest.mark.parametrize("bad", ["bogus", "Match_Return", " match_return", "match_return ", ""])
@@ -179,14 +171,7 @@ def test_batch_errors(tv, movies, args, kwargs, error, message):
     g = tv.CypherGenerator(movies, 1)
     with pytest.raises(error) as info:
         g.generate_batch(*args, **kwargs)
-    assert type(info.value) is error
-    text = str(info.value)
-    if message is None:
-        assert not text.startswith("argument")
-    elif message.endswith(": "):
-        assert text.startswith(message) and len(text) > len(message)
-    else:
-        assert text == message
+    check_error(info, error, message)
     assert sequence(g) == sequence(tv.CypherGenerator(movies, 1))
 
 

@@ -1,28 +1,11 @@
 """References and memory stay flat over many parse_query, QueryInfo and
 CypherGenerator calls, on success and on error."""
-import gc
-import sys
+from helpers import Idx, growth, refcounts_around, rss_kib, run
+
+EXPECTED = (TypeError, ValueError, OverflowError, RuntimeError, UnicodeEncodeError)
 
 
-def rss_kib():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * 4
-
-
-class Idx:
-    def __init__(self, value, hook=None):
-        self.value = value
-        self.hook = hook
-
-    def __index__(self):
-        if self.hook is not None:
-            self.hook()
-        return self.value
-
-
-def calls(tv):
-    s = tv.Schema({"Person": ["name", "age"], "Movie": ["title"]},
-                  {"ACTED_IN": ("Person", "Movie", ["role"])})
+def calls(tv, s):
     g = tv.CypherGenerator(s, 1)
     seed = 2**40
     query = "MATCH (p:Person)-[:ACTED_IN]->(m:Movie {title: 'x'}) WHERE p.age > 3 RETURN p.name"
@@ -58,34 +41,18 @@ def calls(tv):
     return [s, g, seed, query, *infos], ok, bad
 
 
-def run(fns, rounds):
-    for _ in range(rounds):
-        for fn in fns:
-            try:
-                fn()
-            except (TypeError, ValueError, OverflowError, RuntimeError, UnicodeEncodeError):
-                pass
-
-
-def test_refcounts_stable(tv):
-    objects, ok, bad = calls(tv)
-    run(ok + bad, 10)
-    gc.collect()
-    before = [sys.getrefcount(o) for o in objects]
-    run(ok + bad, 300)
-    gc.collect()
-    after = [sys.getrefcount(o) for o in objects]
+def test_refcounts_stable(tv, movies):
+    objects, ok, bad = calls(tv, movies)
+    before, after = refcounts_around(objects, lambda: run(ok + bad, 10, EXPECTED),
+                                     lambda: run(ok + bad, 300, EXPECTED))
     assert after == before
 
 
-def test_memory_flat(tv):
-    _, ok, bad = calls(tv)
-    run(ok + bad, 500)
-    gc.collect()
-    start = rss_kib()
-    run(ok + bad, 5000)
-    gc.collect()
-    assert rss_kib() - start < 2048
+def test_memory_flat(tv, movies):
+    _, ok, bad = calls(tv, movies)
+    grown = growth(rss_kib, lambda: run(ok + bad, 500, EXPECTED),
+                   lambda: run(ok + bad, 5000, EXPECTED))
+    assert grown < 2048
 
 
 def test_type_refcounts_stable(tv):
@@ -96,10 +63,5 @@ def test_type_refcounts_stable(tv):
             tv.parse_query("MATCH (n:A) RETURN n.x")
             tv.CypherGenerator(s, 1)
 
-    churn()
-    gc.collect()
-    before = (sys.getrefcount(tv.QueryInfo), sys.getrefcount(tv.CypherGenerator))
-    churn()
-    gc.collect()
-    after = (sys.getrefcount(tv.QueryInfo), sys.getrefcount(tv.CypherGenerator))
+    before, after = refcounts_around([tv.QueryInfo, tv.CypherGenerator], churn, churn)
     assert after == before

@@ -1,48 +1,8 @@
 """References and memory stay flat over many calls, on success and on error."""
-import ctypes
-import gc
-import sys
-
 import pytest
 
-
-class _MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
-        "fordblks", "keepcost")]
-
-
-def _heap_counter():
-    """Bytes in use on the C heap (glibc), else the resident set in bytes."""
-    try:
-        mallinfo2 = ctypes.CDLL(None).mallinfo2
-    except AttributeError:
-        mallinfo2 = None
-    if mallinfo2 is not None:
-        mallinfo2.restype = _MallInfo2
-        return lambda: (lambda m: m.uordblks + m.hblkhd)(mallinfo2())
-
-    def rss():
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * 4096
-
-    return rss
-
-
-heap_bytes = _heap_counter()
-
-
-class Names:
-    """A sequence type of the caller's own: read through the iterator protocol."""
-
-    def __init__(self, *items):
-        self.items = items
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
+from helpers import OwnSequence as Names
+from helpers import growth, heap_bytes, refcounts_around, run
 
 
 class Mutating(Names):
@@ -114,26 +74,13 @@ def calls(tv):
     return objects, ok, bad
 
 
-def run(fns, rounds):
-    for _ in range(rounds):
-        for fn in fns:
-            try:
-                fn()
-            except (TypeError, KeyError, ValueError, UnicodeEncodeError):
-                pass
-            except BaseException as e:  # noqa: B902 - the panic is no Exception
-                if type(e).__name__ != "PanicException":
-                    raise
+EXPECTED = (TypeError, KeyError, ValueError, UnicodeEncodeError)
 
 
 def test_refcounts_stable(tv, capfd):
     objects, ok, bad = calls(tv)
-    run(ok + bad, 10)
-    gc.collect()
-    before = [sys.getrefcount(o) for o in objects]
-    run(ok + bad, 500)
-    gc.collect()
-    after = [sys.getrefcount(o) for o in objects]
+    before, after = refcounts_around(objects, lambda: run(ok + bad, 10, EXPECTED, panics=True),
+                                     lambda: run(ok + bad, 500, EXPECTED, panics=True))
     assert after == before
     capfd.readouterr()  # the panic reports
 
@@ -142,12 +89,8 @@ def test_refcounts_stable(tv, capfd):
 def test_memory_flat(tv, capfd, group):
     _, ok, bad = calls(tv)
     fns = ok if group == "ok" else bad
-    run(fns, 2000)
-    gc.collect()
-    start = heap_bytes()
-    run(fns, 20000)
-    gc.collect()
-    grown = heap_bytes() - start
+    grown = growth(heap_bytes, lambda: run(fns, 2000, EXPECTED, panics=True),
+                   lambda: run(fns, 20000, EXPECTED, panics=True))
     capfd.readouterr()
     # One byte per call lost would already show as over 300 KiB.
     assert grown < 256 * 1024
@@ -160,10 +103,5 @@ def test_type_refcount_stable(tv):
             tv.Schema({}, {}).merge(tv.Schema({}, {}))
             tv.Schema.from_json('{"nodes":{},"relationships":{}}')
 
-    churn()
-    gc.collect()
-    before = sys.getrefcount(tv.Schema)
-    churn()
-    gc.collect()
-    after = sys.getrefcount(tv.Schema)  # outside the assert: its rewrite holds a reference
+    before, after = refcounts_around([tv.Schema], churn, churn)
     assert after == before

@@ -4,6 +4,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from helpers import OwnSequence as Names
+
 NODE_ERROR = "Expected list[str] for node properties of label '{}'"
 REL_ERROR = ("Expected (str, str, list[str]) for relationship '{}', "
              "e.g. ('Person', 'Movie', ['role'])")
@@ -39,19 +41,6 @@ def test_each_call_returns_new_objects(tv):
     s = tv.Schema({"A": ["x"]}, {})
     assert s.node_labels() is not s.node_labels()
     assert s.to_dict() is not s.to_dict()
-
-
-class Names:
-    """A sequence type of the caller's own."""
-
-    def __init__(self, *items):
-        self.items = items
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
 
 
 @pytest.mark.parametrize("value", [("name", "age"), Names("name", "age"), ["name", "age"]])

@@ -10,6 +10,8 @@ from pathlib import Path
 
 import pytest
 
+from helpers import OwnSequence as Texts
+
 CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus"
 
 BATCH_DOC = (
@@ -166,19 +168,6 @@ def test_validation_findings_are_never_exceptions(v):
 
 # ---------------------------------------------------------------------------
 # Batches
-
-
-class Texts:
-    """A sequence type of the caller's own, read by index."""
-
-    def __init__(self, *items):
-        self.items = items
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
 
 
 @pytest.mark.parametrize("queries, n", [

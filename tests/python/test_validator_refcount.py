@@ -1,12 +1,8 @@
 """References and memory stay flat over many validator and result calls, on
 success and on error."""
-import gc
-import sys
+from helpers import growth, refcounts_around, rss_kib, run
 
-
-def rss_kib():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * 4
+EXPECTED = (TypeError, LookupError, UnicodeEncodeError)
 
 
 class Texts:
@@ -55,37 +51,21 @@ def calls(tv):
     return [s, v, *queries, *results, *diags], ok, bad
 
 
-def run(fns, rounds):
-    for _ in range(rounds):
-        for fn in fns:
-            try:
-                fn()
-            except (TypeError, LookupError, UnicodeEncodeError):
-                pass
+def run_ok_then_bad(ok, bad, rounds):
+    run(ok, rounds, EXPECTED)
+    run(bad, rounds, EXPECTED)
 
 
 def test_refcounts_stable(tv):
     objects, ok, bad = calls(tv)
-    run(ok, 10)
-    run(bad, 10)
-    gc.collect()
-    before = [sys.getrefcount(o) for o in objects]
-    run(ok, 300)
-    run(bad, 300)
-    gc.collect()
-    assert [sys.getrefcount(o) for o in objects] == before
+    before, after = refcounts_around(objects, lambda: run_ok_then_bad(ok, bad, 10),
+                                     lambda: run_ok_then_bad(ok, bad, 300))
+    assert after == before
 
 
 def test_memory_flat(tv):
     _, ok, bad = calls(tv)
-    run(ok, 500)
-    run(bad, 500)
-    gc.collect()
-    start = rss_kib()
-    run(ok, 3000)
-    run(bad, 3000)
-    gc.collect()
-    assert rss_kib() - start < 2048
+    assert growth(rss_kib, lambda: run_ok_then_bad(ok, bad, 500), lambda: run_ok_then_bad(ok, bad, 3000)) < 2048
 
 
 def test_type_refcounts_stable(tv):
@@ -98,12 +78,6 @@ def test_type_refcounts_stable(tv):
                 r.diagnostics
             v.validate("RETURN 1").diagnostics
 
-    churn()
-    gc.collect()
-    before = [sys.getrefcount(c) for c in (tv.Torvane, tv.ValidationResult,
-                                           tv.ValidationDiagnostic, tv.Schema)]
-    churn()
-    gc.collect()
-    after = [sys.getrefcount(c) for c in (tv.Torvane, tv.ValidationResult,
-                                          tv.ValidationDiagnostic, tv.Schema)]
+    types = [tv.Torvane, tv.ValidationResult, tv.ValidationDiagnostic, tv.Schema]
+    before, after = refcounts_around(types, churn, churn)
     assert after == before
