@@ -7,12 +7,11 @@
 // $TORVANE_CORPUS, else ../shared/corpus beside the repository.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
 
-#include "corpus.hpp"
+#include "corpus_bench.hpp"
 #include "parser/builder.hpp"
 #include "parser/cypher_parser.hpp"
 #include "parser/parse.hpp"
@@ -22,17 +21,13 @@ namespace {
 using torvane::parser::CypherParser;
 using torvane::parser::ParseTree;
 using torvane::parser::Rule;
+using torvane::testing::report_throughput;
 
 struct Corpus {
   std::vector<std::string> queries;
   std::vector<ParseTree> trees;  // of the accepted queries; they point into `queries`
   std::size_t bytes = 0, tree_bytes = 0;
 };
-
-void report(benchmark::State& bs, std::size_t bytes, std::size_t items) {
-  bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * bytes));
-  bs.SetItemsProcessed(static_cast<std::int64_t>(bs.iterations() * items));
-}
 
 void parse_all(benchmark::State& bs, const Corpus* c) {
   std::size_t built = 0;
@@ -44,7 +39,7 @@ void parse_all(benchmark::State& bs, const Corpus* c) {
       benchmark::DoNotOptimize(r);
     }
   }
-  report(bs, c->bytes, c->queries.size());
+  report_throughput(bs, c->bytes, c->queries.size());
   bs.counters["built"] = static_cast<double>(built);
 }
 
@@ -55,23 +50,15 @@ void build_all(benchmark::State& bs, const Corpus* c) {
       benchmark::DoNotOptimize(r);
     }
   }
-  report(bs, c->tree_bytes, c->trees.size());
+  report_throughput(bs, c->tree_bytes, c->trees.size());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::filesystem::path dir = torvane::testing::corpus_dir();
-  if (argc > 1 && argv[1][0] != '-') {
-    dir = argv[1];
-    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
-    --argc;
-  }
-  const auto files = torvane::testing::corpus_files(dir);
-  if (files.empty()) {
-    std::fprintf(stderr, "no corpus files (*.jsonl) in %s\n", dir.c_str());
-    return 1;
-  }
+  const std::filesystem::path dir = torvane::testing::corpus_dir_from_args(argc, argv);
+  const auto files = torvane::testing::corpus_files_or_report(dir);
+  if (files.empty()) return 1;
   static std::deque<Corpus> corpora;  // the benchmarks keep pointers into it
   for (const auto& f : files) {
     Corpus& c = corpora.emplace_back();
@@ -89,8 +76,5 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("build/" + stem).c_str(), build_all, &c)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return torvane::testing::run_benchmarks(argc, argv);
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus_bench.hpp"
 #include "corpus_schemas.hpp"
 #include "validator/torvane.hpp"
 
@@ -39,8 +40,7 @@ void validate_all(benchmark::State& bs, const Job* job) {
       benchmark::DoNotOptimize(r);
     }
   }
-  bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * bytes));
-  bs.SetItemsProcessed(static_cast<std::int64_t>(bs.iterations() * job->queries.size()));
+  torvane::testing::report_throughput(bs, bytes, job->queries.size());
   bs.counters["valid"] = static_cast<double>(valid);
 }
 
@@ -56,17 +56,9 @@ Schema example_schema() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::filesystem::path dir = torvane::testing::corpus_dir();
-  if (argc > 1 && argv[1][0] != '-') {
-    dir = argv[1];
-    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
-    --argc;
-  }
-  const auto files = torvane::testing::corpus_files(dir);
-  if (files.empty()) {
-    std::fprintf(stderr, "no corpus files (*.jsonl) in %s\n", dir.c_str());
-    return 1;
-  }
+  const std::filesystem::path dir = torvane::testing::corpus_dir_from_args(argc, argv);
+  const auto files = torvane::testing::corpus_files_or_report(dir);
+  if (files.empty()) return 1;
   torvane::testing::CorpusSchemas schemas(dir, example_schema());
   const Torvane example(*schemas.find(""));
   std::map<const Schema*, Torvane> own;  // one validator per schema, as a caller keeps them
@@ -89,8 +81,5 @@ int main(int argc, char** argv) {
                                  &by_example)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return torvane::testing::run_benchmarks(argc, argv);
 }
