@@ -83,11 +83,20 @@ PyObject* panic_exception_type();
 // Writes the panic report to stderr and raises PanicException(message).
 [[gnu::cold]] void raise_panic(const char* message) noexcept;
 
+// What an entry point returning R gives back with an error set: null or -1.
+template <class R>
+R error_value() {
+  if constexpr (std::is_pointer_v<R>) {
+    return nullptr;
+  } else {
+    return static_cast<R>(-1);
+  }
+}
+
 // Runs one entry point; a C++ exception that escapes it becomes a panic.
-// Returns the callable's value, or the error value of its type (null or -1).
+// Returns the callable's value, or the error value of its type.
 template <class F>
 auto guarded(F&& f) noexcept -> decltype(f()) {
-  using R = decltype(f());
   try {
     return f();
   } catch (const std::exception& e) {
@@ -95,11 +104,7 @@ auto guarded(F&& f) noexcept -> decltype(f()) {
   } catch (...) {
     raise_panic("unknown C++ exception");
   }
-  if constexpr (std::is_pointer_v<R>) {
-    return nullptr;
-  } else {
-    return static_cast<R>(-1);
-  }
+  return error_value<decltype(f())>();
 }
 
 // ---------------------------------------------------------------------------
@@ -306,6 +311,20 @@ Object<T>* as_instance(PyObject* obj, PyTypeObject* type, const char* name) {
   return nullptr;
 }
 
+// Runs `f` on the receiver's value under a shared borrow, as one entry point
+// (see guarded). The interpreter's descriptors have already checked the
+// receiver's type.
+template <class T, class F>
+auto with(PyObject* self, F&& f) {
+  using R = decltype(f(std::declval<const T&>()));
+  return guarded([&]() -> R {
+    auto* obj = unwrap<T>(self);
+    SharedBorrow borrow(obj->borrow);
+    if (!borrow.ok()) return error_value<R>();
+    return f(obj->value);
+  });
+}
+
 // tp_dealloc: the objects hold no Python references, so no GC support.
 template <class T>
 void dealloc(PyObject* self) {
@@ -347,6 +366,12 @@ PyType_Slot slot(int id, F* f) {
 inline PyType_Slot slot(int id, const char* doc) { return {id, const_cast<char*>(doc)}; }
 inline PyType_Slot slot(int id, PyMethodDef* methods) { return {id, methods}; }
 inline PyType_Slot slot(int id, PyGetSetDef* getters) { return {id, getters}; }
+
+// The spec of a class whose instances own a T.
+template <class T>
+constexpr PyType_Spec type_spec(const char* name, unsigned int flags, PyType_Slot* slots) {
+  return {name, static_cast<int>(sizeof(Object<T>)), 0, flags, slots};
+}
 
 // ---------------------------------------------------------------------------
 // Module additions

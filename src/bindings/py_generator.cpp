@@ -108,11 +108,8 @@ PyObject* generator_supported_types(PyObject*, PyObject*) {
 }
 
 PyObject* generator_repr(PyObject* self) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow borrow(unwrap<PyCypherGenerator>(self)->borrow);
-    if (!borrow.ok()) return nullptr;
-    return to_py(std::string_view("CypherGenerator()"));
-  });
+  return with<PyCypherGenerator>(
+      self, [](const PyCypherGenerator&) { return to_py(std::string_view("CypherGenerator()")); });
 }
 
 PyMethodDef generator_methods[] = {
@@ -131,13 +128,8 @@ PyType_Slot generator_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec generator_spec = {
-    "builtins.CypherGenerator",
-    static_cast<int>(sizeof(Object<PyCypherGenerator>)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    generator_slots,
-};
+PyType_Spec generator_spec =
+    type_spec<PyCypherGenerator>("builtins.CypherGenerator", Py_TPFLAGS_DEFAULT, generator_slots);
 
 }  // namespace
 

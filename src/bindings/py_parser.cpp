@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <concepts>
+#include <utility>
 #include <variant>
 
 #include "parser/parse.hpp"
@@ -247,15 +248,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // The class QueryInfo
 
-// Runs `f` on the receiver's value under a shared borrow.
 template <class F>
-PyObject* with_info(PyObject* self, F&& f) {
-  return guarded([&]() -> PyObject* {
-    auto* obj = unwrap<PyQueryInfo>(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow.ok()) return nullptr;
-    return f(obj->value);
-  });
+auto with_info(PyObject* self, F&& f) {
+  return with<PyQueryInfo>(self, std::forward<F>(f));
 }
 
 PyObject* get_is_valid(PyObject* self, void*) {
@@ -269,12 +264,7 @@ PyObject* get_list(PyObject* self, void*) {
 }
 
 int info_bool(PyObject* self) {
-  return guarded([&]() -> int {
-    auto* obj = unwrap<PyQueryInfo>(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow.ok()) return -1;
-    return obj->value.is_valid ? 1 : 0;
-  });
+  return with_info(self, [](const PyQueryInfo& i) { return i.is_valid ? 1 : 0; });
 }
 
 PyObject* info_repr(PyObject* self) {
@@ -314,13 +304,8 @@ PyType_Slot info_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec info_spec = {
-    "builtins.QueryInfo",
-    static_cast<int>(sizeof(Object<PyQueryInfo>)),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    info_slots,
-};
+PyType_Spec info_spec = type_spec<PyQueryInfo>(
+    "builtins.QueryInfo", Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, info_slots);
 
 // ---------------------------------------------------------------------------
 // The function parse_query

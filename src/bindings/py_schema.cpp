@@ -292,14 +292,10 @@ std::string render_cypher_context(const Schema& s) {
 // ---------------------------------------------------------------------------
 // Entry points
 
-// Runs `f` on the receiver's schema under a shared borrow. The interpreter's
-// method descriptors have already checked that the receiver is a Schema.
+// Runs `f` on the receiver's schema under a shared borrow, as one entry point.
 template <class F>
 PyObject* with_schema(PyObject* self, F&& f) {
-  auto* obj = unwrap<PySchema>(self);
-  SharedBorrow borrow(obj->borrow);
-  if (!borrow.ok()) return nullptr;
-  return f(obj->value.inner);
+  return with<PySchema>(self, [&](const PySchema& s) -> PyObject* { return f(s.inner); });
 }
 
 // A method taking one text argument: bind, borrow, convert, run.
@@ -375,15 +371,11 @@ PyObject* schema_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 PyObject* schema_node_labels(PyObject* self, PyObject*) {
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) { return to_py_list(s.node_labels()); });
-  });
+  return with_schema(self, [](const Schema& s) { return to_py_list(s.node_labels()); });
 }
 
 PyObject* schema_rel_types(PyObject* self, PyObject*) {
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) { return to_py_list(s.rel_types()); });
-  });
+  return with_schema(self, [](const Schema& s) { return to_py_list(s.rel_types()); });
 }
 
 PyObject* schema_has_node_label(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -465,18 +457,14 @@ PyObject* dict_of(const Schema& s) {
   return d.release();
 }
 
-PyObject* schema_to_dict(PyObject* self, PyObject*) {
-  return guarded([&] { return with_schema(self, dict_of); });
-}
+PyObject* schema_to_dict(PyObject* self, PyObject*) { return with_schema(self, dict_of); }
 
 PyObject* schema_to_json(PyObject* self, PyObject*) {
   // The writer cannot fail, so "Schema serialisation failed" is never raised.
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) {
-      std::string out;
-      s.serialize(out);
-      return to_py(out);
-    });
+  return with_schema(self, [](const Schema& s) {
+    std::string out;
+    s.serialize(out);
+    return to_py(out);
   });
 }
 
@@ -518,33 +506,25 @@ PyObject* schema_merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyObject* schema_to_prompt(PyObject* self, PyObject*) {
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) { return to_py(render_prompt(s)); });
-  });
+  return with_schema(self, [](const Schema& s) { return to_py(render_prompt(s)); });
 }
 
 PyObject* schema_to_markdown(PyObject* self, PyObject*) {
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) { return to_py(render_markdown(s)); });
-  });
+  return with_schema(self, [](const Schema& s) { return to_py(render_markdown(s)); });
 }
 
 PyObject* schema_to_cypher_context(PyObject* self, PyObject*) {
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) { return to_py(render_cypher_context(s)); });
-  });
+  return with_schema(self, [](const Schema& s) { return to_py(render_cypher_context(s)); });
 }
 
 PyObject* schema_repr(PyObject* self) {
-  return guarded([&] {
-    return with_schema(self, [](const Schema& s) {
-      std::string out = "Schema(nodes=";
-      append_debug_list(out, s.node_labels());
-      out += ", relationships=";
-      append_debug_list(out, s.rel_types());
-      out += ')';
-      return to_py(out);
-    });
+  return with_schema(self, [](const Schema& s) {
+    std::string out = "Schema(nodes=";
+    append_debug_list(out, s.node_labels());
+    out += ", relationships=";
+    append_debug_list(out, s.rel_types());
+    out += ')';
+    return to_py(out);
   });
 }
 
@@ -576,13 +556,7 @@ PyType_Slot schema_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec schema_spec = {
-    "builtins.Schema",
-    static_cast<int>(sizeof(Object<PySchema>)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    schema_slots,
-};
+PyType_Spec schema_spec = type_spec<PySchema>("builtins.Schema", Py_TPFLAGS_DEFAULT, schema_slots);
 
 }  // namespace
 

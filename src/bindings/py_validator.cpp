@@ -127,28 +127,6 @@ PyObject* to_py_opt(std::optional<std::uint32_t> n) {
   return PyLong_FromUnsignedLong(*n);
 }
 
-// ---------------------------------------------------------------------------
-// Receivers
-
-// Runs `f` on the receiver's value under a shared borrow. The interpreter's
-// descriptors have already checked the receiver's type.
-template <class T, class F>
-auto with(PyObject* self, F&& f) {
-  return guarded([&]() -> decltype(f(std::declval<const T&>())) {
-    auto* obj = unwrap<T>(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow.ok()) {
-      using R = decltype(f(std::declval<const T&>()));
-      if constexpr (std::is_pointer_v<R>) {
-        return nullptr;
-      } else {
-        return static_cast<R>(-1);
-      }
-    }
-    return f(obj->value);
-  });
-}
-
 // The interpreter lock, released for one scope and taken back at its end,
 // also when an exception leaves the scope.
 class Unlocked {
@@ -234,13 +212,9 @@ PyType_Slot diagnostic_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec diagnostic_spec = {
-    "builtins.ValidationDiagnostic",
-    static_cast<int>(sizeof(Object<PyValidationDiagnostic>)),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    diagnostic_slots,
-};
+PyType_Spec diagnostic_spec = type_spec<PyValidationDiagnostic>(
+    "builtins.ValidationDiagnostic", Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    diagnostic_slots);
 
 PyObject* new_diagnostic(PyValidationDiagnostic&& d) {
   return new_instance(diagnostic_type(), std::move(d));
@@ -365,13 +339,9 @@ PyType_Slot result_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec result_spec = {
-    "builtins.ValidationResult",
-    static_cast<int>(sizeof(Object<PyValidationResult>)),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    result_slots,
-};
+PyType_Spec result_spec = type_spec<PyValidationResult>(
+    "builtins.ValidationResult", Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    result_slots);
 
 // ---------------------------------------------------------------------------
 // The class Torvane
@@ -474,10 +444,8 @@ PyType_Slot torvane_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec torvane_spec = {
-    "builtins.Torvane", static_cast<int>(sizeof(Object<PyTorvane>)), 0, Py_TPFLAGS_DEFAULT,
-    torvane_slots,
-};
+PyType_Spec torvane_spec =
+    type_spec<PyTorvane>("builtins.Torvane", Py_TPFLAGS_DEFAULT, torvane_slots);
 
 }  // namespace
 
