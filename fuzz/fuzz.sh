@@ -57,6 +57,7 @@ replay() {
 run() {  # run TARGET SECONDS JOBS
   local t=$1 secs=$2 jobs=$3 opts=(-entropic=0) log=$dir/logs/$1.log
   [ -f fuzz/${t}_fuzz.dict ] && opts+=(-dict=fuzz/${t}_fuzz.dict)
+  case $t in parse | validate) opts+=(-dict=fuzz/cypher.dict) ;; esac
   [ "$jobs" -gt 1 ] && opts+=(-fork="$jobs")
   mkdir -p $dir/corpus/$t $dir/artifacts $dir/logs fuzz/regressions/$t
   local before; before=$(find $dir/artifacts -name "${t}-*" | wc -l)
