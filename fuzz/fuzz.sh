@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 dir=build/fuzz
 cxx=${FUZZ_CXX:-clang++-16}
 cc=${FUZZ_CC:-clang-16}
-targets=${FUZZ_TARGETS:-parse validate schema generator}
+targets=${FUZZ_TARGETS:-parse query_info validate schema generator}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 build() {
@@ -27,15 +27,22 @@ build() {
   local flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
                -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp/parser
                "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")
-  local t extra pids=()
+  local t extra inc libs pids=()
   for t in $targets; do
-    extra=()
-    [ $t = parse ] && extra=(tests/cpp/parser/tree_dump.cpp)
+    extra=() inc=() libs=()
+    case $t in
+      parse) extra=(tests/cpp/parser/tree_dump.cpp) ;;
+      # parse_query's walk lives with the binding, which links the interpreter.
+      query_info)
+        extra=(src/bindings/py_parser.cpp src/bindings/binding.cpp)
+        inc=($(/usr/bin/python3-config --includes))
+        libs=($(/usr/bin/python3-config --ldflags --embed)) ;;
+    esac
     # Relink only what changed: the target's sources, the shared header or the library.
     if [ -x $dir/${t}_fuzz ] && [ -z "$(find fuzz/${t}_fuzz.cpp fuzz/fuzz_common.hpp "${extra[@]}" \
           $dir/libtorvane_core.a -newer $dir/${t}_fuzz)" ]; then continue; fi
-    $cxx "${flags[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
-      $(pkg-config --libs icu-uc) -lpthread -o $dir/${t}_fuzz &
+    $cxx "${flags[@]}" "${inc[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
+      $(pkg-config --libs icu-uc) "${libs[@]}" -lpthread -o $dir/${t}_fuzz &
     pids+=($!)
   done
   local pid status=0
@@ -57,7 +64,7 @@ replay() {
 run() {  # run TARGET SECONDS JOBS
   local t=$1 secs=$2 jobs=$3 opts=(-entropic=0) log=$dir/logs/$1.log
   [ -f fuzz/${t}_fuzz.dict ] && opts+=(-dict=fuzz/${t}_fuzz.dict)
-  case $t in parse | validate) opts+=(-dict=fuzz/cypher.dict) ;; esac
+  case $t in parse | query_info | validate) opts+=(-dict=fuzz/cypher.dict) ;; esac
   [ "$jobs" -gt 1 ] && opts+=(-fork="$jobs")
   mkdir -p $dir/corpus/$t $dir/artifacts $dir/logs fuzz/regressions/$t
   local before; before=$(find $dir/artifacts -name "${t}-*" | wc -l)

@@ -38,7 +38,7 @@ def main() -> None:
     queries += (ROOT / "examples/queries.cypher").read_text(encoding="utf-8").splitlines()
     for q in queries:
         data = q.encode("utf-8")
-        for target in ("validate", "parse"):
+        for target in ("validate", "parse", "query_info"):
             write(out / target, data)
     schemas = [ROOT / "examples/schema.json"]
     if CORPUS.is_dir():
