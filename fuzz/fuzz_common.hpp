@@ -118,6 +118,15 @@ inline void on_worker_stack(const std::function<void()>& job) {
   worker->run(job);
 }
 
+// The body of a text target: well-formed UTF-8 only, checked on a worker's
+// stack, since batch validation runs on pool workers, whose stacks are small.
+inline int run_on_text(const std::uint8_t* data, std::size_t size,
+                       void (*check)(std::string_view)) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (valid_utf8(text)) on_worker_stack([&] { check(text); });
+  return 0;
+}
+
 // The content of a schema, independent of hash order: sorted labels with their
 // sorted properties, then sorted types with endpoints and sorted properties.
 inline std::string canonical(const schema::Schema& s) {

@@ -48,8 +48,5 @@ void check(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!torvane::fuzz::valid_utf8(text)) return 0;
-  torvane::fuzz::on_worker_stack([&] { check(text); });
-  return 0;
+  return torvane::fuzz::run_on_text(data, size, check);
 }
