@@ -367,7 +367,7 @@ inline PyType_Slot slot(int id, const char* doc) { return {id, const_cast<char*>
 inline PyType_Slot slot(int id, PyMethodDef* methods) { return {id, methods}; }
 inline PyType_Slot slot(int id, PyGetSetDef* getters) { return {id, getters}; }
 
-// The spec of a class whose instances own a T.
+// The PyType_Spec of a class whose instances own a T.
 template <class T>
 constexpr PyType_Spec type_spec(const char* name, unsigned int flags, PyType_Slot* slots) {
   return {name, static_cast<int>(sizeof(Object<T>)), 0, flags, slots};

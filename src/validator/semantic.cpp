@@ -95,8 +95,17 @@ bool part_touches(const ast::PatternPart& part, const NameSet& names) {
 
 }  // namespace
 
-SemanticValidator::SemanticValidator(const schema::Schema& s)
-    : schema(s), node_labels(s.node_labels()), rel_types(s.rel_types()) {}
+SemanticValidator::SemanticValidator(const schema::Schema& s) : schema(s) {}
+
+std::span<const std::string_view> SemanticValidator::label_candidates() {
+  if (node_labels.empty()) node_labels = schema.node_labels();
+  return node_labels;
+}
+
+std::span<const std::string_view> SemanticValidator::type_candidates() {
+  if (rel_types.empty()) rel_types = schema.rel_types();
+  return rel_types;
+}
 
 // ---- Recording ----
 
@@ -392,7 +401,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               for (const auto& label : std::get<ast::SetItem::Labels>(item.node).labels)
                 if (!schema.nodes.contains(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInSet,
-                                     "Unknown node label in SET: :", label, node_labels);
+                                     "Unknown node label in SET: :", label, label_candidates());
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Remove>) {
@@ -403,7 +412,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               for (const auto& label : std::get<ast::RemoveItem::Labels>(item.node).labels)
                 if (!schema.nodes.contains(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove,
-                                     "Unknown node label in REMOVE: :", label, node_labels);
+                                     "Unknown node label in REMOVE: :", label, label_candidates());
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Delete>) {
@@ -432,7 +441,7 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   for (const auto& label : node.labels)
     if (!schema.nodes.contains(label))
       push_unknown_label(DiagnosticCode::UnknownNodeLabel, "Unknown node label: :", label,
-                         node_labels);
+                         label_candidates());
   const ast::ExprMap* map = inline_map(node.properties);
   if (!map || node.labels.empty()) return;
   for (const auto& entry : *map) {
@@ -455,7 +464,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
     auto it = schema.relationships.find(type);
     if (it == schema.relationships.end()) {
       push_unknown_label(DiagnosticCode::UnknownRelType, "Unknown relationship type: :", type,
-                         rel_types);
+                         type_candidates());
       continue;
     }
     const schema::RelationshipDef& def = it->second;

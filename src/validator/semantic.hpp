@@ -27,7 +27,8 @@ class SemanticValidator {
   std::vector<std::string> errors;
   std::vector<std::string> warnings;
   std::vector<diagnostics::ValidationDiagnostic> diagnostics;
-  // The schema's labels and types, sorted: the candidates of suggestions.
+  // The schema's labels and types, sorted: the candidates of suggestions,
+  // filled on the first unknown name, since most queries have none.
   std::vector<std::string_view> node_labels;
   std::vector<std::string_view> rel_types;
 
@@ -73,6 +74,8 @@ class SemanticValidator {
   void bind_empty(const std::string& name);
   void bind_merged(const std::string& name, const std::vector<std::string>& names);
   bool is_bound(std::string_view name) const { return bindings.find(name) != bindings.end(); }
+  std::span<const std::string_view> label_candidates();
+  std::span<const std::string_view> type_candidates();
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
                           std::string_view name, std::span<const std::string_view> candidates);
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,

@@ -8,6 +8,16 @@
 
 namespace torvane::testing {
 
+// `plain` bytes of stack, or `sanitized` under AddressSanitizer, whose frames
+// are several times larger.
+constexpr std::size_t stack_size(std::size_t plain, [[maybe_unused]] std::size_t sanitized) {
+#if defined(__SANITIZE_ADDRESS__)
+  return sanitized;
+#else
+  return plain;
+#endif
+}
+
 inline void run_on_stack(std::size_t bytes, const std::function<void()>& body) {
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0 || pthread_attr_setstacksize(&attr, bytes) != 0)

@@ -377,11 +377,7 @@ TEST(Builder, DeepChainsAreBounded) {
 // The deepest trees the builder makes are built, copied and freed within a
 // quarter of a 512 KiB worker stack, leaving the rest to the validator.
 TEST(Builder, DeepestTreesFitASmallStack) {
-#if defined(__SANITIZE_ADDRESS__)
-  constexpr std::size_t kStack = 512 * 1024;  // the sanitizer's frames are several times larger
-#else
-  constexpr std::size_t kStack = 128 * 1024;
-#endif
+  constexpr std::size_t kStack = torvane::testing::stack_size(128 * 1024, 512 * 1024);
   std::vector<std::string> queries;
   for (const char* step : {" OR 1", " + 1", " ^ 1", ".a", "[0]", " IS NULL", " < 1"}) {
     std::string q = "RETURN n";

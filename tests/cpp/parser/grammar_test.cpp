@@ -634,11 +634,7 @@ TEST(Nesting, DeepTextsFailCleanly) {
 // thread with a small stack. A run of unary minuses or NOTs is no nesting: it
 // fails, or parses, like any flat text.
 TEST(Nesting, DeepTextsOnASmallStack) {
-#if defined(__SANITIZE_ADDRESS__)
-  constexpr std::size_t kStack = 1024 * 1024;  // the sanitizer's frames are several times larger
-#else
-  constexpr std::size_t kStack = 128 * 1024;
-#endif
+  constexpr std::size_t kStack = torvane::testing::stack_size(128 * 1024, 1024 * 1024);
   const struct {
     const char* piece;
     const char* tail;

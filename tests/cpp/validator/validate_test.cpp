@@ -243,11 +243,7 @@ std::string nested(const std::string& head, const std::string& open, const std::
 // the expression walk, the aggregate search and nested FOREACH. The trees are
 // built beforehand, so the stack holds the validator's frames alone.
 TEST(Validate, DeepestTreesFitASmallStack) {
-#if defined(__SANITIZE_ADDRESS__)
-  constexpr std::size_t kStack = 512 * 1024;  // the sanitizer's frames are several times larger
-#else
-  constexpr std::size_t kStack = 128 * 1024;
-#endif
+  constexpr std::size_t kStack = testing::stack_size(128 * 1024, 512 * 1024);
   const std::string where = "MATCH (n:Person) WHERE ";
   const std::vector<std::string> queries = {
       chain("RETURN n", " OR n", ""),
