@@ -15,13 +15,13 @@ setup() {  # setup DIR OPTIONS...: configure once, reconfigure when options chan
 pytest_args=(-q -p no:cacheprovider -W "ignore::DeprecationWarning:_pytest.assertion.rewrite")
 
 setup build/test -Dpython=true -Dtests=true -Dwerror=true
-ninja -C build/test >/dev/null  # meson test builds only what the tests need
+ninja --quiet -C build/test  # meson test builds only what the tests need; errors still show
 meson test -C build/test --print-errorlogs
 
 setup build/asan -Dpython=true -Dtests=true -Dwerror=true -Dbuildtype=debugoptimized \
   -Db_sanitize=address,undefined -Db_lundef=false
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-ninja -C build/asan >/dev/null
+ninja --quiet -C build/asan
 meson test -C build/asan --print-errorlogs
 # The interpreter is not built with the sanitizer, so its runtime is loaded
 # first, with the C++ runtime whose throw it intercepts; the interpreter's own
@@ -44,7 +44,7 @@ if [ -n "$py312" ]; then
   include=$("$py312" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
   suffix=$("$py312" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
   setup build/py312 -Dpython=true -Dwerror=true -Dpython_include="$include" -Dpython_suffix="$suffix"
-  ninja -C build/py312 >/dev/null
+  ninja --quiet -C build/py312
   PYTHONPATH=build/py312:python:/usr/lib/python3/dist-packages \
     "$py312" -m pytest "${pytest_args[@]}" tests/python
 elif [ "${CI:-}" = true ]; then
@@ -56,7 +56,7 @@ fi
 # ThreadSanitizer.
 setup build/tsan -Dpython=false -Dtests=true -Dbuildtype=debugoptimized \
   -Db_sanitize=thread -Db_lundef=false
-ninja -C build/tsan tests/cpp/validator/test_validator >/dev/null
+ninja --quiet -C build/tsan tests/cpp/validator/test_validator
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/cpp/validator/test_validator
 
 # The fuzz targets (clang 16, libFuzzer): the inputs kept from earlier

@@ -10,7 +10,8 @@ namespace torvane::testing {
 
 // `plain` bytes of stack, or `sanitized` under AddressSanitizer, whose frames
 // are several times larger.
-constexpr std::size_t stack_size(std::size_t plain, [[maybe_unused]] std::size_t sanitized) {
+constexpr std::size_t stack_size([[maybe_unused]] std::size_t plain,
+                                 [[maybe_unused]] std::size_t sanitized) {
 #if defined(__SANITIZE_ADDRESS__)
   return sanitized;
 #else
