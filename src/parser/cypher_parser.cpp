@@ -10,8 +10,17 @@ Pairs ParseTree::pairs() const {
 }
 
 Result<bool, SyntaxError> CypherParser::parse_into(ParserState& state, Rule start, std::string_view text) {
+  const RuleFn run = grammar::rule_functions[static_cast<std::size_t>(start)];
+  // Most texts parse: the first run keeps no failure records, and only a
+  // failed one is run again to find what was expected where.
+  state.set_tracking(false);
   state.reset(text);
-  const bool ok = grammar::rule_functions[static_cast<std::size_t>(start)](state);
+  bool ok = run(state);
+  if (!ok && state.stopped() == ParserState::Stop::none) {
+    state.set_tracking(true);
+    state.reset(text);
+    ok = run(state);
+  }
   switch (state.stopped()) {
     case ParserState::Stop::none: break;
     case ParserState::Stop::too_deep: return Err{make_nesting_error(text, state.stopped_at())};

@@ -24,6 +24,8 @@ void ParserState::reset(std::string_view text) {
   memo_entries_.clear();
   memo_tokens_.clear();
   memo_expected_.clear();
+  live_.clear();
+  guard_ = 0;
 }
 
 // Offset of the first "*/" at or after `from`, or kNotFound.
@@ -89,14 +91,13 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
     e.end = pos_;
     e.depth = peak_ > m.depth ? peak_ - m.depth - 1 : 0;
     e.furthest = furthest_;
-    e.tokens_begin = static_cast<std::uint32_t>(memo_tokens_.size());
-    if (ok) {
-      // The run moves to the memo; one token stands for it from now on.
-      memo_tokens_.insert(memo_tokens_.end(), tokens_.begin() + m.tokens, tokens_.begin() + ntokens_);
-      ntokens_ = m.tokens;
-      push_token(Token{m.pos, static_cast<std::uint32_t>(memo_entries_.size()), kRunToken, false});
+    e.in_place = true;
+    e.first = e.origin = m.tokens;
+    e.last = ok ? ntokens_ : m.tokens;
+    if (e.last > e.first) {
+      live_.push_back(cell - kFirstEntry);
+      guard_ = e.last;
     }
-    e.tokens_end = static_cast<std::uint32_t>(memo_tokens_.size());
     e.expected_begin = static_cast<std::uint32_t>(memo_expected_.size());
     memo_expected_.insert(memo_expected_.end(), expected_.begin() + base_, expected_.end());
     e.expected_end = static_cast<std::uint32_t>(memo_expected_.size());
@@ -128,39 +129,52 @@ int ParserState::replay(std::uint32_t index) {
                  memo_expected_.data() + e.expected_end);
   if (furthest_ > at) drop_repeats(base_);
   if (!e.ok) return 0;
-  push_token(Token{at, index, kRunToken, false});
+  // Most replays follow a failed attempt that began at the same place in
+  // the list, so the tokens are still there.
+  if (e.in_place && e.first == ntokens_) {
+    ntokens_ = e.last;
+  } else {
+    copy_run(index);
+  }
   pos_ = e.end;
   return 1;
 }
 
-void ParserState::finish() {
-  // Every entry's tokens appear at most once in a tree (a rule cannot contain
-  // itself at its own start), so this bounds the tree's length.
-  tree_.resize(std::size_t{ntokens_} + memo_tokens_.size());
-  // Pairs nest no deeper than rule attempts.
-  if (open_.size() < kMaxRuleDepth + 1) open_.resize(kMaxRuleDepth + 1);
-  Spelling out{tree_.data(), open_.data(), 0, 0};
-  spell_out(tokens_.data(), tokens_.data() + ntokens_, out);
-  tree_.resize(out.written);
+void ParserState::copy_run(std::uint32_t index) {
+  const std::uint32_t at = ntokens_;
+  if (at < guard_) save_runs_from(at);
+  const MemoEntry& e = memo_entries_[index];
+  const std::uint32_t n = e.last - e.first;
+  while (tokens_.size() - at < n) grow_tokens();
+  // After save_runs_from, an in-place run lies wholly before `at`.
+  const Token* from = (e.in_place ? tokens_.data() : memo_tokens_.data()) + e.first;
+  Token* to = tokens_.data() + at;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    to[k] = from[k];
+    to[k].partner = from[k].partner - e.origin + at;
+  }
+  ntokens_ = at + n;
 }
 
-// Writes the tokens, each remembered run in place of its token, and links
-// each closing token with its opening one. Runs nest no deeper than the rule
-// attempts that made them.
-void ParserState::spell_out(const Token* first, const Token* last, Spelling& out) const {
-  for (const Token* t = first; t != last; ++t) {
-    if (t->rule == kRunToken) {
-      const MemoEntry& e = memo_entries_[t->partner];
-      spell_out(memo_tokens_.data() + e.tokens_begin, memo_tokens_.data() + e.tokens_end, out);
-    } else if (!t->closing) {
-      out.open[out.depth++] = out.written;
-      out.tree[out.written++] = *t;
-    } else {
-      const std::uint32_t open = out.open[--out.depth];
-      out.tree[open].partner = out.written;
-      out.tree[out.written++] = Token{t->offset, open, t->rule, true};
+// Runs come off live_ from the last; a run inside the one saved just before
+// it (an inner remembered attempt) shares that one's copy.
+void ParserState::save_runs_from(std::uint32_t at) {
+  std::uint32_t copied_first = 0, copied_last = 0, copied_to = 0;
+  while (!live_.empty() && memo_entries_[live_.back()].last > at) {
+    MemoEntry& e = memo_entries_[live_.back()];
+    live_.pop_back();
+    if (copied_last == 0 || e.first < copied_first || e.last > copied_last) {
+      copied_first = e.first;
+      copied_last = e.last;
+      copied_to = static_cast<std::uint32_t>(memo_tokens_.size());
+      memo_tokens_.insert(memo_tokens_.end(), tokens_.begin() + e.first, tokens_.begin() + e.last);
     }
+    const std::uint32_t n = e.last - e.first;
+    e.first = copied_to + (e.first - copied_first);
+    e.last = e.first + n;
+    e.in_place = false;
   }
+  guard_ = live_.empty() ? 0 : memo_entries_[live_.back()].last;
 }
 
 void ParserState::grow_tokens() {

@@ -65,15 +65,17 @@ class ParserState {
   // With the memo off every attempt runs its body: the plain engine, which
   // tests compare the remembering one against.
   void set_memo(bool on) { memo_on_ = on; }
+  // Failure records steer nothing but the report of a failed parse, so a
+  // parse may run without them and be run again with them if it fails.
+  void set_tracking(bool on) { track_ = on; }
 
   std::string_view text() const { return text_; }
   std::uint32_t pos() const { return pos_; }
   std::uint32_t size() const { return static_cast<std::uint32_t>(text_.size()); }
   // The parse tree of the last successful parse (after finish()).
   const std::vector<Token>& tokens() const { return tree_; }
-  // Writes the tokens made so far into tokens(), with every remembered run
-  // spelled out and every pair's partner indices set.
-  void finish();
+  // Copies the tokens made so far into tokens().
+  void finish() { tree_.assign(tokens_.begin(), tokens_.begin() + ntokens_); }
   // Frees the token buffers when a parse grew them past `keep` tokens, so a
   // thread does not hold the tokens of its largest query ever for its life.
   // (Swapped with empty vectors: assigning {} would keep the capacity.)
@@ -83,6 +85,7 @@ class ParserState {
     if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
     if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
     if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
+    if (live_.capacity() > keep) decltype(live_)().swap(live_);
   }
   std::uint32_t furthest() const { return furthest_; }
   const std::vector<Rule>& expected() const { return expected_; }
@@ -136,12 +139,13 @@ class ParserState {
     if (ok) {
       if (pairs) {
         if (peg::kLeafBody<F>) push_token(Token{p, 0, r, false});
-        push_token(Token{pos_, 0, r, true});  // partners are set by finish()
+        tokens_[i].partner = ntokens_;
+        push_token(Token{pos_, i, r, true});
       }
       return true;
     }
     pos_ = p;
-    if (!atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
+    if (track_ && !atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
     if (pairs) ntokens_ = i;
     return false;
   }
@@ -279,19 +283,19 @@ class ParserState {
   // plus kFirstEntry.
   static constexpr std::uint32_t kUnseen = 0, kSeen = 1, kFirstEntry = 2;
 
-  // A token of the working list that stands for the tokens of a remembered
-  // success: its `partner` is the entry's index.
-  static constexpr Rule kRunToken = Rule::count;
-
-  // One remembered attempt. Its tokens (which may hold run tokens of inner
-  // remembered successes) and its expected rules lie in the memo's own lists.
+  // One remembered attempt. The tokens of a success stay where the attempt
+  // wrote them in the working list while nothing overwrites them ("in
+  // place"); they move to the memo's own list just before something would.
+  // Its expected rules lie in the memo's own list.
   struct MemoEntry {
     std::uint32_t end;              // position after a success
-    std::uint32_t tokens_begin, tokens_end;
+    std::uint32_t first, last;      // its tokens, in the working list or the memo's
+    std::uint32_t origin;           // index of its first token when it was made
     std::uint32_t expected_begin, expected_end;
     std::uint32_t furthest;         // where the attempt's own failure records stand
     std::uint32_t depth;            // nested attempts below its own, at most
     bool ok;
+    bool in_place;
   };
   // What a remembered attempt saves of the state around it.
   struct Memo {
@@ -316,17 +320,16 @@ class ParserState {
   // them one by one.
   void merge_expected(std::uint32_t at, const Rule* first, const Rule* last);
   void drop_repeats(std::uint32_t from);
-  struct Spelling {
-    Token* tree;
-    std::uint32_t* open;  // opening tokens not yet closed
-    std::uint32_t written, depth;
-  };
-  void spell_out(const Token* first, const Token* last, Spelling& out) const;
+  // Writes the tokens of a success that is not in place at the end of the list.
+  void copy_run(std::uint32_t index);
+  // Moves the in-place runs that a write at `at` would overwrite to the memo's list.
+  [[gnu::noinline]] void save_runs_from(std::uint32_t at);
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
+    if (ntokens_ < guard_) [[unlikely]] save_runs_from(ntokens_);
     if (ntokens_ == tokens_.size()) [[unlikely]] grow_tokens();
     tokens_[ntokens_++] = t;
   }
@@ -346,7 +349,6 @@ class ParserState {
   std::vector<Token> tokens_;  // its size is the capacity; ntokens_ are in use
   std::uint32_t ntokens_ = 0;
   std::vector<Token> tree_;
-  std::vector<std::uint32_t> open_;  // room for finish()'s opening tokens not yet closed
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
   std::uint32_t furthest_ = 0;
@@ -360,9 +362,14 @@ class ParserState {
   Stop stop_ = Stop::none;
   std::uint32_t stop_at_ = 0;
   bool memo_on_ = true;
+  bool track_ = true;
   std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
   std::vector<MemoEntry> memo_entries_;
   std::vector<Token> memo_tokens_;
+  // The in-place successes, in the order they were made; their ends never
+  // decrease along it, and guard_ is the last one's end (0 when there is none).
+  std::vector<std::uint32_t> live_;
+  std::uint32_t guard_ = 0;
   std::vector<Rule> memo_expected_;
 };
 
