@@ -95,6 +95,9 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
     e.first = e.origin = m.tokens;
     e.last = ok ? ntokens_ : m.tokens;
     if (e.last > e.first) {
+      // A run left after this one (wholly after it: see save_runs_at) goes,
+      // so that ends never decrease along live_.
+      if (e.last < guard_) save_runs_from(e.last);
       live_.push_back(cell - kFirstEntry);
       guard_ = e.last;
     }
@@ -154,6 +157,16 @@ void ParserState::copy_run(std::uint32_t index) {
     to[k].partner = from[k].partner - e.origin + at;
   }
   ntokens_ = at + n;
+}
+
+// A token is about to be written at `at`. Runs that lie wholly after it are
+// not overwritten yet, and the usual next step replays the last one in place
+// (a failed attempt undid it and an alternative began one token earlier);
+// that run stays while every other run ends at or before `at`.
+void ParserState::save_runs_at(std::uint32_t at) {
+  const std::size_t n = live_.size();
+  if (memo_entries_[live_[n - 1]].first > at && (n == 1 || memo_entries_[live_[n - 2]].last <= at)) return;
+  save_runs_from(at);
 }
 
 // Runs come off live_ from the last; a run inside the one saved just before

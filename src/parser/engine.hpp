@@ -322,14 +322,15 @@ class ParserState {
   void drop_repeats(std::uint32_t from);
   // Writes the tokens of a success that is not in place at the end of the list.
   void copy_run(std::uint32_t index);
-  // Moves the in-place runs that a write at `at` would overwrite to the memo's list.
-  [[gnu::noinline]] void save_runs_from(std::uint32_t at);
+  // Moves the in-place runs that writes from `at` on would overwrite to the memo's list.
+  void save_runs_from(std::uint32_t at);
+  [[gnu::noinline]] void save_runs_at(std::uint32_t at);
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
-    if (ntokens_ < guard_) [[unlikely]] save_runs_from(ntokens_);
+    if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
     if (ntokens_ == tokens_.size()) [[unlikely]] grow_tokens();
     tokens_[ntokens_++] = t;
   }
