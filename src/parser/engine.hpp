@@ -9,6 +9,7 @@
 // no allocation and inlines into its rule function.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <tuple>
@@ -39,6 +40,18 @@ inline constexpr std::size_t kMemoSlots = 3;
 
 class ParserState;
 
+// A set of bytes, for the characters that can begin a rule's text.
+struct CharSet {
+  std::uint64_t bits[4]{};
+  constexpr CharSet(std::string_view chars) {
+    for (const char c : chars) {
+      const auto b = static_cast<unsigned char>(c);
+      bits[b >> 6] |= std::uint64_t{1} << (b & 63u);
+    }
+  }
+  constexpr bool has(unsigned char b) const { return (bits[b >> 6] >> (b & 63u)) & 1u; }
+};
+
 namespace peg {
 // Whether a body makes no pairs and no failure records of its own (atomic
 // bodies, literals, character classes and their combinations); see
@@ -62,8 +75,8 @@ class ParserState {
 
   // Starts a fresh parse of `text`; keeps the vectors' capacity.
   void reset(std::string_view text);
-  // With the memo off every attempt runs its body: the plain engine, which
-  // tests compare the remembering one against.
+  // With the memo off every attempt runs its body (see also rule_first): the
+  // plain engine, which tests compare the remembering one against.
   void set_memo(bool on) { memo_on_ = on; }
   // Failure records steer nothing but the report of a failed parse, so a
   // parse may run without them and be run again with them if it fails.
@@ -147,6 +160,22 @@ class ParserState {
     pos_ = p;
     if (track_ && !atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
     if (pairs) ntokens_ = i;
+    return false;
+  }
+
+  // A rule attempt that fails at once when the byte at the position (none at
+  // the end) is not in `First`, as its body would there: after `Inner`
+  // attempts of other rules, one level deeper, none getting past the
+  // position, so that the failure records come to this rule's alone.
+  template <const CharSet& First, std::uint32_t Inner, class F>
+  bool rule_first(Rule r, const F& body) {
+    constexpr std::uint32_t below = Inner > 0 ? 1 : 0;
+    const bool starts = pos_ < size() && First.has(static_cast<unsigned char>(text_[pos_]));
+    if (starts || !memo_on_ || depth_ + below >= depth_limit_ || attempts_left_ <= Inner) return rule(r, body);
+    attempts_left_ -= Inner + 1;
+    peak_ = std::max(peak_, depth_ + 1 + below);
+    if (track_ && !atomic_ && look_ != Lookahead::negative)
+      note_failure(r, pos_, pos_ == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_);
     return false;
   }
 

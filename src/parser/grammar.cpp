@@ -29,6 +29,13 @@ constexpr auto HEXDIGIT = alt(DIGIT, range<'a', 'f'>, range<'A', 'F'>);
 constexpr auto OCTDIGIT = range<'0', '7'>;
 constexpr auto BLANK = alt(lit<" ">, lit<"\t">, lit<"\r">, lit<"\n">);
 
+// The bytes that can begin the text of the rules that are most often tried
+// where they cannot match (see ParserState::rule_first).
+constexpr CharSet kLiteralFirst{"0123456789\"'tTfFnN[{"};
+constexpr CharSet kPostfixFirst{"iI.["};
+constexpr CharSet kComparisonFirst{"<>=iIsSeEcC"};
+constexpr CharSet kPropertiesFirst{"{$"};
+
 // The 56 reserved words, lower-case and sorted, for the keyword test.
 constexpr std::string_view kReservedWords[] = {
     "all",
@@ -417,7 +424,9 @@ bool range_literal(ParserState& s) {
 }
 
 // properties = map_literal | parameter
-bool properties(ParserState& s) { return s.rule(Rule::properties, alt(map_literal, parameter)); }
+bool properties(ParserState& s) {
+  return s.rule_first<kPropertiesFirst, 2>(Rule::properties, alt(map_literal, parameter));
+}
 
 // expression = or_expr
 bool expression(ParserState& s) { return s.memo_rule<kExpressionSlot, true>(Rule::expression, or_expr); }
@@ -458,7 +467,7 @@ bool comparison_expr(ParserState& s) {
 // comparison_op = "<=" | ">=" | "<>" | "<" | ">" | "=~" | "=" | ^"IN" ~ WE
 //               | ^"STARTS" ~ ^"WITH" ~ WE | ^"ENDS" ~ ^"WITH" ~ WE | ^"CONTAINS" ~ WE
 bool comparison_op(ParserState& s) {
-  return s.rule(Rule::comparison_op,
+  return s.rule_first<kComparisonFirst, 0>(Rule::comparison_op,
                 alt(lit<"<=">, lit<">=">, lit<"<>">, lit<"<">, lit<">">, lit<"=~">, lit<"=">,
                     seq(kw<"IN">, we), seq(kw<"STARTS">, kw<"WITH">, we),
                     seq(kw<"ENDS">, kw<"WITH">, we), seq(kw<"CONTAINS">, we)));
@@ -500,7 +509,7 @@ bool null_check_op(ParserState& s) {
 
 // postfix_op = null_check_op | property_lookup | subscript_op | list_slice_op
 bool postfix_op(ParserState& s) {
-  return s.rule(Rule::postfix_op, alt(null_check_op, property_lookup, subscript_op, list_slice_op));
+  return s.rule_first<kPostfixFirst, 4>(Rule::postfix_op, alt(null_check_op, property_lookup, subscript_op, list_slice_op));
 }
 
 // property_lookup = "." ~ property_key_name
@@ -609,7 +618,7 @@ bool exists_subquery(ParserState& s) {
 // literal = float_literal | integer_literal | string_literal | boolean_literal | null_literal
 //         | list_literal | map_literal
 bool literal(ParserState& s) {
-  return s.rule(Rule::literal, alt(float_literal, integer_literal, string_literal, boolean_literal,
+  return s.rule_first<kLiteralFirst, 7>(Rule::literal, alt(float_literal, integer_literal, string_literal, boolean_literal,
                                    null_literal, list_literal, map_literal));
 }
 

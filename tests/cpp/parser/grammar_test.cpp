@@ -691,10 +691,10 @@ struct Verdict {
   std::uint64_t attempts = 0;
 };
 
-Verdict verdict(std::string_view q, bool memo) {
+Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
   ParserState st;
   st.set_memo(memo);
-  auto r = CypherParser::parse_into(st, Rule::cypher, q);
+  auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
   v.out_of_work = st.stopped() == ParserState::Stop::too_long;
@@ -787,6 +787,21 @@ TEST(Memo, SameVerdictAsThePlainEngine) {
     ASSERT_FALSE(plain.out_of_work) << q;
     expect_same(q, verdict(q, true), plain);
     if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+// Rules that fail at once when their first byte cannot begin them must do so
+// exactly as their bodies would, down to the count of attempts.
+TEST(Memo, FailingAtOnceAsTheBodyWould) {
+  for (Rule start : {Rule::literal, Rule::postfix_op, Rule::comparison_op, Rule::properties}) {
+    for (int b = -1; b < 256; ++b) {
+      for (const char* rest : {"", "x", " 1", "(a)", "s NULL", "N 1"}) {
+        const std::string q = (b < 0 ? "" : std::string(1, static_cast<char>(b))) + rest;
+        const Verdict plain = verdict(q, false, start), fast = verdict(q, true, start);
+        expect_same(q, fast, plain);
+        ASSERT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q;
+      }
+    }
   }
 }
 
