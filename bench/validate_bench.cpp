@@ -1,7 +1,8 @@
 // Validation throughput on the corpus, single thread: parse, semantic checks
 // and result assembly. Per corpus file, each query is validated against the
 // schema of the database it names (the example schema when it names none),
-// and, separately, every query against the example schema.
+// and, separately, every query against the example schema; `checks/` times
+// the work after the parse alone, on trees parsed beforehand, own schemas.
 // Usage: validate_bench [corpus-dir] [benchmark flags]; the folder defaults to
 // $TORVANE_CORPUS, else ../shared/corpus next to the repository.
 #include <benchmark/benchmark.h>
@@ -16,10 +17,12 @@
 
 #include "corpus_bench.hpp"
 #include "corpus_schemas.hpp"
+#include "parser/parse.hpp"
 #include "validator/torvane.hpp"
 
 namespace {
 
+using torvane::parser::ast::CypherQuery;
 using torvane::schema::Schema;
 using torvane::testing::CorpusQuery;
 using torvane::validator::Torvane;
@@ -27,6 +30,13 @@ using torvane::validator::Torvane;
 struct Job {
   std::vector<std::string> queries;
   std::vector<const Torvane*> validators;  // one per query
+};
+
+// The queries of a job that parse, with their trees.
+struct ParsedJob {
+  std::vector<std::string> queries;
+  std::vector<CypherQuery> trees;
+  std::vector<const Torvane*> validators;
 };
 
 void validate_all(benchmark::State& bs, const Job* job) {
@@ -42,6 +52,33 @@ void validate_all(benchmark::State& bs, const Job* job) {
   }
   torvane::testing::report_throughput(bs, bytes, job->queries.size());
   bs.counters["valid"] = static_cast<double>(valid);
+}
+
+void check_all(benchmark::State& bs, const ParsedJob* job) {
+  std::size_t bytes = 0, valid = 0;
+  for (const std::string& q : job->queries) bytes += q.size();
+  for (auto _ : bs) {
+    valid = 0;
+    for (std::size_t i = 0; i < job->queries.size(); ++i) {
+      auto r = job->validators[i]->validate_parsed(job->queries[i], job->trees[i]);
+      valid += r.is_valid;
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  torvane::testing::report_throughput(bs, bytes, job->queries.size());
+  bs.counters["valid"] = static_cast<double>(valid);
+}
+
+ParsedJob parsed(const Job& job) {
+  ParsedJob out;
+  for (std::size_t i = 0; i < job.queries.size(); ++i) {
+    auto tree = torvane::parser::parse(job.queries[i]);
+    if (!tree) continue;
+    out.queries.push_back(job.queries[i]);
+    out.trees.push_back(std::move(*tree));
+    out.validators.push_back(job.validators[i]);
+  }
+  return out;
 }
 
 Schema example_schema() {
@@ -63,6 +100,7 @@ int main(int argc, char** argv) {
   const Torvane example(*schemas.find(""));
   std::map<const Schema*, Torvane> own;  // one validator per schema, as a caller keeps them
   static std::deque<Job> jobs;
+  static std::deque<ParsedJob> parsed_jobs;
   for (const auto& f : files) {
     Job& by_database = jobs.emplace_back();
     Job& by_example = jobs.emplace_back();
@@ -79,6 +117,9 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("validate/" + stem + "/example_schema").c_str(), validate_all,
                                  &by_example)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("checks/" + stem + "/own_schema").c_str(), check_all,
+                                 &parsed_jobs.emplace_back(parsed(by_database)))
         ->Unit(benchmark::kMillisecond);
   }
   return torvane::testing::run_benchmarks(argc, argv);

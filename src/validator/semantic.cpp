@@ -1,6 +1,7 @@
 #include "validator/semantic.hpp"
 
 #include <algorithm>
+#include <array>
 #include <concepts>
 #include <unordered_set>
 #include <utility>
@@ -16,8 +17,30 @@ using diagnostics::ValidationDiagnostic;
 
 namespace {
 
-// A set of names that live in the tree being walked.
-using NameSet = std::unordered_set<std::string_view, KeyedHash, StringEqual>;
+// A set of names that live in the tree being walked: a few in place, searched
+// in order, and past Scope::kListedMax a keyed hash set, as in the scope.
+class NameSet {
+ public:
+  bool contains(std::string_view name) const {
+    if (count_ > kListed) return hashed_.contains(name);
+    return std::find(listed_.begin(), listed_.begin() + count_, name) != listed_.begin() + count_;
+  }
+  // False when the name was in already.
+  bool insert(std::string_view name) {
+    if (count_ > kListed) return hashed_.insert(name).second;
+    if (contains(name)) return false;
+    if (count_ == kListed) hashed_.insert(listed_.begin(), listed_.end());
+    if (count_ < kListed) listed_[count_] = name;
+    if (++count_ > kListed) hashed_.insert(name);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kListed = Scope::kListedMax;
+  std::array<std::string_view, kListed> listed_;
+  std::size_t count_ = 0;  // past kListed only a bound: the names are in `hashed_`
+  std::unordered_set<std::string_view, KeyedHash, StringEqual> hashed_;
+};
 
 // Function names are ASCII apart from a namespace, and a namespaced name keeps
 // its dot, so folding ASCII letters gives the same verdict as full Unicode
@@ -95,6 +118,50 @@ bool part_touches(const ast::PatternPart& part, const NameSet& names) {
 
 }  // namespace
 
+// ---- Scope ----
+
+std::ptrdiff_t Scope::position(std::string_view name) const {
+  if (indexed_) {
+    auto it = index_.find(name);
+    return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+  }
+  for (std::size_t i = 0; i < list_.size(); ++i)
+    if (list_[i].name == name) return static_cast<std::ptrdiff_t>(i);
+  return -1;
+}
+
+const Scope::Binding* Scope::find(std::string_view name) const {
+  const std::ptrdiff_t at = position(name);
+  return at < 0 ? nullptr : &list_[static_cast<std::size_t>(at)];
+}
+
+std::pair<Scope::Binding*, bool> Scope::try_emplace(std::string_view name) {
+  if (const std::ptrdiff_t at = position(name); at >= 0)
+    return {&list_[static_cast<std::size_t>(at)], false};
+  if (list_.empty()) list_.reserve(kListedMax);
+  list_.push_back(Binding{name, {}});
+  if (indexed_) {
+    index_.emplace(name, list_.size() - 1);
+  } else if (list_.size() > kListedMax) {
+    for (std::size_t i = 0; i < list_.size(); ++i) index_.emplace(list_[i].name, i);
+    indexed_ = true;
+  }
+  return {&list_.back(), true};
+}
+
+// The last binding takes the place of the erased one.
+void Scope::erase(std::string_view name) {
+  const std::ptrdiff_t at = position(name);
+  if (at < 0) return;
+  const auto i = static_cast<std::size_t>(at);
+  if (indexed_) index_.erase(name);
+  if (i + 1 != list_.size()) {
+    list_[i] = std::move(list_.back());
+    if (indexed_) index_[list_[i].name] = i;
+  }
+  list_.pop_back();
+}
+
 SemanticValidator::SemanticValidator(const schema::Schema& s) : schema(s) {}
 
 std::span<const std::string_view> SemanticValidator::label_candidates() {
@@ -154,18 +221,35 @@ void SemanticValidator::push_aggregate_misuse(std::string_view context) {
   push_error(DiagnosticCode::AggregateInForbiddenContext, std::move(message), std::nullopt);
 }
 
-// ---- Scope ----
+// ---- Bindings ----
 
-void SemanticValidator::bind_empty(const std::string& name) { bindings[name].clear(); }
+void SemanticValidator::bind_empty(std::string_view name) {
+  bindings.try_emplace(name).first->names.clear();
+}
 
 // A first binding takes the list as written; a later one adds what is new.
-void SemanticValidator::bind_merged(const std::string& name,
-                                    const std::vector<std::string>& names) {
-  auto [it, inserted] = bindings.try_emplace(name, names);
-  if (inserted) return;
-  auto& list = it->second;
+void SemanticValidator::bind_merged(std::string_view name, const std::vector<std::string>& names) {
+  auto [binding, added] = bindings.try_emplace(name);
+  auto& list = binding->names;
+  if (added) {
+    list.assign(names.begin(), names.end());
+    return;
+  }
   for (const auto& n : names)
-    if (std::find(list.begin(), list.end(), n) == list.end()) list.push_back(n);
+    if (std::find(list.begin(), list.end(), n) == list.end()) list.emplace_back(n);
+}
+
+void SemanticValidator::project(const std::vector<ast::ReturnItem>& items, const Scope& from,
+                                Scope& to) {
+  for (const auto& item : items) {
+    const std::string* name = output_name(item);
+    if (!name) continue;
+    auto& list = to.try_emplace(*name).first->names;
+    list.clear();
+    if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
+      if (const Scope::Binding* b = from.find(v->name)) list = b->names;
+    }
+  }
 }
 
 // ---- Query structure ----
@@ -212,16 +296,8 @@ void SemanticValidator::validate_with_clause(const ast::WithClause& with) {
   check_alias_uniqueness(with.items);
   // WITH * passes the whole scope on, labels and types included.
   if (!with.star) {
-    HashMap<std::vector<std::string>> projected;
-    for (const auto& item : with.items) {
-      const std::string* name = output_name(item);
-      if (!name) continue;
-      std::vector<std::string> list;
-      if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
-        if (auto it = bindings.find(v->name); it != bindings.end()) list = it->second;
-      }
-      projected.insert_or_assign(*name, std::move(list));
-    }
+    Scope projected;
+    project(with.items, bindings, projected);
     bindings = std::move(projected);
   }
   if (with.order_by)
@@ -241,19 +317,11 @@ void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) 
     // ORDER BY sees the scope before the RETURN plus the RETURN's output
     // names, each bound as a WITH would bind it; the RETURN leaves the scope as
     // it was for SKIP and LIMIT.
-    HashMap<std::vector<std::string>> before;
+    Scope before;
     const bool extended = items && !items->items.empty();
     if (extended) {
       before = bindings;
-      for (const auto& item : items->items) {
-        const std::string* name = output_name(item);
-        if (!name) continue;
-        std::vector<std::string> list;
-        if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
-          if (auto it = before.find(v->name); it != before.end()) list = it->second;
-        }
-        bindings.insert_or_assign(*name, std::move(list));
-      }
+      project(items->items, before, bindings);
     }
     for (const auto& s : *clause.order_by) validate_expr(s.expr);
     if (extended) bindings = std::move(before);
@@ -266,7 +334,7 @@ void SemanticValidator::check_alias_uniqueness(const std::vector<ast::ReturnItem
   NameSet seen;
   for (const auto& item : items) {
     const std::string* name = output_name(item);
-    if (!name || seen.insert(*name).second) continue;
+    if (!name || seen.insert(*name)) continue;
     push_error(DiagnosticCode::DuplicateProjectionName,
                "Duplicate projection name '" + *name + "' in RETURN/WITH", std::nullopt);
   }
@@ -520,17 +588,22 @@ void SemanticValidator::check_endpoint_label(const std::vector<std::string>& lab
 
 void SemanticValidator::validate_property_access(std::string_view variable,
                                                  std::span<const std::string> keys) {
-  auto bound = bindings.find(variable);
-  if (bound == bindings.end()) return;  // an unbound variable is reported elsewhere, if at all
+  // An unbound variable is reported elsewhere, if at all.
+  if (const Scope::Binding* bound = bindings.find(variable)) check_property_keys(*bound, keys);
+}
+
+void SemanticValidator::check_property_keys(const Scope::Binding& bound,
+                                            std::span<const std::string> keys) {
+  const std::string_view variable = bound.name;
   // Names are the outer loop, keys the inner one. A name both a label and a
   // type counts as a label; a name the schema lacks was reported where written.
-  for (const auto& name : bound->second) {
+  for (const std::string_view name : bound.names) {
     if (auto n = schema.nodes.find(name); n != schema.nodes.end()) {
       for (const auto& key : keys) {
         if (n->second.contains(key)) continue;
         push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
-                                  std::string(variable) + "' with label :" + name,
+                                  std::string(variable) + "' with label :" + std::string(name),
                               key, schema.node_properties(name));
       }
     } else if (auto r = schema.relationships.find(name); r != schema.relationships.end()) {
@@ -538,11 +611,29 @@ void SemanticValidator::validate_property_access(std::string_view variable,
         if (r->second.properties.contains(key)) continue;
         push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
-                                  std::string(variable) + "' with relationship type :" + name,
+                                  std::string(variable) + "' with relationship type :" +
+                                  std::string(name),
                               key, schema.rel_properties(name));
       }
     }
   }
+}
+
+// The key's check, then the variable's own: one search of the scope serves both.
+void SemanticValidator::validate_variable_property(std::string_view variable,
+                                                   const std::string& key) {
+  if (const Scope::Binding* bound = bindings.find(variable)) {
+    check_property_keys(*bound, std::span<const std::string>(&key, 1));
+  } else {
+    push_unbound(variable);
+  }
+}
+
+void SemanticValidator::push_unbound(std::string_view variable) {
+  std::string message = "Variable '";
+  message += variable;
+  message += "' is not bound in this scope";
+  push_error(DiagnosticCode::UnboundVariable, std::move(message), std::nullopt);
 }
 
 void SemanticValidator::validate_pagination_expr(const ast::Expr& expr, std::string_view clause) {
@@ -600,14 +691,14 @@ struct SemanticValidator::ExprChecker {
     for (const auto& entry : e.entries) v.validate_expr(entry.second);
   }
   void operator()(const ast::Expr::Variable& e) {
-    if (!v.is_bound(e.name))
-      v.push_error(DiagnosticCode::UnboundVariable,
-                   "Variable '" + e.name + "' is not bound in this scope", std::nullopt);
+    if (!v.is_bound(e.name)) v.push_unbound(e.name);
   }
   void operator()(const ast::Expr::PropertyAccess& e) {
-    if (const auto* base = std::get_if<ast::Expr::Variable>(&e.expr->node))
-      v.validate_property_access(base->name, std::span<const std::string>(&e.key, 1));
-    v.validate_expr(*e.expr);
+    if (const auto* base = std::get_if<ast::Expr::Variable>(&e.expr->node)) {
+      v.validate_variable_property(base->name, e.key);
+    } else {
+      v.validate_expr(*e.expr);
+    }
   }
   void operator()(const ast::Expr::Index& e) {
     v.validate_expr(*e.base);

@@ -2,10 +2,13 @@
 // SemanticValidator: checks one syntax tree against a schema and collects every
 // finding in the order it is met. It never fails and never stops early; the
 // order of the findings is visible to callers, so the walk order is fixed.
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/diagnostics.hpp"
@@ -15,14 +18,45 @@
 
 namespace torvane::validator::semantic {
 
+// The variables in scope, each with the node labels it is known to carry or
+// the relationship types it may have (empty when nothing is known); names are
+// views into the syntax tree being walked. A query binds a handful of
+// variables, so they sit in a list searched in order; once the list outgrows
+// kListedMax a keyed hash index over it takes the searches, so a query with
+// thousands of variables costs no quadratic time.
+class Scope {
+ public:
+  struct Binding {
+    std::string_view name;
+    std::vector<std::string_view> names;
+  };
+
+  const Binding* find(std::string_view name) const;
+  bool contains(std::string_view name) const { return find(name) != nullptr; }
+  // The binding of `name`, added with no names when absent (then `second`
+  // is true). The pointer lasts until the next change of the scope.
+  std::pair<Binding*, bool> try_emplace(std::string_view name);
+  void erase(std::string_view name);
+  std::size_t size() const { return list_.size(); }
+
+  static constexpr std::size_t kListedMax = 8;
+
+ private:
+  std::ptrdiff_t position(std::string_view name) const;
+
+  std::vector<Binding> list_;
+  // Positions in `list_`, kept from the moment the list first outgrew kListedMax.
+  std::unordered_map<std::string_view, std::size_t, KeyedHash, StringEqual> index_;
+  bool indexed_ = false;
+};
+
 class SemanticValidator {
  public:
   // Borrows `schema` for the validator's lifetime.
   explicit SemanticValidator(const schema::Schema& schema);
 
-  // The current scope: each bound variable with the node labels it is known to
-  // carry or the relationship types it may have (empty when nothing is known).
-  HashMap<std::vector<std::string>> bindings;
+  // The current scope.
+  Scope bindings;
   const schema::Schema& schema;
   std::vector<std::string> errors;
   std::vector<std::string> warnings;
@@ -61,6 +95,11 @@ class SemanticValidator {
   // Expressions.
   void validate_expr(const parser::ast::Expr& expr);
   void validate_property_access(std::string_view variable, std::span<const std::string> keys);
+  void check_property_keys(const Scope::Binding& bound, std::span<const std::string> keys);
+  // `variable.key`: the key against the variable's labels or types, else the
+  // variable reported unbound.
+  [[gnu::noinline]] void validate_variable_property(std::string_view variable,
+                                                    const std::string& key);
   void validate_pagination_expr(const parser::ast::Expr& expr, std::string_view clause);
   static bool contains_aggregate(const parser::ast::Expr& expr);
 
@@ -71,9 +110,13 @@ class SemanticValidator {
                 const std::vector<parser::ast::UpdatingClause>& updating);
   void validate_with_clause(const parser::ast::WithClause& with);
   void check_match_warnings(const parser::ast::ReadingClause::Match& match);
-  void bind_empty(const std::string& name);
-  void bind_merged(const std::string& name, const std::vector<std::string>& names);
-  bool is_bound(std::string_view name) const { return bindings.find(name) != bindings.end(); }
+  void bind_empty(std::string_view name);
+  void bind_merged(std::string_view name, const std::vector<std::string>& names);
+  // The scope a projection leaves: each output name bound as `from` binds
+  // its variable, when the item is a bare variable, else with no names.
+  static void project(const std::vector<parser::ast::ReturnItem>& items, const Scope& from,
+                      Scope& to);
+  bool is_bound(std::string_view name) const { return bindings.contains(name); }
   std::span<const std::string_view> label_candidates();
   std::span<const std::string_view> type_candidates();
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
@@ -81,6 +124,7 @@ class SemanticValidator {
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
                              std::string_view key, std::span<const std::string_view> candidates);
   void push_aggregate_misuse(std::string_view context);
+  void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.
   [[gnu::noinline]] void validate_flat_updating_clause(const parser::ast::UpdatingClause& clause);
 };

@@ -102,20 +102,24 @@ std::optional<std::string> corrected_query(std::string_view query,
 }
 
 ValidationResult Torvane::validate(std::string_view query) const {
-  ValidationResult result;
   auto parsed = parser::parse_with_detail(query);
-  if (!parsed) {
-    ParseErrorDetail& detail = parsed.error();
-    result.is_valid = false;
-    result.errors.push_back(detail.message);
-    result.syntax_errors.push_back(detail.message);
-    result.diagnostics.push_back(ValidationDiagnostic{DiagnosticCode::ParseError, Severity::Error,
-                                                      std::move(detail.message), std::nullopt,
-                                                      detail.position});
-    return result;
-  }
+  if (parsed) return validate_parsed(query, *parsed);
+  ParseErrorDetail& detail = parsed.error();
+  ValidationResult result;
+  result.is_valid = false;
+  result.errors.push_back(detail.message);
+  result.syntax_errors.push_back(detail.message);
+  result.diagnostics.push_back(ValidationDiagnostic{DiagnosticCode::ParseError, Severity::Error,
+                                                    std::move(detail.message), std::nullopt,
+                                                    detail.position});
+  return result;
+}
+
+ValidationResult Torvane::validate_parsed(std::string_view query,
+                                          const parser::ast::CypherQuery& tree) const {
+  ValidationResult result;
   semantic::SemanticValidator validator(schema);
-  validator.validate_query(*parsed);
+  validator.validate_query(tree);
   result.is_valid = validator.errors.empty();
   result.semantic_errors = validator.errors;
   result.errors = std::move(validator.errors);

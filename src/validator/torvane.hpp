@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diagnostics/diagnostics.hpp"
+#include "parser/ast.hpp"
 #include "schema/schema.hpp"
 
 namespace torvane::validator {
@@ -25,6 +26,9 @@ struct Torvane {
 
   // Never fails; only reads `schema`, so many threads may share one validator.
   ValidationResult validate(std::string_view query) const;
+  // The semantic checks and the result of `query`, which parsed into `tree`.
+  ValidationResult validate_parsed(std::string_view query,
+                                   const parser::ast::CypherQuery& tree) const;
 
   torvane::schema::Schema schema;
 };

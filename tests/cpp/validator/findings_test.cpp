@@ -452,5 +452,58 @@ TEST(Findings, WithStarKeepsTheScope) {
   });
 }
 
+// "{prefix}{i}", built by appending (prepending to a temporary draws a false
+// -Wrestrict from g++ 12).
+std::string numbered(const char* prefix, int i) {
+  std::string out = prefix;
+  out += std::to_string(i);
+  return out;
+}
+
+// A scope or set of names holds a few names in a list and indexes more; the
+// findings are the same on both sides of the change, also after a name bound
+// for an inner expression leaves an indexed scope from its middle.
+TEST(Findings, ManyNamesAsFew) {
+  for (const int n : {3, 8, 9, 24}) {
+    SCOPED_TRACE(n);
+    // (v0:Person)-[r1:ACTED_IN]->(v1:Movie)<-[r2:ACTED_IN]-(v2:Person)...
+    std::string match = "MATCH (v0:Person)";
+    // reduce's accumulator leaves the scope before its variable does.
+    std::string items = "reduce(s = 0, x IN [1] | s + x), s, x";
+    std::vector<Finding> properties = {unbound("s"), unbound("x")};
+    std::string aliases = "RETURN 0 AS a0";
+    std::string parts = "MATCH (m:Movie)";
+    for (int i = 1; i <= n; ++i) {
+      const std::string v = numbered("v", i), r = numbered("r", i);
+      const bool movie = i % 2 == 1;
+      match += movie ? "-[" + r + ":ACTED_IN]->(" + v + ":Movie)"
+                     : "<-[" + r + ":ACTED_IN]-(" + v + ":Person)";
+      items += ", " + v + ".name, " + r + ".rol";
+      if (movie) properties.push_back({"E303", "Unknown property 'name' on variable '" + v +
+                                                   "' with label :Movie"});
+      properties.push_back({"E304", "Unknown property 'rol' on variable '" + r +
+                                        "' with relationship type :ACTED_IN, did you mean .role?"});
+      aliases += numbered(", ", i) + numbered(" AS a", i);
+      parts += numbered(", (c", i) + ":Person)-[:ACTED_IN]->(m:Movie)";
+    }
+    const std::string last = numbered("a", n);
+    check({
+        {match + " RETURN " + items + ", v0.nme, u",
+         [&] {
+           auto all = properties;
+           all.push_back({"E303",
+                          "Unknown property 'nme' on variable 'v0' with label :Person, did you "
+                          "mean .name?"});
+           all.push_back(unbound("u"));
+           return all;
+         }()},
+        {aliases + ", 1 AS a0, 2 AS " + last,
+         {{"E502", "Duplicate projection name 'a0' in RETURN/WITH"},
+          {"E502", "Duplicate projection name '" + last + "' in RETURN/WITH"}}},
+        {parts + ", (z:Movie) RETURN m", {kW101}},
+    });
+  }
+}
+
 }  // namespace
 }  // namespace torvane::validator

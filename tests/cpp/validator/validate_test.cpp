@@ -275,5 +275,47 @@ TEST(Validate, DeepestTreesFitASmallStack) {
   }
 }
 
+// The scope keeps a few bindings in a list and indexes more. Erasing from the
+// middle moves the last binding into the gap; every binding stays findable,
+// with its names, on both sides of the change.
+TEST(Scope, FindsEveryBindingAfterErasures) {
+  for (const std::size_t n : {std::size_t{3}, semantic::Scope::kListedMax,
+                              semantic::Scope::kListedMax + 1, std::size_t{40}}) {
+    SCOPED_TRACE(n);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < n; ++i) names.push_back(std::to_string(i) + "v");
+    semantic::Scope scope;
+    for (const std::string& name : names) {
+      auto [binding, added] = scope.try_emplace(name);
+      EXPECT_TRUE(added);
+      binding->names = {name, "L"};
+    }
+    EXPECT_FALSE(scope.try_emplace(names.front()).second);
+    // Every third name from the front: never the last one, so bindings move.
+    std::vector<bool> erased(n);
+    for (std::size_t i = 0; i + 1 < n; i += 3) {
+      scope.erase(names[i]);
+      erased[i] = true;
+    }
+    scope.erase("absent");
+    for (std::size_t i = 0; i < n; ++i) {
+      const semantic::Scope::Binding* b = scope.find(names[i]);
+      if (erased[i]) {
+        EXPECT_EQ(b, nullptr) << names[i];
+      } else {
+        ASSERT_NE(b, nullptr) << names[i];
+        EXPECT_EQ(b->name, names[i]);
+        EXPECT_EQ(b->names, (std::vector<std::string_view>{names[i], "L"}));
+      }
+    }
+    EXPECT_EQ(scope.size(),
+              n - static_cast<std::size_t>(std::count(erased.begin(), erased.end(), true)));
+    for (std::size_t i = 0; i < n; ++i) {
+      EXPECT_EQ(scope.try_emplace(names[i]).second, erased[i]) << names[i];
+      EXPECT_NE(scope.find(names[i]), nullptr) << names[i];
+    }
+  }
+}
+
 }  // namespace
 }  // namespace torvane::validator
