@@ -6,6 +6,7 @@
 #include "parser/grammar.hpp"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <string_view>
 
@@ -22,9 +23,7 @@ constexpr std::size_t kReadingSlot = 0, kUpdatingSlot = 1, kExpressionSlot = 2;
 static_assert(kExpressionSlot < kMemoSlots);
 
 // Character classes shared by the leaves.
-constexpr auto LETTER = alt(range<'a', 'z'>, range<'A', 'Z'>);
 constexpr auto DIGIT = range<'0', '9'>;
-constexpr auto WORDCHAR = alt(LETTER, DIGIT, lit<"_">);
 constexpr auto HEXDIGIT = alt(DIGIT, range<'a', 'f'>, range<'A', 'F'>);
 constexpr auto OCTDIGIT = range<'0', '7'>;
 constexpr auto BLANK = alt(lit<" ">, lit<"\t">, lit<"\r">, lit<"\n">);
@@ -97,52 +96,89 @@ constexpr std::string_view kReservedWords[] = {
 };
 static_assert(std::size(kReservedWords) == 56);
 
+// Byte classes for the leaves written out by hand below.
+enum : std::uint8_t { kLetter = 1, kDigit = 2, kUnderscore = 4 };
+
+constexpr std::array<std::uint8_t, 256> make_classes() {
+  std::array<std::uint8_t, 256> t{};
+  for (int c = 'a'; c <= 'z'; ++c) t[c] = t[c - 'a' + 'A'] = kLetter;
+  for (int c = '0'; c <= '9'; ++c) t[c] = kDigit;
+  t['_'] = kUnderscore;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kClasses = make_classes();
+
+std::uint8_t byte_class(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+
+// (LETTER | "_") ~ WORDCHAR*, in the atomic rules that use it, where nothing
+// is skipped between the two.
+struct Name {
+  bool operator()(ParserState& s) const {
+    const std::string_view t = s.text();
+    std::uint32_t p = s.pos();
+    if (p >= t.size() || !(byte_class(t[p]) & (kLetter | kUnderscore))) return false;
+    do ++p;
+    while (p < t.size() && byte_class(t[p]) != 0);
+    s.advance(p - s.pos());
+    return true;
+  }
+};
+
 // The body of `keyword`: the whole word at the position, compared without
 // regard to ASCII case, is a reserved word. Every word of the rule line stands
 // before the words that are its prefixes and all are letters only, so its
 // choice followed by WE succeeds exactly then, consuming the word.
 //
-// Words of up to 8 letters are compared as one integer each, among the
-// reserved words of the same length.
+// A word of up to 8 letters is packed lower-cased into one integer, whose
+// hash picks the one reserved word it can be.
 constexpr std::size_t kPacked = 8;
 
 constexpr std::uint64_t pack(std::string_view w) {
   std::uint64_t v = 0;
-  for (std::size_t i = 0; i < w.size(); ++i) v |= std::uint64_t{static_cast<unsigned char>(w[i])} << (8 * i);
+  for (std::size_t i = 0; i < w.size() && i < kPacked; ++i)
+    v |= std::uint64_t{static_cast<unsigned char>(w[i])} << (8 * i);
   return v;
 }
 
-struct PackedWords {
-  std::uint64_t words[kPacked + 1][16]{};
-  std::uint8_t count[kPacked + 1]{};
-};
+constexpr std::size_t slot(std::uint64_t key, std::uint64_t multiplier) {
+  return static_cast<std::size_t>((key * multiplier) >> 56);
+}
 
-constexpr PackedWords pack_words() {
-  PackedWords t;
-  for (std::string_view w : kReservedWords)
-    if (w.size() <= kPacked) t.words[w.size()][t.count[w.size()]++] = pack(w);
+// A multiplier that sends no two words to one slot (found by trying
+// multiples of the golden ratio constant).
+constexpr std::uint64_t kWordMultiplier = 0x23c28382b5ec2361u;
+
+// The words by slot; 0 where none lands.
+constexpr std::array<std::uint64_t, 256> make_word_table() {
+  std::array<std::uint64_t, 256> t{};
+  for (std::string_view w : kReservedWords) {
+    if (w.size() > kPacked) continue;
+    std::uint64_t& cell = t[slot(pack(w), kWordMultiplier)];
+    if (cell != 0) throw "two reserved words share a slot";  // stops the compilation
+    cell = pack(w);
+  }
   return t;
 }
-constexpr PackedWords kPackedWords = pack_words();
+constexpr std::array<std::uint64_t, 256> kWordTable = make_word_table();
 
 struct ReservedWord {
   bool operator()(ParserState& s) const {
     const std::string_view rest = s.text().substr(s.pos());
-    char word[11];
+    std::uint64_t key = 0;
     std::size_t n = 0;
-    for (; n < rest.size() && ParserState::is_wordchar(rest[n]); ++n) {
-      const char c = rest[n];
-      if (n == sizeof word || !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
-      word[n] = static_cast<char>(c | 0x20);
+    for (; n < rest.size(); ++n) {
+      const std::uint8_t k = byte_class(rest[n]);
+      if (k != kLetter) {
+        if (k != 0) return false;  // a digit or "_" in the word
+        break;
+      }
+      if (n == 10) return false;  // longer than every reserved word
+      if (n < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[n] | 0x20)} << (8 * n);
     }
-    const std::string_view w(word, n);
-    bool found = false;
-    if (n <= kPacked) {
-      const std::uint64_t key = pack(w);
-      for (std::size_t i = 0; i < kPackedWords.count[n]; ++i) found |= kPackedWords.words[n][i] == key;
-    } else {
-      found = w == "ascending" || w == "descending";
-    }
+    const auto lower = [&rest](std::size_t i) { return static_cast<char>(rest[i] | 0x20); };
+    const bool found = n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
+                       : n == 9 ? key == pack("ascending") && lower(8) == 'g'
+                                : key == pack("descending") && lower(8) == 'n' && lower(9) == 'g';
     if (!found) return false;
     s.advance(static_cast<std::uint32_t>(n));
     return true;
@@ -557,7 +593,7 @@ bool function_invocation(ParserState& s) {
 
 // function_name (atomic) = namespace? ~ (LETTER | "_") ~ WORDCHAR*
 bool function_name(ParserState& s) {
-  return s.rule(Rule::function_name, atomic(seq(opt(namespace_), alt(LETTER, lit<"_">), star(WORDCHAR))));
+  return s.rule(Rule::function_name, atomic(seq(opt(namespace_), Name{})));
 }
 
 // namespace (atomic) = (identifier ~ ".")+
@@ -679,7 +715,7 @@ bool property_expression(ParserState& s) {
 // parameter (atomic) = "$" ~ ((LETTER | "_") ~ WORDCHAR* | DIGIT+)
 bool parameter(ParserState& s) {
   return s.rule(Rule::parameter,
-                atomic(seq(lit<"$">, alt(seq(alt(LETTER, lit<"_">), star(WORDCHAR)), plus(DIGIT)))));
+                atomic(seq(lit<"$">, alt(Name{}, plus(DIGIT)))));
 }
 
 // variable (atomic) = identifier
@@ -688,7 +724,7 @@ bool variable(ParserState& s) { return s.rule(Rule::variable, atomic(identifier)
 // identifier (atomic) = !keyword ~ (LETTER | "_") ~ WORDCHAR* | backtick_identifier
 bool identifier(ParserState& s) {
   return s.rule(Rule::identifier,
-                atomic(alt(seq(neg(keyword), alt(LETTER, lit<"_">), star(WORDCHAR)), backtick_identifier)));
+                atomic(alt(seq(neg(keyword), Name{}), backtick_identifier)));
 }
 
 // backtick_identifier (atomic) = "`" ~ (!"`" ~ ANY)* ~ "`"

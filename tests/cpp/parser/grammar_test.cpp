@@ -589,7 +589,8 @@ TEST(Rules, KeywordTableMatchesItsRuleLine) {
       "FALSE", "FOREACH", "FOR", "FROM", "IN", "IS", "LIMIT", "MATCH", "MERGE", "NEW", "NONE", "NOT", "NULL",
       "ON", "OPTIONAL", "ORDER", "OR", "REDUCE", "REMOVE", "RETURN", "SET", "SINGLE", "SKIP", "STARTS",
       "THEN", "TRUE", "UNION", "UNWIND", "WHEN", "WHERE", "WITH", "XOR", "YIELD"};
-  std::vector<std::string> texts = {"", "x", "A", "ASCEND", "orders", "Do", "dOeS", "nul", "\xE2\x84\xAA" "EY"};
+  std::vector<std::string> texts = {"", "x", "A", "ASCEND", "orders", "Do", "dOeS", "nul", "\xE2\x84\xAA" "EY",
+                                    "ascendinh", "descendint", "descendinGs", "allShortestPaths", "@ND", "_and"};
   for (std::string w : words) {
     for (const char* tail : {"", " ", "x", "1", "_", "(", "\xC3\xA9"}) {
       texts.push_back(w + tail);
