@@ -148,7 +148,7 @@ void ParserState::copy_run(std::uint32_t index) {
   if (at < guard_) save_runs_from(at);
   const MemoEntry& e = memo_entries_[index];
   const std::uint32_t n = e.last - e.first;
-  while (tokens_.size() - at < n) grow_tokens();
+  while (room_ - at < n) grow_tokens();
   // After save_runs_from, an in-place run lies wholly before `at`.
   const Token* from = (e.in_place ? tokens_.data() : memo_tokens_.data()) + e.first;
   Token* to = tokens_.data() + at;
@@ -192,6 +192,7 @@ void ParserState::save_runs_from(std::uint32_t at) {
 
 void ParserState::grow_tokens() {
   tokens_.resize(tokens_.empty() ? 256 : tokens_.size() * 2);
+  room_ = static_cast<std::uint32_t>(tokens_.size());
 }
 
 // From here on every rule attempt fails at once, so the parse unwinds in time

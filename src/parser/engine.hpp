@@ -93,7 +93,10 @@ class ParserState {
   // thread does not hold the tokens of its largest query ever for its life.
   // (Swapped with empty vectors: assigning {} would keep the capacity.)
   void release_above(std::size_t keep) {
-    if (tokens_.size() > keep) std::vector<Token>().swap(tokens_);
+    if (tokens_.size() > keep) {
+      std::vector<Token>().swap(tokens_);
+      room_ = 0;
+    }
     if (tree_.capacity() > keep) std::vector<Token>().swap(tree_);
     if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
     if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
@@ -360,7 +363,7 @@ class ParserState {
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
     if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
-    if (ntokens_ == tokens_.size()) [[unlikely]] grow_tokens();
+    if (ntokens_ == room_) [[unlikely]] grow_tokens();
     tokens_[ntokens_++] = t;
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
@@ -377,6 +380,7 @@ class ParserState {
   std::string_view text_;
   std::uint32_t pos_ = 0;
   std::vector<Token> tokens_;  // its size is the capacity; ntokens_ are in use
+  std::uint32_t room_ = 0;     // tokens_.size(), kept at hand for the push
   std::uint32_t ntokens_ = 0;
   std::vector<Token> tree_;
   Lookahead look_ = Lookahead::none;
