@@ -6,7 +6,9 @@ repository; its *.jsonl files hold one query per line under "query", and
 schemas/<source>/<database>.json the schema named by a query's "database".
 Each figure is the best of a few rounds, so a busy machine shows less noise.
 Batch validation runs in child processes, one per pool size, since the pool
-is sized once per process.
+is sized once per process; bench/batch_bench.cpp runs the same batches on
+native pools beside a pure-arithmetic loop, which shows the speed-up the
+machine allows at the moment.
 """
 import glob
 import json
@@ -156,13 +158,17 @@ def reset_peak_memory():
 
 def batch_child(folder, n, mode):
     """In a child process, prints JSON: for "time", the best time of
-    validate_batch over n texts; for "memory", the memory of one batch, the
-    first of the process."""
+    validate_batch over n texts; for "calls", that and the best time of one
+    validate call per text; for "memory", the memory of one batch, the first
+    of the process."""
     texts, v = batch_texts(folder, n)
-    if mode == "time":
+    if mode in ("time", "calls"):
         v.validate_batch(texts[:1000])  # the pool starts
-        json.dump({"seconds": best_seconds(lambda: v.validate_batch(texts), rounds=3)},
-                  sys.stdout)
+        out = {"seconds": best_seconds(lambda: v.validate_batch(texts), rounds=3)}
+        if mode == "calls":
+            validate = v.validate
+            out["single"] = best_seconds(lambda: [validate(q) for q in texts], rounds=3)
+        json.dump(out, sys.stdout)
         return
     text_bytes = sum(len(t.encode()) for t in texts)
     base = memory_bytes("VmRSS")
@@ -183,8 +189,13 @@ def run_batch_child(folder, n, threads, mode):
 
 
 def bench_validate_batch(folder, n=50_000, memory_n=100_000):
-    """validate_batch throughput at 1, 2, 4 and 8 workers, and the peak
+    """validate_batch throughput at 1, 2, 4 and 8 workers, the cost of one
+    validate call beyond the same work in a one-worker batch, and the peak
     memory of a 100,000-query batch beyond the results it returns."""
+    r = run_batch_child(folder, n, 1, "calls")
+    report(f"validate/{n} texts, one call each", n, r["single"])
+    print(f"{'call cost beyond a one-worker batch':<48} "
+          f"{(r['single'] - r['seconds']) / n * 1e9:>14,.0f} ns/call")
     one = None
     for threads in (1, 2, 4, 8):
         seconds = run_batch_child(folder, n, threads, "time")["seconds"]

@@ -247,7 +247,13 @@ bool to_text(PyObject* obj, std::string_view& out) {
   return true;
 }
 
-bool to_text_list(PyObject* obj, std::vector<std::string>& out) {
+namespace {
+
+// Reads a non-str sequence of str in order: sink.reserve(n) with its length
+// where known, then sink.add(item, text) per item, the item borrowed for the
+// call. False with the error set.
+template <class Sink>
+bool read_texts(PyObject* obj, Sink&& sink) {
   if (PyUnicode_Check(obj)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
     return false;
@@ -256,32 +262,62 @@ bool to_text_list(PyObject* obj, std::vector<std::string>& out) {
     cast_error(obj, "Sequence");
     return false;
   }
-  out.clear();
   std::string_view text;
   if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
     // Converting a str runs no Python code, so the size cannot change.
     Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
-    out.reserve(static_cast<std::size_t>(n));
+    sink.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-      if (!to_text(PySequence_Fast_GET_ITEM(obj, i), text)) return false;
-      out.emplace_back(text);
+      PyObject* item = PySequence_Fast_GET_ITEM(obj, i);
+      if (!to_text(item, text)) return false;
+      sink.add(item, text);
     }
     return true;
   }
-  // Other sequences are iterated; their length only sizes the vector.
+  // Other sequences are iterated; their length only sizes the output.
   Py_ssize_t n = PySequence_Size(obj);
   if (n < 0) {
     PyErr_Clear();
   } else {
-    out.reserve(static_cast<std::size_t>(n));
+    sink.reserve(static_cast<std::size_t>(n));
   }
   Ref iter = Ref::steal(PyObject_GetIter(obj));
   if (!iter) return false;
   while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
     if (!to_text(item.get(), text)) return false;
-    out.emplace_back(text);
+    sink.add(item.get(), text);
   }
   return !PyErr_Occurred();
+}
+
+}  // namespace
+
+bool to_text_list(PyObject* obj, std::vector<std::string>& out) {
+  struct Copies {
+    std::vector<std::string>& out;
+    void reserve(std::size_t n) { out.reserve(n); }
+    void add(PyObject*, std::string_view text) { out.emplace_back(text); }
+  };
+  out.clear();
+  return read_texts(obj, Copies{out});
+}
+
+bool to_text_views(PyObject* obj, std::vector<Ref>& held, std::vector<std::string_view>& out) {
+  struct Views {
+    std::vector<Ref>& held;
+    std::vector<std::string_view>& out;
+    void reserve(std::size_t n) {
+      held.reserve(n);
+      out.reserve(n);
+    }
+    void add(PyObject* item, std::string_view text) {
+      held.push_back(Ref::borrow(item));
+      out.push_back(text);
+    }
+  };
+  held.clear();
+  out.clear();
+  return read_texts(obj, Views{held, out});
 }
 
 bool to_u64(PyObject* obj, std::uint64_t& out) {

@@ -192,6 +192,10 @@ bool bind(const ArgSpec<N>& spec, PyObject* args, PyObject* kwargs, Args<N>& out
 bool to_text(PyObject* obj, std::string_view& out);
 // A non-str sequence of str, read in order.
 bool to_text_list(PyObject* obj, std::vector<std::string>& out);
+// The same, as views into the str objects. `held` holds each of them, so the
+// views stay valid while the interpreter lock is released, whatever happens
+// to the sequence meanwhile; release `held` with the lock taken.
+bool to_text_views(PyObject* obj, std::vector<Ref>& held, std::vector<std::string_view>& out);
 // An int (or subclass), else anything with __index__.
 bool to_u64(PyObject* obj, std::uint64_t& out);
 bool to_u32(PyObject* obj, std::uint32_t& out);

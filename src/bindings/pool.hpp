@@ -38,20 +38,26 @@ std::size_t pool_size(const char* num_threads, const char* rs_num_cpus, std::siz
 // thread.
 oneapi::tbb::task_arena& arena();
 
-// Calls f(i) for every i in [0, n) on the pool and returns when all are done.
-// The first exception thrown by f stops the rest and is rethrown here.
+// Calls f(i) for every i in [0, n) on `workers` and returns when all are
+// done. The first exception thrown by f stops the rest and is rethrown here.
+template <class F>
+void for_each_index(oneapi::tbb::task_arena& workers, std::size_t n, F&& f) {
+  workers.execute([&] {
+    oneapi::tbb::parallel_for(oneapi::tbb::blocked_range<std::size_t>(0, n),
+                              [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
+                                for (std::size_t i = r.begin(); i != r.end(); ++i) f(i);
+                              });
+  });
+}
+
+// The same on the pool.
 template <class F>
 void for_each_index(std::size_t n, F&& f) {
   if (n == 0) {
     arena();  // the pool exists from the first batch on, an empty one included
     return;
   }
-  arena().execute([&] {
-    oneapi::tbb::parallel_for(oneapi::tbb::blocked_range<std::size_t>(0, n),
-                              [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
-                                for (std::size_t i = r.begin(); i != r.end(); ++i) f(i);
-                              });
-  });
+  for_each_index(arena(), n, f);
 }
 
 }  // namespace torvane::bindings::pool

@@ -402,16 +402,17 @@ PyObject* torvane_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     Args<1> a;
     if (!bind(kValidateBatch, args, nargs, kwnames, a)) return nullptr;
     return with_validator(self, [&](const validator::Torvane& v) -> PyObject* {
-      // Every text is copied out first, so a bad item validates nothing and
-      // the workers never touch a Python object.
-      std::vector<std::string> texts;
-      if (!to_text_list(a[0], texts)) return argument_error("queries");
+      // Every text is read first, so a bad item validates nothing. The
+      // workers see views into the str objects, which `held` keeps alive, and
+      // never touch a Python object.
+      std::vector<Ref> held;
+      std::vector<std::string_view> texts;
+      if (!to_text_views(a[0], held, texts)) return argument_error("queries");
       std::vector<ValidationResult> results(texts.size());
       {
         Unlocked unlocked;
         pool::for_each_index(texts.size(),
                              [&](std::size_t i) { results[i] = v.validate(texts[i]); });
-        std::vector<std::string>().swap(texts);
       }
       return wrap_results(results);
     });

@@ -311,6 +311,30 @@ def test_concurrent_batches_on_one_validator(v):
     assert outcomes == [expected] * 4
 
 
+def test_batch_keeps_its_texts_while_the_list_changes(v):
+    """Another thread shortens the list, dropping the only references to its
+    texts, while the batch runs without the lock: the batch validates the
+    texts the list held when it was read."""
+    texts = [f"MATCH (n:Pers{'o' * (i % 2)}n) RETURN n.n{'a' * (i % 3)}me"
+             for i in range(60_000)]
+    expected = [snapshot(r) for r in v.validate_batch(texts[:6])]
+    started = threading.Event()
+
+    def shorten():
+        started.set()
+        while texts:
+            del texts[-5000:]
+            time.sleep(0.001)
+
+    t = threading.Thread(target=shorten)
+    t.start()
+    started.wait()
+    results = v.validate_batch(texts)
+    t.join()
+    assert len(results) % 5000 == 0
+    assert all(snapshot(results[i]) == expected[i % 6] for i in range(0, len(results), 97))
+
+
 # Counts the threads of the process before import, after import and after a
 # large batch.
 THREADS = textwrap.dedent("""

@@ -143,6 +143,27 @@ TEST(Convert, TextList) {
   EXPECT_EQ(text_list("['\\ud800']").rfind("UnicodeEncodeError: ", 0), 0u);
 }
 
+// The views outlive the sequence's own hold on its items, and a failure
+// reads as to_text_list's.
+TEST(Convert, TextViewsHoldTheirStrings) {
+  Ref list = eval("[str(i) * 3 for i in range(3)] + ['\\u00e9']");
+  std::vector<Ref> held;
+  std::vector<std::string_view> views;
+  ASSERT_TRUE(to_text_views(list.get(), held, views));
+  ASSERT_EQ(PySequence_DelSlice(list.get(), 0, PY_SSIZE_T_MAX), 0);
+  EXPECT_EQ(views, (std::vector<std::string_view>{"000", "111", "222", "\xC3\xA9"}));
+  EXPECT_EQ(held.size(), views.size());
+  Ref iterated = eval("__import__('collections').deque(['ab', 'ab'])");
+  ASSERT_TRUE(to_text_views(iterated.get(), held, views));
+  EXPECT_EQ(views, (std::vector<std::string_view>{"ab", "ab"}));
+  for (const char* bad : {"['a', 1, None]", "'ab'", "{'a'}", "['\\ud800']"}) {
+    Ref v = eval(bad);
+    EXPECT_FALSE(to_text_views(v.get(), held, views)) << bad;
+    const std::string error = take_error();
+    EXPECT_EQ(error, text_list(bad)) << bad;
+  }
+}
+
 template <class U, class F>
 std::string integer(F convert, const char* expr) {
   U v = 0;
