@@ -22,24 +22,28 @@ namespace {
 class NameSet {
  public:
   bool contains(std::string_view name) const {
-    if (count_ > kListed) return hashed_.contains(name);
+    if (hashed_) return hashed_->contains(name);
     return std::find(listed_.begin(), listed_.begin() + count_, name) != listed_.begin() + count_;
   }
   // False when the name was in already.
   bool insert(std::string_view name) {
-    if (count_ > kListed) return hashed_.insert(name).second;
+    if (hashed_) return hashed_->insert(name).second;
     if (contains(name)) return false;
-    if (count_ == kListed) hashed_.insert(listed_.begin(), listed_.end());
-    if (count_ < kListed) listed_[count_] = name;
-    if (++count_ > kListed) hashed_.insert(name);
+    if (count_ < kListed) {
+      listed_[count_++] = name;
+    } else {
+      hashed_.emplace(listed_.begin(), listed_.end());
+      hashed_->insert(name);
+    }
     return true;
   }
 
  private:
   static constexpr std::size_t kListed = Scope::kListedMax;
   std::array<std::string_view, kListed> listed_;
-  std::size_t count_ = 0;  // past kListed only a bound: the names are in `hashed_`
-  std::unordered_set<std::string_view, KeyedHash, StringEqual> hashed_;
+  std::size_t count_ = 0;
+  // Every name, once there are more than kListed.
+  std::optional<std::unordered_set<std::string_view, KeyedHash, StringEqual>> hashed_;
 };
 
 // Function names are ASCII apart from a namespace, and a namespaced name keeps
@@ -121,9 +125,9 @@ bool part_touches(const ast::PatternPart& part, const NameSet& names) {
 // ---- Scope ----
 
 std::ptrdiff_t Scope::position(std::string_view name) const {
-  if (indexed_) {
-    auto it = index_.find(name);
-    return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+  if (index_) {
+    auto it = index_->find(name);
+    return it == index_->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
   }
   for (std::size_t i = 0; i < list_.size(); ++i)
     if (list_[i].name == name) return static_cast<std::ptrdiff_t>(i);
@@ -140,11 +144,11 @@ std::pair<Scope::Binding*, bool> Scope::try_emplace(std::string_view name) {
     return {&list_[static_cast<std::size_t>(at)], false};
   if (list_.empty()) list_.reserve(kListedMax);
   list_.push_back(Binding{name, {}});
-  if (indexed_) {
-    index_.emplace(name, list_.size() - 1);
+  if (index_) {
+    index_->emplace(name, list_.size() - 1);
   } else if (list_.size() > kListedMax) {
-    for (std::size_t i = 0; i < list_.size(); ++i) index_.emplace(list_[i].name, i);
-    indexed_ = true;
+    index_.emplace();
+    for (std::size_t i = 0; i < list_.size(); ++i) index_->emplace(list_[i].name, i);
   }
   return {&list_.back(), true};
 }
@@ -154,10 +158,10 @@ void Scope::erase(std::string_view name) {
   const std::ptrdiff_t at = position(name);
   if (at < 0) return;
   const auto i = static_cast<std::size_t>(at);
-  if (indexed_) index_.erase(name);
+  if (index_) index_->erase(name);
   if (i + 1 != list_.size()) {
     list_[i] = std::move(list_.back());
-    if (indexed_) index_[list_[i].name] = i;
+    if (index_) (*index_)[list_[i].name] = i;
   }
   list_.pop_back();
 }

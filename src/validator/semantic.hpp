@@ -45,9 +45,9 @@ class Scope {
   std::ptrdiff_t position(std::string_view name) const;
 
   std::vector<Binding> list_;
-  // Positions in `list_`, kept from the moment the list first outgrew kListedMax.
-  std::unordered_map<std::string_view, std::size_t, KeyedHash, StringEqual> index_;
-  bool indexed_ = false;
+  // Positions in `list_`, kept from the moment the list first outgrew
+  // kListedMax; none before, so a small scope builds no hasher.
+  std::optional<std::unordered_map<std::string_view, std::size_t, KeyedHash, StringEqual>> index_;
 };
 
 class SemanticValidator {
