@@ -166,20 +166,29 @@ class ParserState {
     return false;
   }
 
-  // A rule attempt that fails at once when the byte at the position (none at
-  // the end) is not in `First`, as its body would there: after `Inner`
-  // attempts of other rules, one level deeper, none getting past the
-  // position, so that the failure records come to this rule's alone.
-  template <const CharSet& First, std::uint32_t Inner, class F>
-  bool rule_first(Rule r, const F& body) {
-    constexpr std::uint32_t below = Inner > 0 ? 1 : 0;
-    const bool starts = pos_ < size() && First.has(static_cast<unsigned char>(text_[pos_]));
-    if (starts || !memo_on_ || depth_ + below >= depth_limit_ || attempts_left_ <= Inner) return rule(r, body);
+  // A rule attempt that fails at once where `can_begin` rules its text out,
+  // as its body would fail there: leaving no pairs, recording only its own
+  // failure, after attempts of other rules at most `Below` levels deeper
+  // (counted as `Inner` against the budget).
+  template <std::uint32_t Inner, std::uint32_t Below, class C, class F>
+  bool rule_unless(Rule r, const C& can_begin, const F& body) {
+    if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner || can_begin(*this))
+      return rule(r, body);
     attempts_left_ -= Inner + 1;
-    peak_ = std::max(peak_, depth_ + 1 + below);
+    peak_ = std::max(peak_, depth_ + 1 + Below);
     if (track_ && !atomic_ && look_ != Lookahead::negative)
       note_failure(r, pos_, pos_ == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_);
     return false;
+  }
+
+  // The same where the byte at the position (none at the end) is not in
+  // `First`; its body's `Inner` attempts lie one level deeper.
+  template <const CharSet& First, std::uint32_t Inner, class F>
+  bool rule_first(Rule r, const F& body) {
+    const auto starts = [](const ParserState& s) {
+      return s.pos_ < s.size() && First.has(static_cast<unsigned char>(s.text_[s.pos_]));
+    };
+    return rule_unless<Inner, (Inner > 0 ? 1 : 0)>(r, starts, body);
   }
 
   // A rule attempt whose outcome is remembered by (slot, position): a later
@@ -217,14 +226,13 @@ class ParserState {
     if (atomic_ || pos_ >= size()) return;
     const char c = text_[pos_];
     if (!is_blank(c) && c != '/') return;  // most tokens follow one another directly
-    skip_blanks_and_comments();
+    pos_ = after_blanks_and_comments(pos_);
   }
 
- private:
-  [[gnu::noinline]] void skip_blanks_and_comments() {
+  // Where the skip would end from `p`, outside atomic context.
+  [[gnu::noinline]] std::uint32_t after_blanks_and_comments(std::uint32_t p) const {
     const char* const s = text_.data();
     const std::uint32_t n = size();
-    std::uint32_t p = pos_;
     for (;;) {
       while (p < n && is_blank(s[p])) ++p;
       if (p + 1 >= n || s[p] != '/') break;
@@ -239,10 +247,9 @@ class ParserState {
         break;
       }
     }
-    pos_ = p;
+    return p;
   }
 
- public:
   [[gnu::always_inline]] bool match_string(std::string_view lit) {
     if (size() - pos_ < lit.size() || std::memcmp(text_.data() + pos_, lit.data(), lit.size()) != 0)
       return false;

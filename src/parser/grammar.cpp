@@ -124,6 +124,26 @@ struct Name {
   }
 };
 
+// Whether function_invocation may match at the position. Where words joined
+// by dots begin there, each word after a dot beginning with a letter or "_",
+// function_name matches them up to the end of one of those words (a reserved
+// word ends its namespace and is read as the name); unless the skip after the
+// last of them reaches a "(", function_invocation then fails, recording only
+// its own failure.
+struct MayBeCall {
+  bool operator()(const ParserState& s) const {
+    constexpr std::uint8_t kNameStart = kLetter | kUnderscore;
+    const std::string_view t = s.text();
+    std::uint32_t p = s.pos();
+    if (p >= t.size() || !(byte_class(t[p]) & kNameStart)) return true;
+    while (++p < t.size() && (byte_class(t[p]) != 0 || t[p] == '.')) {
+      if (t[p] == '.' && (p + 1 == t.size() || !(byte_class(t[p + 1]) & kNameStart))) return true;
+    }
+    p = s.after_blanks_and_comments(p);
+    return p < t.size() && t[p] == '(';
+  }
+};
+
 // The body of `keyword`: the whole word at the position, compared without
 // regard to ASCII case, is a reserved word. Every word of the rule line stands
 // before the words that are its prefixes and all are letters only, so its
@@ -586,9 +606,10 @@ bool count_star(ParserState& s) {
 
 // function_invocation = function_name ~ "(" ~ ^"DISTINCT"? ~ (expression ~ ("," ~ expression)*)? ~ ")"
 bool function_invocation(ParserState& s) {
-  return s.rule(Rule::function_invocation,
-                seq(function_name, lit<"(">, opt(kw<"DISTINCT">),
-                    opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
+  // Failing, it tries function_name, namespace, identifier and keyword, one within the other.
+  return s.rule_unless<4, 4>(Rule::function_invocation, MayBeCall{},
+                             seq(function_name, lit<"(">, opt(kw<"DISTINCT">),
+                                 opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
 }
 
 // function_name (atomic) = namespace? ~ (LETTER | "_") ~ WORDCHAR*
@@ -723,8 +744,7 @@ bool variable(ParserState& s) { return s.rule(Rule::variable, atomic(identifier)
 
 // identifier (atomic) = !keyword ~ (LETTER | "_") ~ WORDCHAR* | backtick_identifier
 bool identifier(ParserState& s) {
-  return s.rule(Rule::identifier,
-                atomic(alt(seq(neg(keyword), Name{}), backtick_identifier)));
+  return s.rule(Rule::identifier, atomic(alt(seq(neg(keyword), Name{}), backtick_identifier)));
 }
 
 // backtick_identifier (atomic) = "`" ~ (!"`" ~ ANY)* ~ "`"
