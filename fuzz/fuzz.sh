@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the libFuzzer targets (clang 16, AddressSanitizer and
-# UndefinedBehaviorSanitizer) in build/fuzz.
+# UndefinedBehaviorSanitizer) in build/fuzz, or in FUZZ_DIR.
 #   fuzz/fuzz.sh build              build the core library and every target
 #   fuzz/fuzz.sh replay             run every target once on each input kept in
 #                                   fuzz/regressions/<target>/
@@ -9,10 +9,10 @@
 #   fuzz/fuzz.sh TARGET ARGS...     run one target by hand (libFuzzer arguments)
 # FUZZ_TARGETS limits the targets ("parse validate"); FUZZ_SEEDS the number of
 # corpus queries seeded. Inputs that break an invariant are kept in
-# build/fuzz/artifacts/; a fixed one belongs in fuzz/regressions/<target>/.
+# <build folder>/artifacts/; a fixed one belongs in fuzz/regressions/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=build/fuzz
+dir=${FUZZ_DIR:-build/fuzz}
 cxx=${FUZZ_CXX:-clang++-16}
 cc=${FUZZ_CC:-clang-16}
 targets=${FUZZ_TARGETS:-parse query_info validate schema generator}

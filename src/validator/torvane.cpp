@@ -1,8 +1,11 @@
 #include "validator/torvane.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <span>
 #include <utility>
 
+#include "keyed_hash.hpp"
 #include "parser/parse.hpp"
 #include "validator/semantic.hpp"
 
@@ -72,24 +75,139 @@ std::string replace_names(std::string_view text, std::string_view original,
   return out;
 }
 
+struct Pair {
+  std::string_view original, replacement;
+};
+
+// Name characters only, after a colon when `colon`.
+bool is_plain_name(std::string_view s, bool colon) {
+  if (colon) {
+    if (!s.starts_with(':')) return false;
+    s.remove_prefix(1);
+  }
+  return !s.empty() && std::all_of(s.begin(), s.end(), is_name_char);
+}
+
+// A pair of plain names, both after a colon or neither. Its matches are whole
+// words (after a colon for a label), each of which it turns into another
+// whole word, so it moves no boundary of a word, string or comment: every
+// pass of a run of such pairs sees the same words, and one scan can apply the
+// whole run. Replacing pass after pass would cost the text's length per pair.
+bool is_plain(const Pair& p) {
+  const bool colon = p.original.starts_with(':');
+  return is_plain_name(p.original, colon) && is_plain_name(p.replacement, colon);
+}
+
+// The word of a plain name.
+std::string_view bare(std::string_view s) { return s.substr(s.starts_with(':') ? 1 : 0); }
+
+// What consecutive plain pairs, in sorted order, make of a word: the first
+// pair that matches it replaces it, then the first later pair that matches
+// the new word, and so on, as their passes one after the other would.
+class PlainRun {
+ public:
+  explicit PlainRun(std::span<const Pair> run) : run_(run) {
+    for (std::uint32_t k = 0; k < run.size(); ++k) {
+      auto& by_word = run[k].original.starts_with(':') ? labels_ : keys_;
+      by_word[std::string(bare(run[k].original))].push_back(k);
+    }
+    for (auto& ends : ends_) ends.resize(run.size());
+  }
+
+  // `after_colon`: a colon stands before the word, so labels match it too.
+  std::string_view result(std::string_view word, bool after_colon) {
+    std::uint32_t k = next(word, after_colon, 0);
+    if (k == kNone) return word;
+    // Follow the chain to its end or to a pair already followed, then note
+    // the end for every pair on the way, so no chain is walked twice.
+    auto& ends = ends_[after_colon];
+    path_.clear();
+    std::string_view end;
+    while (true) {
+      if (!ends[k].empty()) {
+        end = ends[k];
+        break;
+      }
+      path_.push_back(k);
+      const std::string_view made = bare(run_[k].replacement);
+      k = next(made, after_colon, k + 1);
+      if (k == kNone) {
+        end = made;
+        break;
+      }
+    }
+    for (const std::uint32_t p : path_) ends[p] = end;
+    return end;
+  }
+
+ private:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+
+  // The first pair from `from` on whose original matches `word`.
+  std::uint32_t next(std::string_view word, bool after_colon, std::uint32_t from) const {
+    std::uint32_t first = kNone;
+    const auto search = [&](const HashMap<std::vector<std::uint32_t>>& by_word) {
+      const auto it = by_word.find(word);
+      if (it == by_word.end()) return;
+      const auto at = std::lower_bound(it->second.begin(), it->second.end(), from);
+      if (at != it->second.end()) first = std::min(first, *at);
+    };
+    search(keys_);
+    if (after_colon) search(labels_);
+    return first;
+  }
+
+  std::span<const Pair> run_;
+  HashMap<std::vector<std::uint32_t>> keys_, labels_;  // pair indices by bare original
+  // By colon: the word that the chain after pair k ends in, once walked.
+  std::vector<std::string_view> ends_[2];
+  std::vector<std::uint32_t> path_;
+};
+
+// One scan over the words outside strings and comments, as replace_names
+// scans; a word is a longest run of name characters.
+std::string apply_plain_run(std::string_view text, PlainRun& run) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  std::size_t copied = 0;
+  while (i < text.size()) {
+    if (is_name_char(text[i]) && (i == 0 || !is_name_char(text[i - 1]))) {
+      std::size_t end = i + 1;
+      while (end < text.size() && is_name_char(text[end])) ++end;
+      const std::string_view word = text.substr(i, end - i);
+      const std::string_view made = run.result(word, i > 0 && text[i - 1] == ':');
+      if (made.data() != word.data()) {
+        out.append(text, copied, i - copied);
+        out += made;
+        copied = end;
+      }
+      i = end;
+      continue;
+    }
+    const std::size_t skip = opaque_length(text, i);
+    i += skip ? skip : 1;
+  }
+  out.append(text, copied);
+  return out;
+}
+
 }  // namespace
 
 std::optional<std::string> corrected_query(std::string_view query,
                                            const std::vector<ValidationDiagnostic>& diagnostics) {
-  struct Pair {
-    std::string_view original, replacement;
-  };
   std::vector<Pair> pairs;
+  HashSet seen;  // original and replacement, the original's length first
+  std::string key;
   bool any_error = false;
   for (const auto& d : diagnostics) {
     if (d.severity != Severity::Error) continue;
     any_error = true;
     if (!d.suggestion) return std::nullopt;  // one error without a fix withholds all
     const Pair p{d.suggestion->original, d.suggestion->replacement};
-    const bool seen = std::any_of(pairs.begin(), pairs.end(), [&](const Pair& q) {
-      return q.original == p.original && q.replacement == p.replacement;
-    });
-    if (!seen) pairs.push_back(p);
+    key.assign(std::to_string(p.original.size())).append(1, ':');
+    key.append(p.original).append(p.replacement);
+    if (seen.insert(key).second) pairs.push_back(p);
   }
   if (!any_error) return std::nullopt;
   // Longest original first, so a shorter original cannot cut into a longer one.
@@ -97,7 +215,18 @@ std::optional<std::string> corrected_query(std::string_view query,
     return a.original.size() > b.original.size();
   });
   std::string text(query);
-  for (const auto& p : pairs) text = replace_names(text, p.original, p.replacement);
+  for (std::size_t k = 0; k < pairs.size();) {
+    if (!is_plain(pairs[k])) {
+      text = replace_names(text, pairs[k].original, pairs[k].replacement);
+      ++k;
+      continue;
+    }
+    std::size_t end = k + 1;
+    while (end < pairs.size() && is_plain(pairs[end])) ++end;
+    PlainRun run(std::span<const Pair>(pairs).subspan(k, end - k));
+    text = apply_plain_run(text, run);
+    k = end;
+  }
   return text;
 }
 
