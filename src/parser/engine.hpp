@@ -222,7 +222,7 @@ class ParserState {
 
   // The implicit skip: WHITESPACE*, then (COMMENT WHITESPACE*)*. Written out
   // by hand; it does exactly what those two silent rules describe.
-  void skip() {
+  [[gnu::always_inline]] void skip() {
     if (atomic_ || pos_ >= size()) return;
     const char c = text_[pos_];
     if (!is_blank(c) && c != '/') return;  // most tokens follow one another directly
