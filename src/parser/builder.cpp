@@ -1,5 +1,6 @@
 #include "parser/builder.hpp"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -109,6 +110,13 @@ std::string_view strip_dollars(std::string_view s) {
   return s;
 }
 
+// A text copied into the string it initialises: a node's name member is made
+// in place from it, with no temporary string moved in.
+struct Copy {
+  std::string_view text;
+  operator std::string() const { return std::string(text); }
+};
+
 // ---- Numbers ----
 
 // An integer literal: 0x hexadecimal, 0o octal, else decimal; a value outside
@@ -191,8 +199,6 @@ bool contains_word(std::string_view s, std::string_view word) {
 }
 
 // ---- Pairs ----
-
-std::optional<Pair> first_child(Pair p) { return p.into_inner().peek(); }
 
 std::uint32_t count_children(Pair p) {
   std::uint32_t n = 0;
@@ -373,11 +379,11 @@ class Builder {
 // ---- Query structure ----
 
 bool Builder::build_query(Pair cypher, ast::CypherQuery& out) {
-  const std::optional<Pair> statement = first_child(cypher);
+  const std::optional<Pair> statement = cypher.first_child();
   if (!statement) return fail("Empty query");
   if (statement->as_rule() != Rule::statement)
     return fail("Expected statement, got ", rule_name(statement->as_rule()));
-  const std::optional<Pair> c = first_child(*statement);
+  const std::optional<Pair> c = statement->first_child();
   if (!c) return fail("Empty statement");
   if (c->as_rule() == Rule::regular_query)
     return build_regular_query(*c, out.node.emplace<ast::CypherQuery::Regular>().query, 0);
@@ -408,7 +414,7 @@ bool Builder::build_regular_query(Pair p, ast::RegularQuery& out, std::uint32_t 
 }
 
 bool Builder::build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty single_query");
   if (c->as_rule() == Rule::single_part_query) {
     auto& part = out.node.emplace<ast::SingleQuery::SinglePart>();
@@ -468,7 +474,7 @@ bool Builder::build_with_clause(Pair p, ast::WithClause& out, std::uint32_t dept
     if (c.as_rule() == Rule::return_body) {
       if (!build_return_body(c, out, depth)) return false;
     } else if (c.as_rule() == Rule::where_clause) {
-      const std::optional<Pair> e = first_child(c);
+      const std::optional<Pair> e = c.first_child();
       if (!e) return fail("WHERE missing expr");
       if (!build_expression(*e, out.where_clause.emplace(), depth + 1)) return false;
     }
@@ -540,13 +546,13 @@ bool Builder::build_return_body(Pair p, Target& out, std::uint32_t depth) {
         break;
       }
       case Rule::skip_clause: {
-        const std::optional<Pair> e = first_child(c);
+        const std::optional<Pair> e = c.first_child();
         if (!e) return fail("SKIP missing expr");
         if (!build_expression(*e, out.skip.emplace(), depth + 1)) return false;
         break;
       }
       case Rule::limit_clause: {
-        const std::optional<Pair> e = first_child(c);
+        const std::optional<Pair> e = c.first_child();
         if (!e) return fail("LIMIT missing expr");
         if (!build_expression(*e, out.limit.emplace(), depth + 1)) return false;
         break;
@@ -558,7 +564,7 @@ bool Builder::build_return_body(Pair p, Target& out, std::uint32_t depth) {
 }
 
 bool Builder::build_sort_item(Pair p, ast::SortItem& out, std::uint32_t depth) {
-  const std::optional<Pair> e = first_child(p);
+  const std::optional<Pair> e = p.first_child();
   if (!e) return fail("Sort item missing expr");
   out.descending = word_at(p, e->end(), "DESC");
   return build_expression(*e, out.expr, depth + 1);
@@ -567,7 +573,7 @@ bool Builder::build_sort_item(Pair p, ast::SortItem& out, std::uint32_t depth) {
 // ---- Reading and updating clauses ----
 
 bool Builder::build_reading_clause(Pair p, ast::ReadingClause& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty reading_clause");
   switch (c->as_rule()) {
     case Rule::match_clause:
@@ -597,7 +603,7 @@ bool Builder::build_match_clause(Pair p, ast::ReadingClause::Match& out, std::ui
       if (!build_pattern(c, out.pattern, depth)) return false;
       have_pattern = true;
     } else if (c.as_rule() == Rule::where_clause) {
-      const std::optional<Pair> e = first_child(c);
+      const std::optional<Pair> e = c.first_child();
       if (!e) return fail("Empty WHERE");
       if (!build_expression(*e, out.where_clause.emplace(), depth + 1)) return false;
     }
@@ -634,12 +640,12 @@ bool Builder::build_call_clause(Pair p, ast::CallClause& out, std::uint32_t dept
 }
 
 bool Builder::build_updating_clause(Pair p, ast::UpdatingClause& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty updating_clause");
   switch (c->as_rule()) {
     case Rule::create_clause: {
       auto& create = out.node.emplace<ast::UpdatingClause::Create>();
-      const std::optional<Pair> pattern = first_child(*c);
+      const std::optional<Pair> pattern = c->first_child();
       if (!pattern) return fail("CREATE missing pattern");
       return build_pattern(*pattern, create.pattern, depth);
     }
@@ -869,7 +875,7 @@ bool Builder::build_relationship_pattern(Pair p, ast::RelationshipPattern& out,
 }
 
 bool Builder::build_properties(Pair p, ast::MapOrParam& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty properties");
   if (c->as_rule() == Rule::map_literal)
     return build_map_literal(*c, out.node.emplace<ast::MapOrParam::Map>().entries, depth);
@@ -902,7 +908,7 @@ bool Builder::build_property_expression(Pair p, ast::PropertyExpr& out) {
     if (c.as_rule() == Rule::variable) {
       out.variable = c.as_str();
     } else if (c.as_rule() == Rule::property_lookup) {
-      const std::optional<Pair> key = first_child(c);
+      const std::optional<Pair> key = c.first_child();
       if (!key) return fail("Property lookup missing key");
       out.keys.emplace_back(key->as_str());
     }
@@ -912,15 +918,43 @@ bool Builder::build_property_expression(Pair p, ast::PropertyExpr& out) {
 
 // ---- Expressions ----
 
+// The operand of each expression level on its common path, where the level
+// holds that one pair and no operator, and so adds no node: from `expression`
+// down to `atom`, the chain that nearly every operand walks. Other rules map
+// to Rule::count, which no pair has.
+constexpr std::array<Rule, rule_count> kSoleOperand = [] {
+  std::array<Rule, rule_count> operand{};
+  operand.fill(Rule::count);
+  const auto set = [&](Rule level, Rule op) { operand[static_cast<std::size_t>(level)] = op; };
+  set(Rule::expression, Rule::or_expr);
+  set(Rule::or_expr, Rule::xor_expr);
+  set(Rule::xor_expr, Rule::and_expr);
+  set(Rule::and_expr, Rule::not_expr);
+  set(Rule::not_expr, Rule::comparison_expr);
+  set(Rule::comparison_expr, Rule::add_sub_expr);
+  set(Rule::add_sub_expr, Rule::mul_div_expr);
+  set(Rule::mul_div_expr, Rule::mod_expr);
+  set(Rule::mod_expr, Rule::power_expr);
+  set(Rule::power_expr, Rule::unary_expr);
+  set(Rule::unary_expr, Rule::postfix_expr);
+  set(Rule::postfix_expr, Rule::atom);
+  return operand;
+}();
+
 // Levels that hold a single operand and no operator add no node, so they are
 // walked in a loop rather than by recursion: a query's expressions then cost
 // a few frames per level of parentheses, not one per precedence level.
 bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
   if (depth > kMaxTreeDepth) return fail(kTooDeepMessage);
   for (;;) {
+    // The common path first; whatever leaves it takes the general steps.
+    p = p.descend_while([](Pair level, Rule rule, Rule inner) {
+      return inner == kSoleOperand[static_cast<std::size_t>(rule)] &&
+             (rule != Rule::unary_expr || !level.as_str().starts_with('-'));
+    });
     switch (p.as_rule()) {
       case Rule::expression: {
-        const std::optional<Pair> c = first_child(p);
+        const std::optional<Pair> c = p.first_child();
         if (!c) return fail("Empty expression");
         p = *c;
         continue;
@@ -1140,7 +1174,7 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
   if (!build_atom(*first, out, level)) return false;
   for (Pair c : kids) {
     if (c.as_rule() != Rule::postfix_op) continue;
-    const std::optional<Pair> op = first_child(c);
+    const std::optional<Pair> op = c.first_child();
     if (!op) return fail("Empty postfix_op");
     switch (op->as_rule()) {
       case Rule::null_check_op:
@@ -1150,14 +1184,14 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
           wrap<Expr::IsNull>(out);
         break;
       case Rule::property_lookup: {
-        const std::optional<Pair> key = first_child(*op);
+        const std::optional<Pair> key = op->first_child();
         if (!key) return fail("Property lookup missing key");
         Box<Expr> base(std::move(out));
-        out.node.emplace<Expr::PropertyAccess>(std::move(base), std::string(key->as_str()));
+        out.node.emplace<Expr::PropertyAccess>(std::move(base), Copy{key->as_str()});
         break;
       }
       case Rule::subscript_op: {
-        const std::optional<Pair> index = first_child(*op);
+        const std::optional<Pair> index = op->first_child();
         if (!index) return fail("Subscript missing index");
         if (!join_operand<Expr::Index>(*index, out, level)) return false;
         break;
@@ -1193,14 +1227,14 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
 // ---- Atoms ----
 
 bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty atom");
   switch (c->as_rule()) {
     case Rule::literal: return build_literal(*c, out, depth);
     case Rule::parameter:
-      out.node.emplace<Expr::Parameter>(std::string(strip_dollars(c->as_str())));
+      out.node.emplace<Expr::Parameter>(Copy{strip_dollars(c->as_str())});
       return true;
-    case Rule::variable: out.node.emplace<Expr::Variable>(std::string(c->as_str())); return true;
+    case Rule::variable: out.node.emplace<Expr::Variable>(Copy{c->as_str()}); return true;
     case Rule::count_star: out.node.emplace<Expr::CountStar>(); return true;
     case Rule::function_invocation:
       return build_function_invocation(*c, out.node.emplace<Expr::FunctionCall>(), depth);
@@ -1212,7 +1246,7 @@ bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
     case Rule::shortest_path_call: return build_shortest_path_call(*c, out, depth);
     case Rule::exists_subquery: return build_exists_subquery(*c, out, depth);
     case Rule::parenthesized_expr: {
-      const std::optional<Pair> e = first_child(*c);
+      const std::optional<Pair> e = c->first_child();
       if (!e) return fail("Empty paren expr");
       return build_expression(*e, out, depth);
     }
@@ -1221,14 +1255,14 @@ bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
 }
 
 bool Builder::build_literal(Pair p, Expr& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty literal");
   const std::string_view t = c->as_str();
   switch (c->as_rule()) {
     case Rule::integer_literal: out.node.emplace<Expr::Integer>(read_integer(t)); return true;
     case Rule::float_literal: out.node.emplace<Expr::Float>(read_float(t)); return true;
     case Rule::string_literal:
-      out.node.emplace<Expr::String>(std::string(t.size() >= 2 ? t.substr(1, t.size() - 2) : ""));
+      out.node.emplace<Expr::String>(Copy{t.size() >= 2 ? t.substr(1, t.size() - 2) : ""});
       return true;
     case Rule::boolean_literal:
       out.node.emplace<Expr::Boolean>(equals_word(t, "TRUE"));
@@ -1388,8 +1422,8 @@ bool Builder::build_reduce_expression(Pair p, Expr& out, std::uint32_t depth) {
   if (!projection_pair) return fail("REDUCE missing projection expression");
   Box<Expr> projection(Expr{});
   if (!build_expression(*projection_pair, *projection, depth + 1)) return false;
-  out.node.emplace<Expr::Reduce>(std::string(accumulator->as_str()), std::move(init),
-                                 std::string(variable->as_str()), std::move(list),
+  out.node.emplace<Expr::Reduce>(Copy{accumulator->as_str()}, std::move(init),
+                                 Copy{variable->as_str()}, std::move(list),
                                  std::move(projection));
   return true;
 }
@@ -1407,7 +1441,7 @@ bool Builder::build_shortest_path_call(Pair p, Expr& out, std::uint32_t depth) {
 }
 
 bool Builder::build_exists_subquery(Pair p, Expr& out, std::uint32_t depth) {
-  const std::optional<Pair> c = first_child(p);
+  const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty EXISTS");
   Box<ast::ExistsSubquery> subquery(ast::ExistsSubquery{});
   if (c->as_rule() == Rule::pattern) {
@@ -1426,13 +1460,15 @@ bool Builder::build_exists_subquery(Pair p, Expr& out, std::uint32_t depth) {
 }
 
 // Runs one step on fresh storage: the built value, or the step's failure.
+// The value is built where the result holds it, so a whole tree is never
+// moved on its way out.
 template <class T, class... Args>
 BuildResult<T> run(bool (Builder::*step)(Pair, T&, Args...), Pair p,
                    std::type_identity_t<Args>... args) {
   Builder b;
-  T out{};
-  if (!(b.*step)(p, out, args...)) return Err{std::move(*b.failure)};
-  return out;
+  BuildResult<T> built{T{}};
+  if (!(b.*step)(p, built.value(), args...)) built = Err{std::move(*b.failure)};
+  return built;
 }
 
 }  // namespace
@@ -1441,6 +1477,12 @@ BuildResult<T> run(bool (Builder::*step)(Pair, T&, Args...), Pair p,
 
 BuildResult<ast::CypherQuery> build_query(Pair cypher) {
   return run(&Builder::build_query, cypher);
+}
+
+std::optional<CypherError> build_query(Pair cypher, ast::CypherQuery& out) {
+  Builder b;
+  if (!b.build_query(cypher, out)) return std::move(b.failure);
+  return std::nullopt;
 }
 
 BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {

@@ -46,6 +46,9 @@ struct FilterExpression {
 
 // Query structure.
 BuildResult<ast::CypherQuery> build_query(Pair cypher);
+// The same into a tree the caller holds (made empty), so that the tree lands
+// in the caller's result without being moved; the failure, if any.
+std::optional<CypherError> build_query(Pair cypher, ast::CypherQuery& out);
 BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth = 0);
 BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth = 0);
 BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth = 0);

@@ -20,23 +20,47 @@ static_assert(std::is_trivially_destructible_v<Token>);
 
 class Pairs;
 
+// Handles keep the token list's first element rather than the vector: one
+// load less on every step, and the list is never changed while handles live.
 class Pair {
  public:
   Pair(const std::vector<Token>* tokens, std::string_view text, std::uint32_t open)
-      : tokens_(tokens), text_(text), open_(open) {}
+      : Pair(tokens->data(), text, open) {}
 
   Rule as_rule() const { return close().rule; }
-  std::uint32_t start() const { return (*tokens_)[open_].offset; }
+  std::uint32_t start() const { return tokens_[open_].offset; }
   std::uint32_t end() const { return close().offset; }
-  std::string_view as_str() const { return text_.substr(start(), end() - start()); }
+  // The grammar puts every span inside the text, so no bound is checked.
+  std::string_view as_str() const { return {text_.data() + start(), end() - start()}; }
   // The whole query text the pair belongs to.
   std::string_view source() const { return text_; }
   inline Pairs into_inner() const;
+  // The first inner pair, if any.
+  std::optional<Pair> first_child() const {
+    const std::uint32_t child = open_ + 1;
+    if (child == tokens_[open_].partner) return std::nullopt;
+    return Pair(tokens_, text_, child);
+  }
+  // Steps down from this pair through pairs that each hold exactly one inner
+  // pair, while `follow(pair, its rule, the inner pair's rule)` agrees; the
+  // pair where it stopped. A lone inner pair opens right after its parent and
+  // closes right before it, so each step reads two tokens.
+  template <class Follow>
+  Pair descend_while(Follow follow) const {
+    std::uint32_t open = open_;
+    for (std::uint32_t close = tokens_[open].partner;
+         open + 1 != close && tokens_[open + 1].partner + 1 == close; ++open, --close) {
+      if (!follow(Pair(tokens_, text_, open), tokens_[close].rule, tokens_[close - 1].rule)) break;
+    }
+    return Pair(tokens_, text_, open);
+  }
 
  private:
   friend class Pairs;
-  const Token& close() const { return (*tokens_)[(*tokens_)[open_].partner]; }
-  const std::vector<Token>* tokens_;
+  Pair(const Token* tokens, std::string_view text, std::uint32_t open)
+      : tokens_(tokens), text_(text), open_(open) {}
+  const Token& close() const { return tokens_[tokens_[open_].partner]; }
+  const Token* tokens_;
   std::string_view text_;
   std::uint32_t open_;
 };
@@ -46,7 +70,7 @@ class Pairs {
  public:
   Pairs(const std::vector<Token>* tokens, std::string_view text, std::uint32_t begin,
         std::uint32_t end)
-      : tokens_(tokens), text_(text), begin_(begin), end_(end) {}
+      : Pairs(tokens->data(), text, begin, end) {}
 
   bool empty() const { return begin_ >= end_; }
   std::optional<Pair> peek() const {
@@ -56,7 +80,7 @@ class Pairs {
   std::optional<Pair> next() {
     if (empty()) return std::nullopt;
     Pair p(tokens_, text_, begin_);
-    begin_ = (*tokens_)[begin_].partner + 1;
+    begin_ = tokens_[begin_].partner + 1;
     return p;
   }
 
@@ -66,7 +90,7 @@ class Pairs {
     iterator(const Pairs* owner, std::uint32_t at) : owner_(owner), at_(at) {}
     Pair operator*() const { return Pair(owner_->tokens_, owner_->text_, at_); }
     iterator& operator++() {
-      at_ = (*owner_->tokens_)[at_].partner + 1;
+      at_ = owner_->tokens_[at_].partner + 1;
       return *this;
     }
     bool operator!=(const iterator& o) const { return at_ != o.at_; }
@@ -79,14 +103,17 @@ class Pairs {
   iterator end() const { return {this, end_}; }
 
  private:
-  const std::vector<Token>* tokens_;
+  friend class Pair;
+  Pairs(const Token* tokens, std::string_view text, std::uint32_t begin, std::uint32_t end)
+      : tokens_(tokens), text_(text), begin_(begin), end_(end) {}
+  const Token* tokens_;
   std::string_view text_;
   std::uint32_t begin_;
   std::uint32_t end_;
 };
 
 inline Pairs Pair::into_inner() const {
-  return Pairs(tokens_, text_, open_ + 1, (*tokens_)[open_].partner);
+  return Pairs(tokens_, text_, open_ + 1, tokens_[open_].partner);
 }
 
 }  // namespace torvane::parser

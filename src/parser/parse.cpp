@@ -22,46 +22,52 @@ using Failure = std::variant<SyntaxError, NoParseResult, CypherError>;
 // thousand tokens), while a huge one's buffers (tens of MiB) are given back.
 constexpr std::size_t kKeptTokens = 1 << 16;
 
-// The grammar, then the builder. The tokens stay in this thread's parser
+// The grammar, then the builder into `out`, the tree inside the caller's
+// result; the failure, if any. The tokens stay in this thread's parser
 // state, whose vectors keep their capacity from query to query (up to
 // kKeptTokens); the tree copies every text it keeps, so nothing refers to the
 // state afterwards.
-Result<ast::CypherQuery, Failure> run(std::string_view query) {
+std::optional<Failure> run(std::string_view query, ast::CypherQuery& out) {
   thread_local ParserState state;
   struct Release {
     ~Release() { state.release_above(kKeptTokens); }
   } release;
   auto ok = CypherParser::parse_into(state, Rule::cypher, query);
-  if (!ok.ok()) return Err{Failure{std::in_place_index<0>, std::move(ok).error()}};
+  if (!ok.ok()) return Failure{std::in_place_index<0>, std::move(ok).error()};
   const auto& tokens = state.tokens();
   const Pairs top(&tokens, query, 0, static_cast<std::uint32_t>(tokens.size()));
   const std::optional<Pair> cypher = top.peek();
-  if (!cypher) return Err{Failure{NoParseResult{}}};
-  auto built = builder::build_query(*cypher);
-  if (!built.ok()) return Err{Failure{std::in_place_index<2>, std::move(built).error()}};
-  return std::move(built).value();
+  if (!cypher) return Failure{NoParseResult{}};
+  if (std::optional<CypherError> e = builder::build_query(*cypher, out))
+    return Failure{std::in_place_index<2>, std::move(*e)};
+  return std::nullopt;
+}
+
+CypherError as_error(Failure& f) {
+  if (auto* syntax = std::get_if<SyntaxError>(&f)) return CypherError::parse(syntax->display());
+  if (std::holds_alternative<NoParseResult>(f)) return CypherError::parse(kNoParseResult);
+  return std::move(std::get<CypherError>(f));
+}
+
+ParseErrorDetail as_detail(Failure& f) {
+  if (auto* syntax = std::get_if<SyntaxError>(&f))
+    return ParseErrorDetail{std::pair{syntax->line, syntax->column}, syntax->display()};
+  if (std::holds_alternative<NoParseResult>(f)) return ParseErrorDetail{std::nullopt, kNoParseResult};
+  return ParseErrorDetail{std::nullopt, std::get<CypherError>(f).display()};
 }
 
 }  // namespace
 
 Result<ast::CypherQuery, CypherError> parse(std::string_view query) {
-  auto r = run(query);
-  if (r.ok()) return std::move(r).value();
-  Failure& f = r.error();
-  if (auto* syntax = std::get_if<SyntaxError>(&f)) return Err{CypherError::parse(syntax->display())};
-  if (std::holds_alternative<NoParseResult>(f)) return Err{CypherError::parse(kNoParseResult)};
-  return Err{std::move(std::get<CypherError>(f))};
+  Result<ast::CypherQuery, CypherError> r{ast::CypherQuery{}};
+  if (std::optional<Failure> f = run(query, r.value())) r = Err{as_error(*f)};
+  return r;
 }
 
 Result<ast::CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
-  auto r = run(query);
-  if (r.ok()) return std::move(r).value();
-  Failure& f = r.error();
-  if (auto* syntax = std::get_if<SyntaxError>(&f))
-    return Err{ParseErrorDetail{std::pair{syntax->line, syntax->column}, syntax->display()}};
-  if (std::holds_alternative<NoParseResult>(f))
-    return Err{ParseErrorDetail{std::nullopt, kNoParseResult}};
-  return Err{ParseErrorDetail{std::nullopt, std::get<CypherError>(f).display()}};
+  Result<ast::CypherQuery, ParseErrorDetail> r{ast::CypherQuery{}};
+  if (std::optional<Failure> f = run(query, r.value())) r = Err{as_detail(*f)};
+  return r;
 }
 
 }  // namespace torvane::parser

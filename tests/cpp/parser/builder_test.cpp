@@ -1,6 +1,7 @@
 // The builder, through the entry points: query text in, tree facts out.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -398,6 +399,27 @@ TEST(Builder, DeepestTreesFitASmallStack) {
       done = true;
     });
     EXPECT_TRUE(done) << q.substr(0, 20);
+  }
+}
+
+// build_query into a caller's tree gives what the value form gives: the same
+// tree, or the same failure (a tree that fails half-built is the caller's to drop).
+TEST(Builder, BuildIntoCallersTree) {
+  std::string deep = "MATCH (a) RETURN a UNION RETURN 1";
+  for (std::uint32_t i = 0; i < builder::kMaxTreeDepth + 5; ++i) deep += " + 1";
+  for (const std::string& q :
+       std::vector<std::string>{"MATCH (a {k: [1, -x]})-[:R]->(b) WITH a WHERE NOT a.k RETURN b", deep}) {
+    auto tree = CypherParser::parse(Rule::cypher, q);
+    ASSERT_TRUE(tree.ok()) << q;
+    const Pair top = *tree->pairs().peek();
+    auto value = builder::build_query(top);
+    ast::CypherQuery into;
+    const std::optional<CypherError> failure = builder::build_query(top, into);
+    ASSERT_EQ(value.ok(), !failure.has_value()) << q;
+    if (value.ok())
+      EXPECT_EQ(dump(into), dump(*value));
+    else
+      EXPECT_EQ(failure->message, value.error().message);
   }
 }
 
