@@ -471,7 +471,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               validate_expr(vm->value);
             } else {
               for (const auto& label : std::get<ast::SetItem::Labels>(item.node).labels)
-                if (!schema.nodes.contains(label))
+                if (!node_entry(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInSet,
                                      "Unknown node label in SET: :", label, label_candidates());
             }
@@ -482,7 +482,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               validate_property_access(p->property.variable, p->property.keys);
             } else {
               for (const auto& label : std::get<ast::RemoveItem::Labels>(item.node).labels)
-                if (!schema.nodes.contains(label))
+                if (!node_entry(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove,
                                      "Unknown node label in REMOVE: :", label, label_candidates());
             }
@@ -511,7 +511,7 @@ void SemanticValidator::validate_pattern_element(const ast::PatternElement& elem
 
 void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   for (const auto& label : node.labels)
-    if (!schema.nodes.contains(label))
+    if (!node_entry(label))
       push_unknown_label(DiagnosticCode::UnknownNodeLabel, "Unknown node label: :", label,
                          label_candidates());
   const ast::ExprMap* map = inline_map(node.properties);
@@ -519,8 +519,8 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   for (const auto& entry : *map) {
     const std::string& key = entry.first;
     for (const auto& label : node.labels) {
-      auto it = schema.nodes.find(label);
-      if (it == schema.nodes.end() || it->second.contains(key)) continue;
+      const HashSet* properties = node_entry(label);
+      if (!properties || properties->contains(key)) continue;
       push_unknown_property(DiagnosticCode::UnknownNodeProperty,
                             "Unknown property '" + key + "' for node label :" + label, key,
                             schema.node_properties(label));
@@ -533,13 +533,13 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
     const std::vector<std::string>& right_labels) {
   const ast::ExprMap* map = inline_map(rel.properties);
   for (const auto& type : rel.types) {
-    auto it = schema.relationships.find(type);
-    if (it == schema.relationships.end()) {
+    const schema::RelationshipDef* found = rel_entry(type);
+    if (!found) {
       push_unknown_label(DiagnosticCode::UnknownRelType, "Unknown relationship type: :", type,
                          type_candidates());
       continue;
     }
-    const schema::RelationshipDef& def = it->second;
+    const schema::RelationshipDef& def = *found;
     if (map) {
       for (const auto& entry : *map) {
         const std::string& key = entry.first;
@@ -571,7 +571,7 @@ void SemanticValidator::check_endpoint_label(const std::vector<std::string>& lab
   if (labels.empty()) return;
   if (std::find(labels.begin(), labels.end(), expected) != labels.end()) return;
   if (std::none_of(labels.begin(), labels.end(),
-                   [&](const std::string& l) { return schema.nodes.contains(l); }))
+                   [&](const std::string& l) { return node_entry(l) != nullptr; }))
     return;
   std::string message = "Relationship :";
   message += rel_type;
@@ -602,17 +602,17 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
   // Names are the outer loop, keys the inner one. A name both a label and a
   // type counts as a label; a name the schema lacks was reported where written.
   for (const std::string_view name : bound.names) {
-    if (auto n = schema.nodes.find(name); n != schema.nodes.end()) {
+    if (const HashSet* properties = node_entry(name)) {
       for (const auto& key : keys) {
-        if (n->second.contains(key)) continue;
+        if (properties->contains(key)) continue;
         push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with label :" + std::string(name),
                               key, schema.node_properties(name));
       }
-    } else if (auto r = schema.relationships.find(name); r != schema.relationships.end()) {
+    } else if (const schema::RelationshipDef* def = rel_entry(name)) {
       for (const auto& key : keys) {
-        if (r->second.properties.contains(key)) continue;
+        if (def->properties.contains(key)) continue;
         push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with relationship type :" +

@@ -2,6 +2,7 @@
 // SemanticValidator: checks one syntax tree against a schema and collects every
 // finding in the order it is met. It never fails and never stops early; the
 // order of the findings is visible to callers, so the walk order is fixed.
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -48,6 +49,33 @@ class Scope {
   // Positions in `list_`, kept from the moment the list first outgrew
   // kListedMax; none before, so a small scope builds no hasher.
   std::optional<std::unordered_map<std::string_view, std::size_t, KeyedHash, StringEqual>> index_;
+};
+
+// Schema entries already looked up, by name as written: a query names a few
+// labels and types again and again, and a short list searched in order costs
+// less than hashing the name anew. Once the list is full, further names are
+// looked up in the schema each time.
+template <class Entry>
+class LookupMemo {
+ public:
+  // The entry of `name` in `map`, or null when it has none.
+  template <class Map>
+  const Entry* find(const Map& map, std::string_view name) {
+    for (std::size_t i = 0; i < size_; ++i)
+      if (names_[i] == name) return entries_[i];
+    auto it = map.find(name);
+    const Entry* entry = it == map.end() ? nullptr : &it->second;
+    if (size_ < names_.size()) {
+      names_[size_] = name;
+      entries_[size_++] = entry;
+    }
+    return entry;
+  }
+
+ private:
+  std::array<std::string_view, Scope::kListedMax> names_;
+  std::array<const Entry*, Scope::kListedMax> entries_;
+  std::size_t size_ = 0;
 };
 
 class SemanticValidator {
@@ -117,6 +145,11 @@ class SemanticValidator {
   static void project(const std::vector<parser::ast::ReturnItem>& items, const Scope& from,
                       Scope& to);
   bool is_bound(std::string_view name) const { return bindings.contains(name); }
+  // The property names of a node label, or null when the schema lacks it.
+  const HashSet* node_entry(std::string_view label) { return nodes_.find(schema.nodes, label); }
+  const schema::RelationshipDef* rel_entry(std::string_view type) {
+    return rels_.find(schema.relationships, type);
+  }
   std::span<const std::string_view> label_candidates();
   std::span<const std::string_view> type_candidates();
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
@@ -127,6 +160,9 @@ class SemanticValidator {
   void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.
   [[gnu::noinline]] void validate_flat_updating_clause(const parser::ast::UpdatingClause& clause);
+
+  LookupMemo<HashSet> nodes_;
+  LookupMemo<schema::RelationshipDef> rels_;
 };
 
 }  // namespace torvane::validator::semantic

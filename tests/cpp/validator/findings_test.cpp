@@ -503,6 +503,23 @@ TEST(Findings, ManyNamesAsFew) {
         {parts + ", (z:Movie) RETURN m", {kW101}},
     });
   }
+  // Labels looked up once are remembered up to a bound; past it the schema
+  // is asked each time, with the same findings.
+  std::string match = "MATCH ";
+  std::vector<Finding> labels;
+  for (int i = 0; i < 12; ++i) {
+    match += numbered("(x", i) + numbered(":L", i) + "), ";
+    labels.push_back({"E201", numbered("Unknown node label: :L", i)});
+  }
+  labels.push_back({"E301", "Unknown property 'nme' for node label :Person, did you mean .name?"});
+  labels.push_back(kW101);
+  labels.push_back(
+      {"E303", "Unknown property 'agee' on variable 'p' with label :Person, did you mean .age?"});
+  labels.push_back({"E304",
+                    "Unknown property 'rol' on variable 'r' with relationship type :ACTED_IN, "
+                    "did you mean .role?"});
+  check({{match + "(p:Person {nme: 1})-[r:ACTED_IN]->(m:Movie) RETURN p.agee, r.rol, m.title",
+          labels}});
 }
 
 }  // namespace
