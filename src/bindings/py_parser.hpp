@@ -22,7 +22,10 @@ struct PyQueryInfo {
 // walk; repeats are kept until sorted() drops them, so inserting is one append.
 class NameSet {
  public:
-  void insert(std::string_view name) { names_.push_back(name); }
+  void insert(std::string_view name) {
+    if (names_.empty()) names_.reserve(16);  // one allocation for most queries
+    names_.push_back(name);
+  }
   // Byte-wise ascending, without duplicates.
   std::vector<std::string> sorted();
 
