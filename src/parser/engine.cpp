@@ -26,6 +26,7 @@ void ParserState::reset(std::string_view text) {
   memo_expected_.clear();
   live_.clear();
   guard_ = 0;
+  runs_ = false;
 }
 
 // Offset of the first "*/" at or after `from`, or kNotFound.
@@ -92,7 +93,7 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
     e.depth = peak_ > m.depth ? peak_ - m.depth - 1 : 0;
     e.furthest = furthest_;
     e.in_place = true;
-    e.first = e.origin = m.tokens;
+    e.first = m.tokens;
     e.last = ok ? ntokens_ : m.tokens;
     if (e.last > e.first) {
       // A run left after this one (wholly after it: see save_runs_at) goes,
@@ -137,26 +138,47 @@ int ParserState::replay(std::uint32_t index) {
   if (e.in_place && e.first == ntokens_) {
     ntokens_ = e.last;
   } else {
-    copy_run(index);
+    push_run(index);
   }
   pos_ = e.end;
   return 1;
 }
 
-void ParserState::copy_run(std::uint32_t index) {
-  const std::uint32_t at = ntokens_;
-  if (at < guard_) save_runs_from(at);
-  const MemoEntry& e = memo_entries_[index];
-  const std::uint32_t n = e.last - e.first;
-  while (room_ - at < n) grow_tokens();
-  // After save_runs_from, an in-place run lies wholly before `at`.
-  const Token* from = (e.in_place ? tokens_.data() : memo_tokens_.data()) + e.first;
-  Token* to = tokens_.data() + at;
-  for (std::uint32_t k = 0; k < n; ++k) {
-    to[k] = from[k];
-    to[k].partner = from[k].partner - e.origin + at;
+void ParserState::push_run(std::uint32_t index) {
+  push_token(Token{pos_, index, kRunToken, false});
+  runs_ = true;
+}
+
+void ParserState::finish() {
+  if (!runs_) {
+    tree_.assign(tokens_.begin(), tokens_.begin() + ntokens_);
+    return;
   }
-  ntokens_ = at + n;
+  tree_.clear();
+  // Pairs nest no deeper than rule attempts.
+  if (open_.size() < kMaxRuleDepth + 1) open_.resize(kMaxRuleDepth + 1);
+  std::uint32_t depth = 0;
+  spell_out(tokens_.data(), tokens_.data() + ntokens_, depth);
+}
+
+// Writes the tokens, each run in place of its token, and links each closing
+// token with its opening one. Runs nest no deeper than the rule attempts that
+// made them.
+void ParserState::spell_out(const Token* first, const Token* last, std::uint32_t& depth) {
+  for (const Token* t = first; t != last; ++t) {
+    if (t->rule == kRunToken) {
+      const MemoEntry& e = memo_entries_[t->partner];
+      const Token* run = e.in_place ? tokens_.data() : memo_tokens_.data();
+      spell_out(run + e.first, run + e.last, depth);
+    } else if (!t->closing) {
+      open_[depth++] = static_cast<std::uint32_t>(tree_.size());
+      tree_.push_back(*t);
+    } else {
+      const std::uint32_t open = open_[--depth];
+      tree_[open].partner = static_cast<std::uint32_t>(tree_.size());
+      tree_.push_back(Token{t->offset, open, t->rule, true});
+    }
+  }
 }
 
 // A token is about to be written at `at`. Runs that lie wholly after it are

@@ -87,8 +87,8 @@ class ParserState {
   std::uint32_t size() const { return static_cast<std::uint32_t>(text_.size()); }
   // The parse tree of the last successful parse (after finish()).
   const std::vector<Token>& tokens() const { return tree_; }
-  // Copies the tokens made so far into tokens().
-  void finish() { tree_.assign(tokens_.begin(), tokens_.begin() + ntokens_); }
+  // Writes the tokens made so far into tokens(), every run token spelled out.
+  void finish();
   // Frees the token buffers when a parse grew them past `keep` tokens, so a
   // thread does not hold the tokens of its largest query ever for its life.
   // (Swapped with empty vectors: assigning {} would keep the capacity.)
@@ -113,6 +113,8 @@ class ParserState {
   std::uint32_t stopped_at() const { return stop_at_; }
   // Rule attempts whose bodies ran in the last parse.
   std::uint64_t attempts() const { return attempts_given_ - attempts_left_; }
+  // Tokens the memo moved aside in the last parse, a measure of its work.
+  std::size_t tokens_saved() const { return memo_tokens_.size(); }
 
   Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
@@ -322,6 +324,11 @@ class ParserState {
   // plus kFirstEntry.
   static constexpr std::uint32_t kUnseen = 0, kSeen = 1, kFirstEntry = 2;
 
+  // A token that stands for the tokens of a remembered success: its
+  // `partner` is the entry's index. Replaying a run by one token keeps the
+  // work linear where remembered runs lie within one another.
+  static constexpr Rule kRunToken = Rule::count;
+
   // One remembered attempt. The tokens of a success stay where the attempt
   // wrote them in the working list while nothing overwrites them ("in
   // place"); they move to the memo's own list just before something would.
@@ -329,7 +336,6 @@ class ParserState {
   struct MemoEntry {
     std::uint32_t end;              // position after a success
     std::uint32_t first, last;      // its tokens, in the working list or the memo's
-    std::uint32_t origin;           // index of its first token when it was made
     std::uint32_t expected_begin, expected_end;
     std::uint32_t furthest;         // where the attempt's own failure records stand
     std::uint32_t depth;            // nested attempts below its own, at most
@@ -359,8 +365,10 @@ class ParserState {
   // them one by one.
   void merge_expected(std::uint32_t at, const Rule* first, const Rule* last);
   void drop_repeats(std::uint32_t from);
-  // Writes the tokens of a success that is not in place at the end of the list.
-  void copy_run(std::uint32_t index);
+  // Stands for the tokens of a success that is not in place at the end of
+  // the list by one run token; finish() spells it out.
+  void push_run(std::uint32_t index);
+  void spell_out(const Token* first, const Token* last, std::uint32_t& depth);
   // Moves the in-place runs that writes from `at` on would overwrite to the memo's list.
   void save_runs_from(std::uint32_t at);
   [[gnu::noinline]] void save_runs_at(std::uint32_t at);
@@ -390,6 +398,8 @@ class ParserState {
   std::uint32_t room_ = 0;     // tokens_.size(), kept at hand for the push
   std::uint32_t ntokens_ = 0;
   std::vector<Token> tree_;
+  std::vector<std::uint32_t> open_;  // room for spell_out's opening tokens not yet closed
+  bool runs_ = false;                // whether a run token was made in this parse
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
   std::uint32_t furthest_ = 0;
