@@ -9,17 +9,29 @@
 //   MapLiteral/<n>    RETURN {k0: v0, ...} with n entries, every value unbound:
 //                     time should grow linearly in n (keyed hashing keeps
 //                     chosen keys from colliding), reported as BigO.
+//   Linear/<shape>/<n> one query of n repetitions of a construct (map entries,
+//                     list elements, MATCH clauses, UNION parts, labels,
+//                     misspelt names with a fix each, ...), validated; the
+//                     counters give the nanoseconds per repetition of each
+//                     stage: grammar (parser state kept), parse (grammar and
+//                     tree, buffers given back as validate does), checks and
+//                     result (validate_parsed), fix (the corrected query
+//                     alone). Each should stay flat as n grows.
 // Usage: memory_bench [benchmark flags]; the corpus folder is $TORVANE_CORPUS,
 // else ../shared/corpus beside the repository.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "corpus.hpp"
+#include "parser/cypher_parser.hpp"
+#include "parser/engine.hpp"
+#include "parser/parse.hpp"
 #include "schema/schema.hpp"
 #include "validator/torvane.hpp"
 
@@ -179,8 +191,114 @@ void MapLiteral(benchmark::State& bs) {
   }
   bs.SetComplexityN(n);
 }
-BENCHMARK(MapLiteral)->Arg(10'000)->Arg(30'000)->Arg(100'000)->Complexity(benchmark::oN)
+BENCHMARK(MapLiteral)
+    ->Arg(10'000)
+    ->Arg(30'000)
+    ->Arg(100'000)
+    ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMillisecond);
+
+// ---- Time linear in the size of one construct ----
+
+struct Shape {
+  const char *head, *separator, *tail;
+  std::string (*item)(std::int64_t i);
+};
+
+std::string num(std::int64_t i) { return std::to_string(i); }
+
+// Distinct names within three edits of Person, Movie or Company, so each
+// gets a fix of its own (140,000 of them).
+std::string misspelt(std::int64_t i) {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr const char* kStems[] = {"Per", "Mov", "Comp"};
+  std::string s = kStems[i % 3];
+  for (std::int64_t k = i / 3, n = 0; n < 3; ++n, k /= 36) s += kChars[k % 36];
+  return s;
+}
+
+const Shape kMap{"RETURN {", ", ", "}",
+                 [](std::int64_t i) { return "k" + num(i) + ": v" + num(i); }};
+const Shape kList{"RETURN [", ", ", "]", num};
+const Shape kWithList{"WITH [", ", ", "] AS l RETURN l", num};
+const Shape kMatches{"", " ", " RETURN a0",
+                     [](std::int64_t i) { return "MATCH (a" + num(i) + ":Person)"; }};
+const Shape kUnions{"", " UNION ", "", [](std::int64_t i) { return "RETURN " + num(i) + " AS x"; }};
+const Shape kLabels{"MATCH (n", "", ") RETURN n", [](std::int64_t i) { return ":L" + num(i); }};
+const Shape kMisspelt{"MATCH (n", "", ") RETURN n",
+                      [](std::int64_t i) { return ":" + misspelt(i); }};
+const Shape kProperties{"MATCH (n:Person) RETURN ", ", ", "",
+                        [](std::int64_t i) { return "n.nme" + num(i % 1000); }};
+const Shape kChain{"MATCH (n:Person) RETURN n", "", "",
+                   [](std::int64_t) { return std::string(".name"); }};
+const Shape kString{"RETURN '", "", "'", [](std::int64_t) { return std::string("abcdefgh"); }};
+
+void Linear(benchmark::State& bs, const Shape* shape) {
+  const Torvane torvane = example_validator();
+  const std::int64_t n = bs.range(0);
+  std::string q = shape->head;
+  for (std::int64_t i = 0; i < n; ++i) (i ? q += shape->separator : q) += shape->item(i);
+  q += shape->tail;
+  std::size_t findings = 0;
+  for (auto _ : bs) {
+    const ValidationResult r = torvane.validate(q);
+    findings = r.diagnostics.size();
+    benchmark::DoNotOptimize(r);
+  }
+  bs.SetComplexityN(n);
+  const double items = static_cast<double>(n);
+  bs.counters["bytes_per_item"] = static_cast<double>(q.size()) / items;
+  bs.counters["findings"] = static_cast<double>(findings);
+  // Each stage on its own, the best of three runs.
+  const auto best_ns = [&](auto&& stage) {
+    double best = 0;
+    for (int run = 0; run < 3; ++run) {
+      const auto start = std::chrono::steady_clock::now();
+      stage();
+      const double ns =
+          std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+              .count();
+      if (run == 0 || ns < best) best = ns;
+    }
+    return best / items;
+  };
+  torvane::parser::ParserState state;
+  bs.counters["grammar_ns"] = best_ns([&] {
+    auto ok = torvane::parser::CypherParser::parse_into(state, torvane::parser::Rule::cypher, q);
+    benchmark::DoNotOptimize(ok);
+  });
+  bs.counters["parse_ns"] = best_ns([&] {
+    auto tree = torvane::parser::parse(q);
+    benchmark::DoNotOptimize(tree);
+  });
+  auto tree = torvane::parser::parse(q);
+  if (!tree) return;  // a bound met: the text is refused as a whole
+  ValidationResult r;
+  bs.counters["checks_result_ns"] = best_ns([&] { r = torvane.validate_parsed(q, *tree); });
+  bs.counters["fix_ns"] = best_ns([&] {
+    auto fixed = torvane::validator::corrected_query(q, r.diagnostics);
+    benchmark::DoNotOptimize(fixed);
+  });
+}
+
+#define LINEAR(name, shape, largest)      \
+  BENCHMARK_CAPTURE(Linear, name, &shape) \
+      ->Arg(10'000)                       \
+      ->Arg(30'000)                       \
+      ->Arg(100'000)                      \
+      ->Arg(largest)                      \
+      ->Complexity(benchmark::oN)         \
+      ->Unit(benchmark::kMillisecond)
+LINEAR(map, kMap, 300'000);
+LINEAR(list, kList, 300'000);
+LINEAR(with_list, kWithList, 300'000);
+LINEAR(matches, kMatches, 300'000);
+LINEAR(unions, kUnions, 300'000);
+LINEAR(labels, kLabels, 300'000);
+LINEAR(misspelt, kMisspelt, 140'000);
+LINEAR(properties, kProperties, 300'000);
+LINEAR(chain, kChain, 300'000);
+LINEAR(string, kString, 300'000);
 
 }  // namespace
 
