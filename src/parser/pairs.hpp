@@ -47,10 +47,13 @@ class Pair {
   // closes right before it, so each step reads two tokens.
   template <class Follow>
   Pair descend_while(Follow follow) const {
-    std::uint32_t open = open_;
-    for (std::uint32_t close = tokens_[open].partner;
-         open + 1 != close && tokens_[open + 1].partner + 1 == close; ++open, --close) {
-      if (!follow(Pair(tokens_, text_, open), tokens_[close].rule, tokens_[close - 1].rule)) break;
+    // Pointers to the current pair's two tokens walk inwards one token each.
+    std::uint32_t open = open_, close = tokens_[open].partner;
+    const Token* first = tokens_ + open;
+    const Token* last = tokens_ + close;
+    while (first + 1 != last && first[1].partner + 1 == close &&
+           follow(Pair(tokens_, text_, open), last->rule, last[-1].rule)) {
+      ++open, --close, ++first, --last;
     }
     return Pair(tokens_, text_, open);
   }
