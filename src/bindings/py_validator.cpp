@@ -1,5 +1,6 @@
 #include "bindings/py_validator.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -225,25 +226,38 @@ PyObject* new_diagnostic(PyValidationDiagnostic&& d) {
 
 template <class F>
 auto with_result(PyObject* self, F&& f) {
-  return with<PyValidationResult>(self, [&](const PyValidationResult& r) { return f(r.inner); });
+  return with<PyValidationResult>(self, std::forward<F>(f));
+}
+
+// The messages of the findings `which` selects, in order.
+std::vector<std::string_view> messages(const PyValidationResult& r, Messages which) {
+  std::vector<std::string_view> out;
+  for (const auto& d : r.diagnostics)
+    if (selects(which, d)) out.push_back(d.message);
+  return out;
+}
+
+// A new list of str holding those messages.
+PyObject* message_list(const PyValidationResult& r, Messages which) {
+  return to_py_list(messages(r, which));
 }
 
 PyObject* get_is_valid(PyObject* self, void*) {
-  return with_result(self, [](const ValidationResult& r) { return to_py(r.is_valid); });
+  return with_result(self, [](const PyValidationResult& r) { return to_py(r.is_valid); });
 }
 
-template <std::vector<std::string> ValidationResult::*Field>
+template <Messages Which>
 PyObject* get_messages(PyObject* self, void*) {
-  return with_result(self, [](const ValidationResult& r) { return to_py_list(r.*Field); });
+  return with_result(self, [](const PyValidationResult& r) { return message_list(r, Which); });
 }
 
 PyObject* get_fixed_query(PyObject* self, void*) {
-  return with_result(self, [](const ValidationResult& r) { return to_py_opt(r.fixed_query); });
+  return with_result(self, [](const PyValidationResult& r) { return to_py_opt(r.fixed_query); });
 }
 
 // A new list with one item per diagnostic, made by `make`.
 template <class F>
-PyObject* diagnostic_list(const ValidationResult& r, F&& make) {
+PyObject* diagnostic_list(const PyValidationResult& r, F&& make) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(r.diagnostics.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
@@ -256,33 +270,34 @@ PyObject* diagnostic_list(const ValidationResult& r, F&& make) {
 }
 
 PyObject* get_diagnostics(PyObject* self, void*) {
-  return with_result(self, [](const ValidationResult& r) {
+  return with_result(self, [](const PyValidationResult& r) {
     return diagnostic_list(r,
                            [](PyValidationDiagnostic&& d) { return new_diagnostic(std::move(d)); });
   });
 }
 
 PyObject* result_to_dict(PyObject* self, PyObject*) {
-  return with_result(self, [](const ValidationResult& r) -> PyObject* {
+  return with_result(self, [](const PyValidationResult& r) -> PyObject* {
     PyObject* const* k = interned_keys();
     if (k == nullptr) return nullptr;
     Ref d = Ref::steal(PyDict_New());
     if (!d) return nullptr;
     PyObject* dict = d.get();
-    const bool ok = put(dict, k[kIsValidKey], to_py(r.is_valid)) &&
-                    put(dict, k[kErrorsKey], to_py_list(r.errors)) &&
-                    put(dict, k[kSyntaxErrorsKey], to_py_list(r.syntax_errors)) &&
-                    put(dict, k[kSemanticErrorsKey], to_py_list(r.semantic_errors)) &&
-                    put(dict, k[kWarningsKey], to_py_list(r.warnings)) &&
-                    put(dict, k[kFixedQueryKey], to_py_opt(r.fixed_query)) &&
-                    put(dict, k[kDiagnosticsKey],
-                        diagnostic_list(r, [](PyValidationDiagnostic&& x) { return x.to_dict(); }));
+    const bool ok =
+        put(dict, k[kIsValidKey], to_py(r.is_valid)) &&
+        put(dict, k[kErrorsKey], message_list(r, Messages::Errors)) &&
+        put(dict, k[kSyntaxErrorsKey], message_list(r, Messages::SyntaxErrors)) &&
+        put(dict, k[kSemanticErrorsKey], message_list(r, Messages::SemanticErrors)) &&
+        put(dict, k[kWarningsKey], message_list(r, Messages::Warnings)) &&
+        put(dict, k[kFixedQueryKey], to_py_opt(r.fixed_query)) &&
+        put(dict, k[kDiagnosticsKey],
+            diagnostic_list(r, [](PyValidationDiagnostic&& x) { return x.to_dict(); }));
     return ok ? d.release() : nullptr;
   });
 }
 
 PyObject* result_to_json(PyObject* self, PyObject*) {
-  return with_result(self, [](const ValidationResult& r) {
+  return with_result(self, [](const PyValidationResult& r) {
     std::string out;
     write_json(out, r);
     return to_py(out);
@@ -290,33 +305,35 @@ PyObject* result_to_json(PyObject* self, PyObject*) {
 }
 
 int result_bool(PyObject* self) {
-  return with_result(self, [](const ValidationResult& r) { return r.is_valid ? 1 : 0; });
+  return with_result(self, [](const PyValidationResult& r) { return r.is_valid ? 1 : 0; });
 }
 
 Py_ssize_t result_len(PyObject* self) {
-  return with_result(
-      self, [](const ValidationResult& r) { return static_cast<Py_ssize_t>(r.errors.size()); });
+  return with_result(self, [](const PyValidationResult& r) {
+    return static_cast<Py_ssize_t>(
+        std::count_if(r.diagnostics.begin(), r.diagnostics.end(),
+                      [](const auto& d) { return selects(Messages::Errors, d); }));
+  });
 }
 
 PyObject* result_repr(PyObject* self) {
-  return with_result(self, [](const ValidationResult& r) {
+  return with_result(self, [](const PyValidationResult& r) {
     std::string out = "ValidationResult(is_valid=";
     out += r.is_valid ? "true" : "false";
     out += ", errors=";
-    append_debug_list(out, r.errors);
+    append_debug_list(out, messages(r, Messages::Errors));
     out += ')';
     return to_py(out);
   });
 }
 
-using R = ValidationResult;
-
 PyGetSetDef result_getters[] = {
     {"is_valid", get_is_valid, nullptr, nullptr, nullptr},
-    {"errors", get_messages<&R::errors>, nullptr, doc::kErrors, nullptr},
-    {"syntax_errors", get_messages<&R::syntax_errors>, nullptr, doc::kSyntaxErrors, nullptr},
-    {"semantic_errors", get_messages<&R::semantic_errors>, nullptr, doc::kSemanticErrors, nullptr},
-    {"warnings", get_messages<&R::warnings>, nullptr, doc::kWarnings, nullptr},
+    {"errors", get_messages<Messages::Errors>, nullptr, doc::kErrors, nullptr},
+    {"syntax_errors", get_messages<Messages::SyntaxErrors>, nullptr, doc::kSyntaxErrors, nullptr},
+    {"semantic_errors", get_messages<Messages::SemanticErrors>, nullptr, doc::kSemanticErrors,
+     nullptr},
+    {"warnings", get_messages<Messages::Warnings>, nullptr, doc::kWarnings, nullptr},
     {"fixed_query", get_fixed_query, nullptr, doc::kFixedQuery, nullptr},
     {"diagnostics", get_diagnostics, nullptr, doc::kDiagnostics, nullptr},
     {},
@@ -384,12 +401,12 @@ PyObject* torvane_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 // One new ValidationResult per result, in order. On failure the list made so
 // far and the results not yet taken are released.
-PyObject* wrap_results(std::vector<ValidationResult>& results) {
+PyObject* wrap_results(std::vector<PyValidationResult>& results) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;
   PyTypeObject* type = result_type();
   for (std::size_t i = 0; i < results.size(); ++i) {
-    PyObject* item = new_instance(type, PyValidationResult{std::move(results[i])});
+    PyObject* item = new_instance(type, std::move(results[i]));
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
@@ -408,11 +425,12 @@ PyObject* torvane_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       std::vector<Ref> held;
       std::vector<std::string_view> texts;
       if (!to_text_views(a[0], held, texts)) return argument_error("queries");
-      std::vector<ValidationResult> results(texts.size());
+      std::vector<PyValidationResult> results(texts.size());
       {
         Unlocked unlocked;
-        pool::for_each_index(texts.size(),
-                             [&](std::size_t i) { results[i] = v.validate(texts[i]); });
+        pool::for_each_index(texts.size(), [&](std::size_t i) {
+          results[i] = PyValidationResult::from_native(v.validate(texts[i]));
+        });
       }
       return wrap_results(results);
     });
@@ -501,15 +519,32 @@ PyTypeObject* diagnostic_type() {
   return type_object(ClassId::ValidationDiagnostic, diagnostic_spec);
 }
 
-PyObject* new_result(ValidationResult&& r) {
-  return new_instance(result_type(), PyValidationResult{std::move(r)});
+PyValidationResult PyValidationResult::from_native(ValidationResult&& r) {
+  return {r.is_valid, std::move(r.diagnostics), std::move(r.fixed_query)};
 }
 
-void write_json(std::string& out, const ValidationResult& r) {
+bool selects(Messages which, const diagnostics::ValidationDiagnostic& d) {
+  const bool error = d.severity == diagnostics::Severity::Error;
+  const bool syntax = d.code == diagnostics::DiagnosticCode::ParseError;
+  switch (which) {
+    case Messages::Errors: return error;
+    case Messages::SyntaxErrors: return error && syntax;
+    case Messages::SemanticErrors: return error && !syntax;
+    case Messages::Warnings: return !error;
+  }
+  return false;
+}
+
+PyObject* new_result(ValidationResult&& r) {
+  return new_instance(result_type(), PyValidationResult::from_native(std::move(r)));
+}
+
+void write_json(std::string& out, const PyValidationResult& r) {
   json::Writer w(out);
-  const auto strings = [&](std::string_view key, const std::vector<std::string>& items) {
+  const auto strings = [&](std::string_view key, Messages which) {
     w.key(key).begin_array();
-    for (const auto& s : items) w.string(s);
+    for (const auto& d : r.diagnostics)
+      if (selects(which, d)) w.string(d.message);
     w.end_array();
   };
   // Members in byte order of their keys, at both levels.
@@ -532,7 +567,7 @@ void write_json(std::string& out, const ValidationResult& r) {
     w.end_object();
   }
   w.end_array();
-  strings("errors", r.errors);
+  strings("errors", Messages::Errors);
   w.key("fixed_query");
   if (r.fixed_query) {
     w.string(*r.fixed_query);
@@ -540,9 +575,9 @@ void write_json(std::string& out, const ValidationResult& r) {
     w.null();
   }
   w.key("is_valid").boolean(r.is_valid);
-  strings("semantic_errors", r.semantic_errors);
-  strings("syntax_errors", r.syntax_errors);
-  strings("warnings", r.warnings);
+  strings("semantic_errors", Messages::SemanticErrors);
+  strings("syntax_errors", Messages::SyntaxErrors);
+  strings("warnings", Messages::Warnings);
   w.end_object();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bindings/binding.hpp"
 #include "diagnostics/diagnostics.hpp"
@@ -15,9 +16,23 @@ struct PyTorvane {
   validator::Torvane inner;
 };
 
+// A validation result as its Python object keeps it: each finding once. The
+// message lists of the result are the messages of the findings they select
+// (see `Messages`), in order, so they are read from `diagnostics` when asked
+// for instead of being kept beside it.
 struct PyValidationResult {
-  validator::ValidationResult inner;
+  bool is_valid = true;
+  std::vector<diagnostics::ValidationDiagnostic> diagnostics;
+  std::optional<std::string> fixed_query;
+
+  static PyValidationResult from_native(validator::ValidationResult&& r);
 };
+
+// The message lists of a result: `errors` holds the message of every error,
+// `syntax_errors` of the grammar's, `semantic_errors` of the others, and
+// `warnings` of every warning.
+enum class Messages : std::uint8_t { Errors, SyntaxErrors, SemanticErrors, Warnings };
+bool selects(Messages which, const diagnostics::ValidationDiagnostic& d);
 
 // An all-text copy of one finding, sharing nothing with it.
 struct PyValidationDiagnostic {
@@ -45,6 +60,6 @@ PyTypeObject* diagnostic_type();
 PyObject* new_result(validator::ValidationResult&& r);
 
 // The compact JSON form of a result, keys in byte order at both levels.
-void write_json(std::string& out, const validator::ValidationResult& r);
+void write_json(std::string& out, const PyValidationResult& r);
 
 }  // namespace torvane::bindings::py_validator
