@@ -402,6 +402,35 @@ TEST(Builder, DeepestTreesFitASmallStack) {
   }
 }
 
+// The walk down lone inner pairs stops at a pair with several inner pairs, at
+// one with none, or where the caller says so.
+TEST(Pairs, DescendWhile) {
+  const auto always = [](Pair, Rule, Rule) { return true; };
+  const auto above_atom = [](Pair, Rule, Rule inner) { return inner != Rule::atom; };
+  struct WalkCase {
+    const char* text;
+    bool stop_above_atom;
+    Rule stops_at;
+    const char* stop_text;
+  };
+  const std::vector<WalkCase> cases = {
+      {"1 + 2", false, Rule::add_sub_expr, "1 + 2"},
+      {"n.name", false, Rule::postfix_expr, "n.name"},
+      {"x", false, Rule::variable, "x"},
+      {"count(*)", false, Rule::count_star, "count(*)"},
+      {"(x)", false, Rule::variable, "x"},
+      {"x", true, Rule::postfix_expr, "x"},
+  };
+  for (const auto& c : cases) {
+    auto tree = CypherParser::parse(Rule::expression, c.text);
+    ASSERT_TRUE(tree.ok()) << c.text;
+    const Pair top = *tree->pairs().peek();
+    const Pair at = c.stop_above_atom ? top.descend_while(above_atom) : top.descend_while(always);
+    EXPECT_EQ(at.as_rule(), c.stops_at) << c.text;
+    EXPECT_EQ(at.as_str(), c.stop_text) << c.text;
+  }
+}
+
 // build_query into a caller's tree gives what the value form gives: the same
 // tree, or the same failure (a tree that fails half-built is the caller's to drop).
 TEST(Builder, BuildIntoCallersTree) {
