@@ -88,14 +88,25 @@ bool is_plain_name(std::string_view s, bool colon) {
   return !s.empty() && std::all_of(s.begin(), s.end(), is_name_char);
 }
 
-// A pair of plain names, both after a colon or neither. Its matches are whole
-// words (after a colon for a label), each of which it turns into another
-// whole word, so it moves no boundary of a word, string or comment: every
+// A backticked name without a backtick inside.
+bool is_quoted_name(std::string_view s) {
+  return s.size() >= 2 && s.front() == '`' && s.back() == '`' &&
+         s.substr(1, s.size() - 2).find('`') == std::string_view::npos;
+}
+
+// A pair whose original is a plain or backticked name and whose replacement
+// a plain name, both after a colon or neither. Its matches are whole words or
+// backticked names (after a colon for a label), each of which it turns into
+// a whole word, so it moves no boundary of a word, string or comment: every
 // pass of a run of such pairs sees the same words, and one scan can apply the
 // whole run. Replacing pass after pass would cost the text's length per pair.
-bool is_plain(const Pair& p) {
+// Backticked originals need `quoted`: no backticked name right after another
+// (``), whose neighbour would turn from a backtick into a name character.
+bool is_plain(const Pair& p, bool quoted) {
   const bool colon = p.original.starts_with(':');
-  return is_plain_name(p.original, colon) && is_plain_name(p.replacement, colon);
+  const std::string_view name = p.original.substr(colon ? 1 : 0);
+  return (is_plain_name(name, false) || (quoted && is_quoted_name(name))) &&
+         is_plain_name(p.replacement, colon);
 }
 
 // The word of a plain name.
@@ -164,8 +175,8 @@ class PlainRun {
   std::vector<std::uint32_t> path_;
 };
 
-// One scan over the words outside strings and comments, as replace_names
-// scans; a word is a longest run of name characters.
+// One scan over the words and backticked names outside strings and comments,
+// as replace_names scans; a word is a longest run of name characters.
 std::string apply_plain_run(std::string_view text, PlainRun& run) {
   std::string out;
   out.reserve(text.size());
@@ -186,6 +197,18 @@ std::string apply_plain_run(std::string_view text, PlainRun& run) {
       continue;
     }
     const std::size_t skip = opaque_length(text, i);
+    const std::size_t end = i + skip;
+    // A backticked name is whole when no name character touches it.
+    if (skip && text[i] == '`' && (i == 0 || !is_name_char(text[i - 1])) &&
+        (end == text.size() || !is_name_char(text[end]))) {
+      const std::string_view name = text.substr(i, skip);
+      const std::string_view made = run.result(name, i > 0 && text[i - 1] == ':');
+      if (made.data() != name.data()) {
+        out.append(text, copied, i - copied);
+        out += made;
+        copied = end;
+      }
+    }
     i += skip ? skip : 1;
   }
   out.append(text, copied);
@@ -216,13 +239,14 @@ std::optional<std::string> corrected_query(std::string_view query,
   });
   std::string text(query);
   for (std::size_t k = 0; k < pairs.size();) {
-    if (!is_plain(pairs[k])) {
+    const bool quoted = text.find("``") == std::string::npos;
+    if (!is_plain(pairs[k], quoted)) {
       text = replace_names(text, pairs[k].original, pairs[k].replacement);
       ++k;
       continue;
     }
     std::size_t end = k + 1;
-    while (end < pairs.size() && is_plain(pairs[end])) ++end;
+    while (end < pairs.size() && is_plain(pairs[end], quoted)) ++end;
     PlainRun run(std::span<const Pair>(pairs).subspan(k, end - k));
     text = apply_plain_run(text, run);
     k = end;

@@ -87,13 +87,14 @@ std::vector<ValidationDiagnostic> fixes(
 }
 
 // Few short names, so pairs chain (a to b, then b to c), collide with longer
-// names and sit next to colons, quotes, comments and backticks.
+// names and sit next to colons, quotes, comments and backticked names.
 TEST(CorrectedQuery, OneScanMatchesPassByPass) {
   const std::vector<std::string> words = {"a", "b", "ab", "ba", "a1", "_", "abc", "x"};
+  const std::vector<std::string> quoted = {"`a`", "`b`", "`ab`", "`a b`", "`'`"};
   const std::vector<std::string> glue = {" ",  ":",  "::", ".",  ", ", "'", "\"", "`",
                                          "//", "/*", "*/", "\n", "$",  "(", ")",  "-"};
-  // Mostly plain pairs; now and then one that is not (a backticked name, a
-  // replacement with a space or a quote, an empty original), which splits the runs.
+  // Mostly pairs of plain or backticked names; now and then one that is not
+  // (a replacement with a space or a quote, an empty original), which splits the runs.
   const std::vector<std::string> odd = {"`a`", ":`a b`", "a b", "'", "", ":", "a:b"};
   std::mt19937 rng(20261210);
   const auto pick = [&](const std::vector<std::string>& from) {
@@ -105,12 +106,14 @@ TEST(CorrectedQuery, OneScanMatchesPassByPass) {
   for (int round = 0; round < 20000; ++round) {
     std::string text;
     const int parts = std::uniform_int_distribution<int>(1, 16)(rng);
-    for (int i = 0; i < parts; ++i) text += chance(50) ? pick(words) : pick(glue);
+    for (int i = 0; i < parts; ++i)
+      text += chance(40) ? pick(words) : chance(15) ? pick(quoted) : pick(glue);
     std::vector<std::pair<std::string, std::string>> pairs;
     const int count = std::uniform_int_distribution<int>(1, 6)(rng);
     for (int i = 0; i < count; ++i) {
       const std::string colon = chance(40) ? ":" : "";
       std::string from = cat(colon, pick(words)), to = cat(colon, pick(words));
+      if (chance(20)) from = cat(colon, pick(quoted));
       if (chance(10)) from = pick(odd);
       if (chance(10)) to = pick(odd);
       pairs.emplace_back(from, to);
