@@ -5,7 +5,7 @@
 //   LargeQuery/<kind>/<KiB> one query of 256 KiB or 1 MiB (a long list, many
 //                     pattern parts with a finding each, one string literal);
 //                     peak RSS per byte of query, which should not depend on
-//                     the size.
+//                     the size, and the peaks of the parse and of the checks.
 //   MapLiteral/<n>    RETURN {k0: v0, ...} with n entries, every value unbound:
 //                     time should grow linearly in n (keyed hashing keeps
 //                     chosen keys from colliding), reported as BigO.
@@ -171,6 +171,19 @@ void LargeQuery(benchmark::State& bs) {
   bs.counters["peak_growth_MiB"] = peak_growth_kb / 1024;
   bs.counters["peak_per_query_byte"] = peak_growth_kb * 1024 / static_cast<double>(q.size());
   bs.counters["findings"] = static_cast<double>(findings);
+  // Where the peak comes from: the parse (parser state, then the tree) and
+  // the checks on the finished tree (the tree, findings and result).
+  const auto per_byte = [&](double kb) { return kb * 1024 / static_cast<double>(q.size()); };
+  reset_peak();
+  Rss before = read_rss();
+  auto tree = torvane::parser::parse(q);
+  bs.counters["parse_peak_per_byte"] = per_byte(read_rss().peak_kb - before.now_kb);
+  if (!tree) return;
+  reset_peak();
+  before = read_rss();
+  const ValidationResult r = torvane.validate_parsed(q, *tree);
+  bs.counters["checks_peak_per_byte"] = per_byte(read_rss().peak_kb - before.now_kb);
+  benchmark::DoNotOptimize(r);
 }
 BENCHMARK(LargeQuery)
     ->ArgNames({"kind", "KiB"})
