@@ -11,13 +11,13 @@ Pairs ParseTree::pairs() const {
 
 Result<bool, SyntaxError> CypherParser::parse_into(ParserState& state, Rule start, std::string_view text) {
   const RuleFn run = grammar::rule_functions[static_cast<std::size_t>(start)];
-  // Most texts parse: the first run keeps no failure records, and only a
-  // failed one is run again to find what was expected where.
-  state.set_tracking(false);
+  // Most texts parse: the first run makes only the tree, and only a failed
+  // one runs again to find what was expected where.
+  state.set_pass(ParserState::Pass::tree);
   state.reset(text);
   bool ok = run(state);
   if (!ok && state.stopped() == ParserState::Stop::none) {
-    state.set_tracking(true);
+    state.set_pass(ParserState::Pass::report);
     state.reset(text);
     ok = run(state);
   }

@@ -78,9 +78,13 @@ class ParserState {
   // With the memo off every attempt runs its body (see also rule_first): the
   // plain engine, which tests compare the remembering one against.
   void set_memo(bool on) { memo_on_ = on; }
-  // Failure records steer nothing but the report of a failed parse, so a
-  // parse may run without them and be run again with them if it fails.
-  void set_tracking(bool on) { track_ = on; }
+  // Failure records steer nothing but the report of a failed parse, and
+  // pairs nothing but the tree of a successful one; neither steers the parse.
+  // So a parse can run for its tree alone, and a failed one again for its
+  // report alone (as under a lookahead, which makes no pairs). Set before
+  // reset(); by default a parse makes both.
+  enum class Pass : std::uint8_t { both, tree, report };
+  void set_pass(Pass p) { pass_ = p; }
 
   std::string_view text() const { return text_; }
   std::uint32_t pos() const { return pos_; }
@@ -413,7 +417,8 @@ class ParserState {
   Stop stop_ = Stop::none;
   std::uint32_t stop_at_ = 0;
   bool memo_on_ = true;
-  bool track_ = true;
+  Pass pass_ = Pass::both;
+  bool track_ = true;  // whether failures are recorded
   std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
   std::vector<MemoEntry> memo_entries_;
   std::vector<Token> memo_tokens_;
