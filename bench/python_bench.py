@@ -206,9 +206,10 @@ def bench_validate_batch(folder, n=50_000, memory_n=100_000):
     mib = 2**20
     transient = r["peak"] - r["kept"]
     print(f"validate_batch/{memory_n}/memory: texts {r['text_bytes'] / mib:.1f} MiB, "
-          f"results {(r['kept'] - r['base']) / mib:.1f} MiB, "
-          f"peak beyond the results {transient / mib:.1f} MiB, "
-          f"{(transient - r['text_bytes']) / memory_n:.0f} B/query beyond the texts")
+          f"results {(r['kept'] - r['base']) / mib:.1f} MiB "
+          f"({(r['kept'] - r['base']) / memory_n:.0f} B/result), "
+          f"peak beyond the results {transient / mib:.1f} MiB "
+          f"({transient / memory_n:.0f} B/query)")
 
 
 def main(argv):
