@@ -508,7 +508,8 @@ bool Builder::build_return_body(Pair p, Target& out, std::uint32_t depth) {
   for (Pair c : p.into_inner()) {
     switch (c.as_rule()) {
       case Rule::return_items: {
-        if (trim(c.as_str()) == "*") {
+        // Items are pairs, and a star is none: only a list without pairs is looked at.
+        if (!c.first_child() && trim(c.as_str()) == "*") {
           // WITH * keeps its list empty and says so in its flag.
           if constexpr (with) {
             out.star = true;
