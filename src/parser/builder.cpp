@@ -1424,8 +1424,7 @@ bool Builder::build_reduce_expression(Pair p, Expr& out, std::uint32_t depth) {
   Box<Expr> projection(Expr{});
   if (!build_expression(*projection_pair, *projection, depth + 1)) return false;
   out.node.emplace<Expr::Reduce>(Copy{accumulator->as_str()}, std::move(init),
-                                 Copy{variable->as_str()}, std::move(list),
-                                 std::move(projection));
+                                 Copy{variable->as_str()}, std::move(list), std::move(projection));
   return true;
 }
 

@@ -52,7 +52,8 @@ CypherError as_error(Failure& f) {
 ParseErrorDetail as_detail(Failure& f) {
   if (auto* syntax = std::get_if<SyntaxError>(&f))
     return ParseErrorDetail{std::pair{syntax->line, syntax->column}, syntax->display()};
-  if (std::holds_alternative<NoParseResult>(f)) return ParseErrorDetail{std::nullopt, kNoParseResult};
+  if (std::holds_alternative<NoParseResult>(f))
+    return ParseErrorDetail{std::nullopt, kNoParseResult};
   return ParseErrorDetail{std::nullopt, std::get<CypherError>(f).display()};
 }
 
