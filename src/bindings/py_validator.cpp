@@ -394,7 +394,7 @@ PyObject* torvane_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return with_validator(self, [&](const validator::Torvane& v) -> PyObject* {
       std::string_view query;
       if (!to_text(a[0], query)) return argument_error("query");
-      return new_result(v.validate(query));
+      return new_result(v.findings(query));
     });
   });
 }
@@ -429,7 +429,7 @@ PyObject* torvane_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       {
         Unlocked unlocked;
         pool::for_each_index(texts.size(), [&](std::size_t i) {
-          results[i] = PyValidationResult::from_native(v.validate(texts[i]));
+          results[i] = v.findings(texts[i]);
         });
       }
       return wrap_results(results);
@@ -519,10 +519,6 @@ PyTypeObject* diagnostic_type() {
   return type_object(ClassId::ValidationDiagnostic, diagnostic_spec);
 }
 
-PyValidationResult PyValidationResult::from_native(ValidationResult&& r) {
-  return {r.is_valid, std::move(r.diagnostics), std::move(r.fixed_query)};
-}
-
 bool selects(Messages which, const diagnostics::ValidationDiagnostic& d) {
   const bool error = d.severity == diagnostics::Severity::Error;
   const bool syntax = d.code == diagnostics::DiagnosticCode::ParseError;
@@ -535,8 +531,8 @@ bool selects(Messages which, const diagnostics::ValidationDiagnostic& d) {
   return false;
 }
 
-PyObject* new_result(ValidationResult&& r) {
-  return new_instance(result_type(), PyValidationResult::from_native(std::move(r)));
+PyObject* new_result(validator::Findings&& found) {
+  return new_instance(result_type(), std::move(found));
 }
 
 void write_json(std::string& out, const PyValidationResult& r) {

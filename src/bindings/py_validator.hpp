@@ -18,15 +18,8 @@ struct PyTorvane {
 
 // A validation result as its Python object keeps it: each finding once. The
 // message lists of the result are the messages of the findings they select
-// (see `Messages`), in order, so they are read from `diagnostics` when asked
-// for instead of being kept beside it.
-struct PyValidationResult {
-  bool is_valid = true;
-  std::vector<diagnostics::ValidationDiagnostic> diagnostics;
-  std::optional<std::string> fixed_query;
-
-  static PyValidationResult from_native(validator::ValidationResult&& r);
-};
+// (see `Messages`), in order, read from the findings when asked for.
+using PyValidationResult = validator::Findings;
 
 // The message lists of a result: `errors` holds the message of every error,
 // `syntax_errors` of the grammar's, `semantic_errors` of the others, and
@@ -56,8 +49,8 @@ PyTypeObject* torvane_type();
 PyTypeObject* result_type();
 PyTypeObject* diagnostic_type();
 
-// A new ValidationResult object owning `r`.
-PyObject* new_result(validator::ValidationResult&& r);
+// A new ValidationResult object holding `found`.
+PyObject* new_result(validator::Findings&& found);
 
 // The compact JSON form of a result, keys in byte order at both levels.
 void write_json(std::string& out, const PyValidationResult& r);

@@ -182,13 +182,12 @@ std::span<const std::string_view> SemanticValidator::type_candidates() {
 
 void SemanticValidator::push_error(DiagnosticCode code, std::string message,
                                    std::optional<Suggestion> suggestion) {
-  errors.push_back(message);
+  ++error_count;
   diagnostics.push_back(ValidationDiagnostic{code, Severity::Error, std::move(message),
                                              std::move(suggestion), std::nullopt});
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
-  warnings.push_back(message);
   diagnostics.push_back(ValidationDiagnostic{code, Severity::Warning, std::move(message),
                                              std::nullopt, std::nullopt});
 }

@@ -86,9 +86,8 @@ class SemanticValidator {
   // The current scope.
   Scope bindings;
   const schema::Schema& schema;
-  std::vector<std::string> errors;
-  std::vector<std::string> warnings;
   std::vector<diagnostics::ValidationDiagnostic> diagnostics;
+  std::size_t error_count = 0;  // of `diagnostics`, the errors
   // The schema's labels and types, sorted: the candidates of suggestions,
   // filled on the first unknown name, since most queries have none.
   std::vector<std::string_view> node_labels;

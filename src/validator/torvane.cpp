@@ -254,32 +254,57 @@ std::optional<std::string> corrected_query(std::string_view query,
   return text;
 }
 
-ValidationResult Torvane::validate(std::string_view query) const {
-  auto parsed = parser::parse_with_detail(query);
-  if (parsed) return validate_parsed(query, *parsed);
-  ParseErrorDetail& detail = parsed.error();
+namespace {
+
+Findings checked(const schema::Schema& schema, std::string_view query,
+                 const parser::ast::CypherQuery& tree) {
+  semantic::SemanticValidator validator(schema);
+  validator.validate_query(tree);
+  Findings found{validator.error_count == 0, std::move(validator.diagnostics), std::nullopt};
+  found.fixed_query = corrected_query(query, found.diagnostics);
+  return found;
+}
+
+// The message lists spelt out: an error's message goes to `errors` and, by
+// where it was found, to `syntax_errors` or `semantic_errors`.
+ValidationResult spelt_out(Findings&& found) {
   ValidationResult result;
-  result.is_valid = false;
-  result.errors.push_back(detail.message);
-  result.syntax_errors.push_back(detail.message);
-  result.diagnostics.push_back(ValidationDiagnostic{DiagnosticCode::ParseError, Severity::Error,
-                                                    std::move(detail.message), std::nullopt,
-                                                    detail.position});
+  result.is_valid = found.is_valid;
+  for (const auto& d : found.diagnostics) {
+    if (d.severity == Severity::Warning) {
+      result.warnings.push_back(d.message);
+      continue;
+    }
+    result.errors.push_back(d.message);
+    auto& by_kind =
+        d.code == DiagnosticCode::ParseError ? result.syntax_errors : result.semantic_errors;
+    by_kind.push_back(d.message);
+  }
+  result.diagnostics = std::move(found.diagnostics);
+  result.fixed_query = std::move(found.fixed_query);
   return result;
+}
+
+}  // namespace
+
+Findings Torvane::findings(std::string_view query) const {
+  auto parsed = parser::parse_with_detail(query);
+  if (parsed) return checked(schema, query, *parsed);
+  ParseErrorDetail& detail = parsed.error();
+  Findings found{false, {}, std::nullopt};
+  found.diagnostics.push_back(ValidationDiagnostic{DiagnosticCode::ParseError, Severity::Error,
+                                                   std::move(detail.message), std::nullopt,
+                                                   detail.position});
+  return found;
+}
+
+ValidationResult Torvane::validate(std::string_view query) const {
+  return spelt_out(findings(query));
 }
 
 ValidationResult Torvane::validate_parsed(std::string_view query,
                                           const parser::ast::CypherQuery& tree) const {
-  ValidationResult result;
-  semantic::SemanticValidator validator(schema);
-  validator.validate_query(tree);
-  result.is_valid = validator.errors.empty();
-  result.semantic_errors = validator.errors;
-  result.errors = std::move(validator.errors);
-  result.warnings = std::move(validator.warnings);
-  result.diagnostics = std::move(validator.diagnostics);
-  result.fixed_query = corrected_query(query, result.diagnostics);
-  return result;
+  return spelt_out(checked(schema, query, tree));
 }
 
 }  // namespace torvane::validator

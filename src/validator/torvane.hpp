@@ -21,11 +21,21 @@ struct ValidationResult {
   std::vector<diagnostics::ValidationDiagnostic> diagnostics;  // all findings, in order
 };
 
+// What validation found, each finding once: a ValidationResult without its
+// message lists, which are the messages of the findings they select.
+struct Findings {
+  bool is_valid = true;
+  std::vector<diagnostics::ValidationDiagnostic> diagnostics;
+  std::optional<std::string> fixed_query;
+};
+
 struct Torvane {
   explicit Torvane(torvane::schema::Schema s) : schema(std::move(s)) {}
 
   // Never fails; only reads `schema`, so many threads may share one validator.
   ValidationResult validate(std::string_view query) const;
+  // The same findings without the message lists spelt out.
+  Findings findings(std::string_view query) const;
   // The semantic checks and the result of `query`, which parsed into `tree`.
   ValidationResult validate_parsed(std::string_view query,
                                    const parser::ast::CypherQuery& tree) const;
