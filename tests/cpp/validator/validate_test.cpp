@@ -166,6 +166,14 @@ TEST(Validate, CorpusQueries) {
       const Torvane torvane(*q.schema);
       const ValidationResult r = torvane.validate(q.query);
       testing::expect_consistent(r, q.query);
+      // The findings alone are the result's, message lists aside; those of an
+      // inline map follow its hash order, which each parse draws anew.
+      const Findings f = torvane.findings(q.query);
+      EXPECT_EQ(f.is_valid, r.is_valid) << q.query;
+      EXPECT_EQ(f.fixed_query.has_value(), r.fixed_query.has_value()) << q.query;
+      EXPECT_TRUE(std::is_permutation(f.diagnostics.begin(), f.diagnostics.end(),
+                                      r.diagnostics.begin(), r.diagnostics.end()))
+          << q.query;
       const bool all_fixable = std::all_of(
           r.diagnostics.begin(), r.diagnostics.end(), [](const ValidationDiagnostic& d) {
             return d.severity == Severity::Warning || d.suggestion.has_value();
