@@ -6,7 +6,7 @@
 namespace torvane::parser {
 
 Pairs ParseTree::pairs() const {
-  return Pairs(&tokens, text, 0, static_cast<std::uint32_t>(tokens.size()));
+  return Pairs(tokens, text);
 }
 
 Result<bool, SyntaxError> CypherParser::parse_into(ParserState& state, Rule start, std::string_view text) {
@@ -42,7 +42,8 @@ Result<ParseTree, SyntaxError> CypherParser::parse(Rule start, std::string_view 
   thread_local ParserState state;
   auto r = parse_into(state, start, text);
   if (!r.ok()) return Err{std::move(r).error()};
-  ParseTree tree{state.tokens(), text};
+  const std::span<const Token> tokens = state.tokens();
+  ParseTree tree{std::vector<Token>(tokens.begin(), tokens.end()), text};
   return tree;
 }
 

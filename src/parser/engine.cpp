@@ -151,10 +151,7 @@ void ParserState::push_run(std::uint32_t index) {
 }
 
 void ParserState::finish() {
-  if (!runs_) {
-    tree_.assign(tokens_.begin(), tokens_.begin() + ntokens_);
-    return;
-  }
+  if (!runs_) return;
   tree_.clear();
   // Pairs nest no deeper than rule attempts.
   if (open_.size() < kMaxRuleDepth + 1) open_.resize(kMaxRuleDepth + 1);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -89,9 +90,12 @@ class ParserState {
   std::string_view text() const { return text_; }
   std::uint32_t pos() const { return pos_; }
   std::uint32_t size() const { return static_cast<std::uint32_t>(text_.size()); }
-  // The parse tree of the last successful parse (after finish()).
-  const std::vector<Token>& tokens() const { return tree_; }
-  // Writes the tokens made so far into tokens(), every run token spelled out.
+  // The parse tree of the last successful parse (after finish()): the
+  // working list itself unless runs had to be spelled out.
+  std::span<const Token> tokens() const {
+    return runs_ ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.data(), ntokens_);
+  }
+  // Spells out every run token of the tokens made so far, if there is one.
   void finish();
   // Frees the token buffers when a parse grew them past `keep` tokens, so a
   // thread does not hold the tokens of its largest query ever for its life.

@@ -3,6 +3,7 @@
 // into it. Handles borrow the token list and the query text; neither is copied.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -71,9 +72,9 @@ class Pair {
 // A run of sibling pairs, read from the front: token indices [begin, end).
 class Pairs {
  public:
-  Pairs(const std::vector<Token>* tokens, std::string_view text, std::uint32_t begin,
-        std::uint32_t end)
-      : Pairs(tokens->data(), text, begin, end) {}
+  // The top-level pairs of a token list.
+  Pairs(std::span<const Token> tokens, std::string_view text)
+      : Pairs(tokens.data(), text, 0, static_cast<std::uint32_t>(tokens.size())) {}
 
   bool empty() const { return begin_ >= end_; }
   std::optional<Pair> peek() const {

@@ -34,8 +34,7 @@ std::optional<Failure> run(std::string_view query, ast::CypherQuery& out) {
   } release;
   auto ok = CypherParser::parse_into(state, Rule::cypher, query);
   if (!ok.ok()) return Failure{std::in_place_index<0>, std::move(ok).error()};
-  const auto& tokens = state.tokens();
-  const Pairs top(&tokens, query, 0, static_cast<std::uint32_t>(tokens.size()));
+  const Pairs top(state.tokens(), query);
   const std::optional<Pair> cypher = top.peek();
   if (!cypher) return Failure{NoParseResult{}};
   if (std::optional<CypherError> e = builder::build_query(*cypher, out))

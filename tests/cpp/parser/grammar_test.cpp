@@ -703,7 +703,7 @@ Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
   v.attempts = st.attempts();
   v.tokens_saved = st.tokens_saved();
   if (r.ok()) {
-    v.tokens = st.tokens();
+    v.tokens.assign(st.tokens().begin(), st.tokens().end());
   } else {
     v.error = r.error();
   }
