@@ -25,7 +25,7 @@ build() {
   fi
   ninja -C $dir libtorvane_core.a >$dir/ninja.log || { tail -n 40 $dir/ninja.log; return 1; }
   local flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-               -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp/parser
+               -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp -Itests/cpp/parser
                "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")
   local t extra inc libs pids=()
   for t in $targets; do

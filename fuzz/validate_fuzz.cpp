@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/pass_by_pass.hpp"
 #include "fuzz_common.hpp"
 #include "parser/parse.hpp"
 #include "validator/torvane.hpp"
@@ -40,61 +41,12 @@ std::vector<std::string> sorted_findings(const ValidationResult& r) {
   return out;
 }
 
-bool name_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// The string, comment or backticked name that starts at `i` (0 for none).
-std::size_t opaque(const std::string& t, std::size_t i) {
-  const char c = t[i];
-  if (c == '\'' || c == '"' || c == '`') {
-    const std::size_t close = t.find(c, i + 1);
-    return close == std::string::npos ? 0 : close + 1 - i;
-  }
-  if (c == '/' && i + 1 < t.size() && t[i + 1] == '/') {
-    const std::size_t eol = t.find('\n', i + 2);
-    return (eol == std::string::npos ? t.size() : eol + 1) - i;
-  }
-  if (c == '/' && i + 1 < t.size() && t[i + 1] == '*') {
-    const std::size_t close = t.find("*/", i + 2);
-    return close == std::string::npos ? 0 : close + 2 - i;
-  }
-  return 0;
-}
-
-// The corrected query the plain way: the distinct pairs, longest original
-// first, each replacing its whole names outside strings and comments in the
-// text the previous ones made.
-std::string pass_by_pass(std::string text, const ValidationResult& r) {
+// The corrected query the plain way, from the result's own pairs.
+std::string pass_by_pass(const std::string& text, const ValidationResult& r) {
   std::vector<std::pair<std::string, std::string>> pairs;
-  for (const auto& d : r.diagnostics) {
-    if (d.severity != Severity::Error) continue;
-    std::pair p{d.suggestion->original, d.suggestion->replacement};
-    if (std::find(pairs.begin(), pairs.end(), p) == pairs.end()) pairs.push_back(std::move(p));
-  }
-  std::stable_sort(pairs.begin(), pairs.end(),
-                   [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
-  for (const auto& [from, to] : pairs) {
-    if (from.empty()) continue;
-    const bool key = from[0] != ':';
-    std::string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-      const std::size_t end = i + from.size();
-      if (text.compare(i, from.size(), from) == 0 &&
-          (end == text.size() || !name_char(text[end])) &&
-          (!key || i == 0 || !name_char(text[i - 1]))) {
-        out += to;
-        i = end;
-        continue;
-      }
-      const std::size_t skip = std::max<std::size_t>(opaque(text, i), 1);
-      out.append(text, i, skip);
-      i += skip;
-    }
-    text = std::move(out);
-  }
-  return text;
+  for (const auto& d : r.diagnostics)
+    if (d.severity == Severity::Error) pairs.emplace_back(d.suggestion->original, d.suggestion->replacement);
+  return torvane::testing::pass_by_pass(text, pairs);
 }
 
 }  // namespace
