@@ -45,7 +45,8 @@ std::vector<std::string> sorted_findings(const ValidationResult& r) {
 std::string pass_by_pass(const std::string& text, const ValidationResult& r) {
   std::vector<std::pair<std::string, std::string>> pairs;
   for (const auto& d : r.diagnostics)
-    if (d.severity == Severity::Error) pairs.emplace_back(d.suggestion->original, d.suggestion->replacement);
+    if (d.severity == Severity::Error)
+      pairs.emplace_back(d.suggestion->original, d.suggestion->replacement);
   return torvane::testing::pass_by_pass(text, pairs);
 }
 

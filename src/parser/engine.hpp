@@ -7,9 +7,9 @@
 // The combinators are small structs whose call operator takes the state; they
 // hold only other combinators or function pointers, so a body expression costs
 // no allocation and inlines into its rule function.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <span>
 #include <string_view>

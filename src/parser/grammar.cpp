@@ -565,7 +565,8 @@ bool null_check_op(ParserState& s) {
 
 // postfix_op = null_check_op | property_lookup | subscript_op | list_slice_op
 bool postfix_op(ParserState& s) {
-  return s.rule_first<kPostfixFirst, 4>(Rule::postfix_op, alt(null_check_op, property_lookup, subscript_op, list_slice_op));
+  return s.rule_first<kPostfixFirst, 4>(Rule::postfix_op,
+                                        alt(null_check_op, property_lookup, subscript_op, list_slice_op));
 }
 
 // property_lookup = "." ~ property_key_name
@@ -675,8 +676,9 @@ bool exists_subquery(ParserState& s) {
 // literal = float_literal | integer_literal | string_literal | boolean_literal | null_literal
 //         | list_literal | map_literal
 bool literal(ParserState& s) {
-  return s.rule_first<kLiteralFirst, 7>(Rule::literal, alt(float_literal, integer_literal, string_literal, boolean_literal,
-                                   null_literal, list_literal, map_literal));
+  return s.rule_first<kLiteralFirst, 7>(Rule::literal,
+                                        alt(float_literal, integer_literal, string_literal, boolean_literal,
+                                            null_literal, list_literal, map_literal));
 }
 
 // integer_literal (atomic) = "0x" ~ HEXDIGIT+ | "0o" ~ OCTDIGIT+ | DIGIT+

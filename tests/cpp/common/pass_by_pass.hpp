@@ -54,7 +54,8 @@ inline std::string one_pass(const std::string& t, const std::string& from, const
   return out;
 }
 
-inline std::string pass_by_pass(std::string text, const std::vector<std::pair<std::string, std::string>>& pairs) {
+inline std::string pass_by_pass(std::string text,
+                                const std::vector<std::pair<std::string, std::string>>& pairs) {
   std::vector<std::pair<std::string, std::string>> unique;
   for (const auto& p : pairs)
     if (std::find(unique.begin(), unique.end(), p) == unique.end()) unique.push_back(p);
