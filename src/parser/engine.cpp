@@ -1,6 +1,9 @@
 #include "parser/engine.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <new>
+#include <type_traits>
 
 namespace torvane::parser {
 
@@ -156,7 +159,7 @@ void ParserState::finish() {
   // Pairs nest no deeper than rule attempts.
   if (open_.size() < kMaxRuleDepth + 1) open_.resize(kMaxRuleDepth + 1);
   std::uint32_t depth = 0;
-  spell_out(tokens_.data(), tokens_.data() + ntokens_, depth);
+  spell_out(tokens_.get(), tokens_.get() + ntokens_, depth);
 }
 
 // Writes the tokens, each run in place of its token, and links each closing
@@ -166,7 +169,7 @@ void ParserState::spell_out(const Token* first, const Token* last, std::uint32_t
   for (const Token* t = first; t != last; ++t) {
     if (t->rule == kRunToken) {
       const MemoEntry& e = memo_entries_[t->partner];
-      const Token* run = e.in_place ? tokens_.data() : memo_tokens_.data();
+      const Token* run = e.in_place ? tokens_.get() : memo_tokens_.data();
       spell_out(run + e.first, run + e.last, depth);
     } else if (!t->closing) {
       open_[depth++] = static_cast<std::uint32_t>(tree_.size());
@@ -200,7 +203,7 @@ void ParserState::save_runs_from(std::uint32_t at) {
       copied_first = e.first;
       copied_last = e.last;
       copied_to = static_cast<std::uint32_t>(memo_tokens_.size());
-      memo_tokens_.insert(memo_tokens_.end(), tokens_.begin() + e.first, tokens_.begin() + e.last);
+      memo_tokens_.insert(memo_tokens_.end(), tokens_.get() + e.first, tokens_.get() + e.last);
     }
     const std::uint32_t n = e.last - e.first;
     e.first = copied_to + (e.first - copied_first);
@@ -211,8 +214,14 @@ void ParserState::save_runs_from(std::uint32_t at) {
 }
 
 void ParserState::grow_tokens() {
-  tokens_.resize(tokens_.empty() ? 256 : tokens_.size() * 2);
-  room_ = static_cast<std::uint32_t>(tokens_.size());
+  static_assert(std::is_trivially_copyable_v<Token>);
+  const std::size_t room = room_ == 0 ? 256 : std::size_t{room_} * 2;
+  if (room > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+  void* grown = std::realloc(tokens_.get(), room * sizeof(Token));
+  if (grown == nullptr) throw std::bad_alloc();
+  (void)tokens_.release();
+  tokens_.reset(static_cast<Token*>(grown));
+  room_ = static_cast<std::uint32_t>(room);
 }
 
 // From here on every rule attempt fails at once, so the parse unwinds in time

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <tuple>
@@ -93,7 +95,7 @@ class ParserState {
   // The parse tree of the last successful parse (after finish()): the
   // working list itself unless runs had to be spelled out.
   std::span<const Token> tokens() const {
-    return runs_ ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.data(), ntokens_);
+    return runs_ ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.get(), ntokens_);
   }
   // Spells out every run token of the tokens made so far, if there is one.
   void finish();
@@ -101,8 +103,8 @@ class ParserState {
   // thread does not hold the tokens of its largest query ever for its life.
   // (Swapped with empty vectors: assigning {} would keep the capacity.)
   void release_above(std::size_t keep) {
-    if (tokens_.size() > keep) {
-      std::vector<Token>().swap(tokens_);
+    if (room_ > keep) {
+      tokens_.reset();
       room_ = 0;
     }
     if (tree_.capacity() > keep) std::vector<Token>().swap(tree_);
@@ -165,7 +167,7 @@ class ParserState {
     if (ok) {
       if (pairs) {
         if (peg::kLeafBody<F>) push_token(Token{p, 0, r, false});
-        tokens_[i].partner = ntokens_;
+        tokens_.get()[i].partner = ntokens_;
         push_token(Token{pos_, i, r, true});
       }
       return true;
@@ -387,7 +389,7 @@ class ParserState {
   [[gnu::always_inline]] void push_token(Token t) {
     if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
     if (ntokens_ == room_) [[unlikely]] grow_tokens();
-    tokens_[ntokens_++] = t;
+    tokens_.get()[ntokens_++] = t;
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
@@ -402,8 +404,14 @@ class ParserState {
 
   std::string_view text_;
   std::uint32_t pos_ = 0;
-  std::vector<Token> tokens_;  // its size is the capacity; ntokens_ are in use
-  std::uint32_t room_ = 0;     // tokens_.size(), kept at hand for the push
+  // The working list: room_ tokens, ntokens_ in use. Grown by realloc, which
+  // moves a large buffer by remapping its pages instead of copying it and
+  // leaves the new room unwritten.
+  struct Free {
+    void operator()(Token* p) const { std::free(p); }
+  };
+  std::unique_ptr<Token, Free> tokens_;
+  std::uint32_t room_ = 0;
   std::uint32_t ntokens_ = 0;
   std::vector<Token> tree_;
   std::vector<std::uint32_t> open_;  // room for spell_out's opening tokens not yet closed
