@@ -39,13 +39,15 @@ struct ParsedJob {
   std::vector<const Torvane*> validators;
 };
 
-void validate_all(benchmark::State& bs, const Job* job) {
+// Times `validate(i)` for every query i of `job`.
+template <class J, class F>
+void time_all(benchmark::State& bs, const J* job, F validate) {
   std::size_t bytes = 0, valid = 0;
   for (const std::string& q : job->queries) bytes += q.size();
   for (auto _ : bs) {
     valid = 0;
     for (std::size_t i = 0; i < job->queries.size(); ++i) {
-      auto r = job->validators[i]->validate(job->queries[i]);
+      auto r = validate(i);
       valid += r.is_valid;
       benchmark::DoNotOptimize(r);
     }
@@ -54,19 +56,14 @@ void validate_all(benchmark::State& bs, const Job* job) {
   bs.counters["valid"] = static_cast<double>(valid);
 }
 
+void validate_all(benchmark::State& bs, const Job* job) {
+  time_all(bs, job, [job](std::size_t i) { return job->validators[i]->validate(job->queries[i]); });
+}
+
 void check_all(benchmark::State& bs, const ParsedJob* job) {
-  std::size_t bytes = 0, valid = 0;
-  for (const std::string& q : job->queries) bytes += q.size();
-  for (auto _ : bs) {
-    valid = 0;
-    for (std::size_t i = 0; i < job->queries.size(); ++i) {
-      auto r = job->validators[i]->validate_parsed(job->queries[i], job->trees[i]);
-      valid += r.is_valid;
-      benchmark::DoNotOptimize(r);
-    }
-  }
-  torvane::testing::report_throughput(bs, bytes, job->queries.size());
-  bs.counters["valid"] = static_cast<double>(valid);
+  time_all(bs, job, [job](std::size_t i) {
+    return job->validators[i]->validate_parsed(job->queries[i], job->trees[i]);
+  });
 }
 
 ParsedJob parsed(const Job& job) {

@@ -519,18 +519,6 @@ PyTypeObject* diagnostic_type() {
   return type_object(ClassId::ValidationDiagnostic, diagnostic_spec);
 }
 
-bool selects(Messages which, const diagnostics::ValidationDiagnostic& d) {
-  const bool error = d.severity == diagnostics::Severity::Error;
-  const bool syntax = d.code == diagnostics::DiagnosticCode::ParseError;
-  switch (which) {
-    case Messages::Errors: return error;
-    case Messages::SyntaxErrors: return error && syntax;
-    case Messages::SemanticErrors: return error && !syntax;
-    case Messages::Warnings: return !error;
-  }
-  return false;
-}
-
 PyObject* new_result(validator::Findings&& found) {
   return new_instance(result_type(), std::move(found));
 }

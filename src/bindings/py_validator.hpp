@@ -21,11 +21,8 @@ struct PyTorvane {
 // (see `Messages`), in order, read from the findings when asked for.
 using PyValidationResult = validator::Findings;
 
-// The message lists of a result: `errors` holds the message of every error,
-// `syntax_errors` of the grammar's, `semantic_errors` of the others, and
-// `warnings` of every warning.
-enum class Messages : std::uint8_t { Errors, SyntaxErrors, SemanticErrors, Warnings };
-bool selects(Messages which, const diagnostics::ValidationDiagnostic& d);
+using validator::Messages;
+using validator::selects;
 
 // An all-text copy of one finding, sharing nothing with it.
 struct PyValidationDiagnostic {

@@ -12,7 +12,6 @@ void ParserState::reset(std::string_view text) {
   pos_ = 0;
   ntokens_ = 0;
   look_ = pass_ == Pass::report ? Lookahead::positive : Lookahead::none;
-  track_ = pass_ != Pass::tree;
   atomic_ = false;
   furthest_ = 0;
   expected_.clear();

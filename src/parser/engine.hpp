@@ -139,7 +139,7 @@ class ParserState {
   bool rule(Rule r, const F& body) {
     const std::uint32_t p = pos_;
     const std::uint32_t i = ntokens_;
-    const auto k = p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_;
+    const std::uint32_t k = expected_at(p);
     if (depth_ >= depth_limit_ || attempts_left_ == 0) [[unlikely]] {
       bound_hit(p);
       return false;
@@ -173,7 +173,7 @@ class ParserState {
       return true;
     }
     pos_ = p;
-    if (track_ && !atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
+    record_attempt_failure(r, p, k);
     if (pairs) ntokens_ = i;
     return false;
   }
@@ -188,8 +188,7 @@ class ParserState {
       return rule(r, body);
     attempts_left_ -= Inner + 1;
     peak_ = std::max(peak_, depth_ + 1 + Below);
-    if (track_ && !atomic_ && look_ != Lookahead::negative)
-      note_failure(r, pos_, pos_ == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_);
+    record_attempt_failure(r, pos_, expected_at(pos_));
     return false;
   }
 
@@ -393,6 +392,16 @@ class ParserState {
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
+  // What the expected list held at `p` for an attempt that begins there (see
+  // record_failure).
+  std::uint32_t expected_at(std::uint32_t p) const {
+    return p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_;
+  }
+  // The failure record of an attempt of `r` that began at `p`, where the
+  // pass and the context keep one.
+  void record_attempt_failure(Rule r, std::uint32_t p, std::uint32_t k) {
+    if (pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
+  }
   // Failure tracking: the cases that change nothing inline, the update out
   // of line.
   void note_failure(Rule r, std::uint32_t p, std::uint32_t k) {
@@ -430,7 +439,6 @@ class ParserState {
   std::uint32_t stop_at_ = 0;
   bool memo_on_ = true;
   Pass pass_ = Pass::both;
-  bool track_ = true;  // whether failures are recorded
   std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
   std::vector<MemoEntry> memo_entries_;
   std::vector<Token> memo_tokens_;

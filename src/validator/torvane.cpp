@@ -182,17 +182,20 @@ std::string apply_plain_run(std::string_view text, PlainRun& run) {
   out.reserve(text.size());
   std::size_t i = 0;
   std::size_t copied = 0;
+  // The name text[i, end) as the run makes it.
+  const auto replace = [&](std::size_t end) {
+    const std::string_view name = text.substr(i, end - i);
+    const std::string_view made = run.result(name, i > 0 && text[i - 1] == ':');
+    if (made.data() == name.data()) return;
+    out.append(text, copied, i - copied);
+    out += made;
+    copied = end;
+  };
   while (i < text.size()) {
     if (is_name_char(text[i]) && (i == 0 || !is_name_char(text[i - 1]))) {
       std::size_t end = i + 1;
       while (end < text.size() && is_name_char(text[end])) ++end;
-      const std::string_view word = text.substr(i, end - i);
-      const std::string_view made = run.result(word, i > 0 && text[i - 1] == ':');
-      if (made.data() != word.data()) {
-        out.append(text, copied, i - copied);
-        out += made;
-        copied = end;
-      }
+      replace(end);
       i = end;
       continue;
     }
@@ -200,15 +203,8 @@ std::string apply_plain_run(std::string_view text, PlainRun& run) {
     const std::size_t end = i + skip;
     // A backticked name is whole when no name character touches it.
     if (skip && text[i] == '`' && (i == 0 || !is_name_char(text[i - 1])) &&
-        (end == text.size() || !is_name_char(text[end]))) {
-      const std::string_view name = text.substr(i, skip);
-      const std::string_view made = run.result(name, i > 0 && text[i - 1] == ':');
-      if (made.data() != name.data()) {
-        out.append(text, copied, i - copied);
-        out += made;
-        copied = end;
-      }
-    }
+        (end == text.size() || !is_name_char(text[end])))
+      replace(end);
     i += skip ? skip : 1;
   }
   out.append(text, copied);
@@ -254,6 +250,18 @@ std::optional<std::string> corrected_query(std::string_view query,
   return text;
 }
 
+bool selects(Messages which, const ValidationDiagnostic& d) {
+  const bool error = d.severity == Severity::Error;
+  const bool syntax = d.code == DiagnosticCode::ParseError;
+  switch (which) {
+    case Messages::Errors: return error;
+    case Messages::SyntaxErrors: return error && syntax;
+    case Messages::SemanticErrors: return error && !syntax;
+    case Messages::Warnings: return !error;
+  }
+  return false;
+}
+
 namespace {
 
 Findings checked(const schema::Schema& schema, std::string_view query,
@@ -271,14 +279,11 @@ ValidationResult spelt_out(Findings&& found) {
   ValidationResult result;
   result.is_valid = found.is_valid;
   for (const auto& d : found.diagnostics) {
-    if (d.severity == Severity::Warning) {
-      result.warnings.push_back(d.message);
-      continue;
-    }
-    result.errors.push_back(d.message);
-    auto& by_kind =
-        d.code == DiagnosticCode::ParseError ? result.syntax_errors : result.semantic_errors;
-    by_kind.push_back(d.message);
+    for (const auto& [which, list] : {std::pair{Messages::Errors, &result.errors},
+                                      std::pair{Messages::SyntaxErrors, &result.syntax_errors},
+                                      std::pair{Messages::SemanticErrors, &result.semantic_errors},
+                                      std::pair{Messages::Warnings, &result.warnings}})
+      if (selects(which, d)) list->push_back(d.message);
   }
   result.diagnostics = std::move(found.diagnostics);
   result.fixed_query = std::move(found.fixed_query);

@@ -1,5 +1,6 @@
 #pragma once
 // Torvane: validates query texts against its own copy of a schema.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ struct Findings {
   std::vector<diagnostics::ValidationDiagnostic> diagnostics;
   std::optional<std::string> fixed_query;
 };
+
+// The message lists of a result: `errors` holds the message of every error,
+// `syntax_errors` of the grammar's, `semantic_errors` of the others, and
+// `warnings` of every warning.
+enum class Messages : std::uint8_t { Errors, SyntaxErrors, SemanticErrors, Warnings };
+bool selects(Messages which, const diagnostics::ValidationDiagnostic& d);
 
 struct Torvane {
   explicit Torvane(torvane::schema::Schema s) : schema(std::move(s)) {}
