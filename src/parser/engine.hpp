@@ -137,58 +137,87 @@ class ParserState {
   // (an atomic rule switches to atomic inside its own body).
   template <class F>
   bool rule(Rule r, const F& body) {
-    const std::uint32_t p = pos_;
-    const std::uint32_t i = ntokens_;
-    const std::uint32_t k = expected_at(p);
     if (depth_ >= depth_limit_ || attempts_left_ == 0) [[unlikely]] {
-      bound_hit(p);
+      bound_hit(pos_);
       return false;
     }
-    --attempts_left_;
-    const bool pairs = !atomic_ && look_ == Lookahead::none;
-    if (++depth_ > peak_) peak_ = depth_;
+    const Attempt a = begin_attempt();
     bool ok;
     if constexpr (peg::kLeafBody<F>) {
       // A leaf body makes no pairs, so the rule's own pair can wait until it matched.
       ok = body(*this);
+      if (ok && a.pairs) push_token(Token{a.pos, 0, r, false});
     } else if constexpr (peg::kLeafHead<F>) {
       // Most attempts of such a rule fail at its first word or sign; its
       // pair opens only once that matched, still before any pair of the rest.
       ok = std::get<0>(body.parts)(*this);
       if (ok) {
-        if (pairs) push_token(Token{p, 0, r, false});
+        if (a.pairs) push_token(Token{a.pos, 0, r, false});
         ok = body.template run<1>(*this);
       }
     } else {
-      if (pairs) push_token(Token{p, 0, r, false});
+      if (a.pairs) push_token(Token{a.pos, 0, r, false});
       ok = body(*this);
     }
-    --depth_;
     if (ok) {
-      if (pairs) {
-        if (peg::kLeafBody<F>) push_token(Token{p, 0, r, false});
-        tokens_.get()[i].partner = ntokens_;
-        push_token(Token{pos_, i, r, true});
-      }
+      close_attempt(r, a);
       return true;
     }
-    pos_ = p;
-    record_attempt_failure(r, p, k);
-    if (pairs) ntokens_ = i;
+    fail_attempt(r, a);
     return false;
   }
 
-  // A rule attempt that fails at once where `can_begin` rules its text out,
-  // as its body would fail there: leaving no pairs, recording only its own
-  // failure, after attempts of other rules at most `Below` levels deeper
-  // (counted as `Inner` against the budget).
-  template <std::uint32_t Inner, std::uint32_t Below, class C, class F>
-  bool rule_unless(Rule r, const C& can_begin, const F& body) {
-    if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner || can_begin(*this))
-      return rule(r, body);
+  // Attempts of rules whose bodies the grammar runs piece by piece (the
+  // operator levels of an expression): each opened, then closed or failed,
+  // as rule() does around a body.
+  struct Attempt {
+    std::uint32_t pos, tokens, expected;
+    bool pairs;
+  };
+  // Opens attempts of `rules`, each inside the one before, at the position;
+  // false, opening none, where one of them would hit a bound (rule() then
+  // reports it).
+  bool open_attempts(std::span<const Rule> rules, Attempt* out) {
+    const auto n = static_cast<std::uint32_t>(rules.size());
+    if (depth_ + n > depth_limit_ || attempts_left_ < n) return false;
+    for (std::uint32_t j = 0; j < n; ++j) {
+      out[j] = begin_attempt();
+      if (out[j].pairs) push_token(Token{pos_, 0, rules[j], false});
+    }
+    return true;
+  }
+  [[gnu::always_inline]] void close_attempt(Rule r, const Attempt& a) {
+    --depth_;
+    if (a.pairs) {
+      tokens_.get()[a.tokens].partner = ntokens_;
+      push_token(Token{pos_, a.tokens, r, true});
+    }
+  }
+  [[gnu::always_inline]] void fail_attempt(Rule r, const Attempt& a) {
+    --depth_;
+    pos_ = a.pos;
+    record_attempt_failure(r, a.pos, a.expected);
+    if (a.pairs) ntokens_ = a.tokens;
+  }
+
+  // The attempt of a rule whose body fails at the position, leaving no pairs
+  // and recording only its own failure, after attempts of other rules at
+  // most `Below` levels deeper (counted as `Inner` against the budget): made
+  // without running the body. False, doing nothing, with the memo off or
+  // where the body would hit a bound; the caller then runs the rule.
+  template <std::uint32_t Inner = 0, std::uint32_t Below = 0>
+  bool fail_at_once(Rule r) {
+    if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner) return false;
     attempts_left_ -= Inner + 1;
     peak_ = std::max(peak_, depth_ + 1 + Below);
     record_attempt_failure(r, pos_, expected_at(pos_));
+    return true;
+  }
+
+  // A rule attempt that fails at once where `can_begin` rules its text out.
+  template <std::uint32_t Inner, std::uint32_t Below, class C, class F>
+  bool rule_unless(Rule r, const C& can_begin, const F& body) {
+    if (can_begin(*this) || !fail_at_once<Inner, Below>(r)) return rule(r, body);
     return false;
   }
 
@@ -196,11 +225,15 @@ class ParserState {
   // `First`; its body's `Inner` attempts lie one level deeper.
   template <const CharSet& First, std::uint32_t Inner, class F>
   bool rule_first(Rule r, const F& body) {
-    const auto starts = [](const ParserState& s) {
-      return s.pos_ < s.size() && First.has(static_cast<unsigned char>(s.text_[s.pos_]));
-    };
-    return rule_unless<Inner, (Inner > 0 ? 1 : 0)>(r, starts, body);
+    return rule_unless<Inner, (Inner > 0 ? 1 : 0)>(r, [](const ParserState& s) { return s.next_in(First); },
+                                                    body);
   }
+
+  // Whether there is a byte at the position and it is in `set`.
+  bool next_in(const CharSet& set) const {
+    return pos_ < size() && set.has(static_cast<unsigned char>(text_[pos_]));
+  }
+  bool memo_on() const { return memo_on_; }
 
   // A rule attempt whose outcome is remembered by (slot, position): a later
   // attempt of the rule at the same position replays it, giving the same
@@ -383,6 +416,13 @@ class ParserState {
   [[gnu::noinline]] void save_runs_at(std::uint32_t at);
 
   std::uint32_t find_block_end(std::uint32_t from) const;
+
+  // The bookkeeping of a rule attempt that passed the bounds.
+  [[gnu::always_inline]] Attempt begin_attempt() {
+    --attempts_left_;
+    if (++depth_ > peak_) peak_ = depth_;
+    return {pos_, ntokens_, expected_at(pos_), !atomic_ && look_ == Lookahead::none};
+  }
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {

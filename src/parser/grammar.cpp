@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <span>
 #include <string_view>
 
 namespace torvane::parser::grammar {
@@ -499,26 +500,135 @@ bool and_kw(ParserState& s) { return s.rule(Rule::and_kw, atomic(seq(kw<"AND">, 
 // not_kw (atomic) = ^"NOT" ~ WE
 bool not_kw(ParserState& s) { return s.rule(Rule::not_kw, atomic(seq(kw<"NOT">, we))); }
 
-// or_expr = xor_expr ~ (or_kw ~ xor_expr)*
-bool or_expr(ParserState& s) { return s.rule(Rule::or_expr, seq(xor_expr, star(seq(or_kw, xor_expr)))); }
+// ---- The operator levels ----
+//
+// An operand passes through the ten levels from or_expr to unary_expr, and
+// most pass without an operator. Run rule by rule, each level costs an
+// attempt and a probe for its operator. With the memo on, `levels` runs them
+// as one: the attempts open together, a probe that the byte after the skip
+// rules out fails at once, and the levels close together, which gives the
+// pairs, the position, the failure records and the count of attempts of the
+// rules written out in `level_rule`, which the plain engine runs.
 
-// xor_expr = and_expr ~ (xor_kw ~ and_expr)*
-bool xor_expr(ParserState& s) {
-  return s.rule(Rule::xor_expr, seq(and_expr, star(seq(xor_kw, and_expr))));
+namespace {
+
+enum Level : std::uint8_t { kOr, kXor, kAnd, kNot, kComparison, kAddSub, kMulDiv, kMod, kPower, kUnary, kLevels };
+
+constexpr Rule kLevelRules[kLevels] = {Rule::or_expr,      Rule::xor_expr,     Rule::and_expr, Rule::not_expr,
+                                       Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
+                                       Rule::mod_expr,     Rule::power_expr,   Rule::unary_expr};
+
+// Each binary level's operator loop, the part after its first element.
+constexpr auto kOrTail = star(seq(or_kw, xor_expr));
+constexpr auto kXorTail = star(seq(xor_kw, and_expr));
+constexpr auto kAndTail = star(seq(and_kw, not_expr));
+constexpr auto kComparisonTail = star(seq(comparison_op, add_sub_expr));
+constexpr auto kAddSubTail = star(seq(alt(lit<"+">, lit<"-">), mul_div_expr));
+constexpr auto kMulDivTail = star(seq(alt(lit<"*">, lit<"/">), mod_expr));
+constexpr auto kModTail = star(seq(lit<"%">, power_expr));
+constexpr auto kPowerTail = star(seq(lit<"^">, unary_expr));
+constexpr auto kNotPrefix = star(not_kw);
+
+bool level_rule(ParserState& s, Level l) {
+  switch (l) {
+    // or_expr = xor_expr ~ (or_kw ~ xor_expr)*
+    case kOr: return s.rule(Rule::or_expr, seq(xor_expr, kOrTail));
+    // xor_expr = and_expr ~ (xor_kw ~ and_expr)*
+    case kXor: return s.rule(Rule::xor_expr, seq(and_expr, kXorTail));
+    // and_expr = not_expr ~ (and_kw ~ not_expr)*
+    case kAnd: return s.rule(Rule::and_expr, seq(not_expr, kAndTail));
+    // not_expr = not_kw* ~ comparison_expr
+    case kNot: return s.rule(Rule::not_expr, seq(kNotPrefix, comparison_expr));
+    // comparison_expr = add_sub_expr ~ (comparison_op ~ add_sub_expr)*
+    case kComparison: return s.rule(Rule::comparison_expr, seq(add_sub_expr, kComparisonTail));
+    // add_sub_expr = mul_div_expr ~ (("+" | "-") ~ mul_div_expr)*
+    case kAddSub: return s.rule(Rule::add_sub_expr, seq(mul_div_expr, kAddSubTail));
+    // mul_div_expr = mod_expr ~ (("*" | "/") ~ mod_expr)*
+    case kMulDiv: return s.rule(Rule::mul_div_expr, seq(mod_expr, kMulDivTail));
+    // mod_expr = power_expr ~ ("%" ~ power_expr)*
+    case kMod: return s.rule(Rule::mod_expr, seq(power_expr, kModTail));
+    // power_expr = unary_expr ~ ("^" ~ unary_expr)*
+    case kPower: return s.rule(Rule::power_expr, seq(unary_expr, kPowerTail));
+    // unary_expr = "-"? ~ postfix_expr
+    case kUnary: return s.rule(Rule::unary_expr, seq(opt(lit<"-">), postfix_expr));
+    case kLevels: break;
+  }
+  return false;
 }
 
-// and_expr = not_expr ~ (and_kw ~ not_expr)*
-bool and_expr(ParserState& s) {
-  return s.rule(Rule::and_expr, seq(not_expr, star(seq(and_kw, not_expr))));
+constexpr CharSet kOrFirst{"oO"}, kXorFirst{"xX"}, kAndFirst{"aA"}, kNotFirst{"nN"};
+constexpr CharSet kAddSubFirst{"+-"}, kMulDivFirst{"*/"}, kModFirst{"%"}, kPowerFirst{"^"};
+
+// `loop` where the byte at the position may begin its operator; elsewhere
+// the loop's first probe fails, which costs the attempt of `probe` where the
+// operator is a rule and nothing where it is a sign.
+template <const CharSet& First, class Loop>
+void probe_then(ParserState& s, const Loop& loop, Rule probe = Rule::count) {
+  if (s.next_in(First) || (probe != Rule::count && !s.fail_at_once(probe))) (void)loop(s);
 }
 
-// not_expr = not_kw* ~ comparison_expr
-bool not_expr(ParserState& s) { return s.rule(Rule::not_expr, seq(star(not_kw), comparison_expr)); }
-
-// comparison_expr = add_sub_expr ~ (comparison_op ~ add_sub_expr)*
-bool comparison_expr(ParserState& s) {
-  return s.rule(Rule::comparison_expr, seq(add_sub_expr, star(seq(comparison_op, add_sub_expr))));
+// What a level runs after its first element: the skip and its operator loop.
+void level_tail(ParserState& s, Level l) {
+  if (l == kNot || l == kUnary) return;
+  s.skip();
+  switch (l) {
+    case kOr: return probe_then<kOrFirst>(s, kOrTail, Rule::or_kw);
+    case kXor: return probe_then<kXorFirst>(s, kXorTail, Rule::xor_kw);
+    case kAnd: return probe_then<kAndFirst>(s, kAndTail, Rule::and_kw);
+    case kComparison: return probe_then<kComparisonFirst>(s, kComparisonTail, Rule::comparison_op);
+    case kAddSub: return probe_then<kAddSubFirst>(s, kAddSubTail);
+    case kMulDiv: return probe_then<kMulDivFirst>(s, kMulDivTail);
+    case kMod: return probe_then<kModFirst>(s, kModTail);
+    case kPower: return probe_then<kPowerFirst>(s, kPowerTail);
+    default: return;
+  }
 }
+
+// The levels from `from` to unary_expr: those down to not_expr open where
+// the operand begins, the rest after its NOTs.
+bool levels(ParserState& s, Level from) {
+  if (!s.memo_on()) return level_rule(s, from);
+  ParserState::Attempt open[kLevels];
+  const std::span<const Rule> rules(kLevelRules);
+  const Level inner = std::max(from, kComparison);
+  if (from < inner) {
+    if (!s.open_attempts(rules.subspan(from, inner - from), &open[from])) return level_rule(s, from);
+    probe_then<kNotFirst>(s, kNotPrefix, Rule::not_kw);
+    s.skip();
+  }
+  bool ok;
+  int last = kUnary;
+  if (s.open_attempts(rules.subspan(inner), &open[inner])) {
+    (void)opt(lit<"-">)(s);
+    s.skip();
+    ok = postfix_expr(s);
+  } else {
+    ok = level_rule(s, inner);
+    last = inner - 1;
+  }
+  for (int l = last; l >= from; --l) {
+    if (ok) {
+      level_tail(s, static_cast<Level>(l));
+      s.close_attempt(rules[l], open[l]);
+    } else {
+      s.fail_attempt(rules[l], open[l]);
+    }
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool or_expr(ParserState& s) { return levels(s, kOr); }
+bool xor_expr(ParserState& s) { return levels(s, kXor); }
+bool and_expr(ParserState& s) { return levels(s, kAnd); }
+bool not_expr(ParserState& s) { return levels(s, kNot); }
+bool comparison_expr(ParserState& s) { return levels(s, kComparison); }
+bool add_sub_expr(ParserState& s) { return levels(s, kAddSub); }
+bool mul_div_expr(ParserState& s) { return levels(s, kMulDiv); }
+bool mod_expr(ParserState& s) { return levels(s, kMod); }
+bool power_expr(ParserState& s) { return levels(s, kPower); }
+bool unary_expr(ParserState& s) { return levels(s, kUnary); }
 
 // comparison_op = "<=" | ">=" | "<>" | "<" | ">" | "=~" | "=" | ^"IN" ~ WE
 //               | ^"STARTS" ~ ^"WITH" ~ WE | ^"ENDS" ~ ^"WITH" ~ WE | ^"CONTAINS" ~ WE
@@ -528,30 +638,6 @@ bool comparison_op(ParserState& s) {
                     seq(kw<"IN">, we), seq(kw<"STARTS">, kw<"WITH">, we),
                     seq(kw<"ENDS">, kw<"WITH">, we), seq(kw<"CONTAINS">, we)));
 }
-
-// add_sub_expr = mul_div_expr ~ (("+" | "-") ~ mul_div_expr)*
-bool add_sub_expr(ParserState& s) {
-  return s.rule(Rule::add_sub_expr,
-                seq(mul_div_expr, star(seq(alt(lit<"+">, lit<"-">), mul_div_expr))));
-}
-
-// mul_div_expr = mod_expr ~ (("*" | "/") ~ mod_expr)*
-bool mul_div_expr(ParserState& s) {
-  return s.rule(Rule::mul_div_expr, seq(mod_expr, star(seq(alt(lit<"*">, lit<"/">), mod_expr))));
-}
-
-// mod_expr = power_expr ~ ("%" ~ power_expr)*
-bool mod_expr(ParserState& s) {
-  return s.rule(Rule::mod_expr, seq(power_expr, star(seq(lit<"%">, power_expr))));
-}
-
-// power_expr = unary_expr ~ ("^" ~ unary_expr)*
-bool power_expr(ParserState& s) {
-  return s.rule(Rule::power_expr, seq(unary_expr, star(seq(lit<"^">, unary_expr))));
-}
-
-// unary_expr = "-"? ~ postfix_expr
-bool unary_expr(ParserState& s) { return s.rule(Rule::unary_expr, seq(opt(lit<"-">), postfix_expr)); }
 
 // postfix_expr = atom ~ postfix_op*
 bool postfix_expr(ParserState& s) { return s.rule(Rule::postfix_expr, seq(atom, star(postfix_op))); }
