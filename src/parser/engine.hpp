@@ -180,9 +180,16 @@ class ParserState {
   bool open_attempts(std::span<const Rule> rules, Attempt* out) {
     const auto n = static_cast<std::uint32_t>(rules.size());
     if (depth_ + n > depth_limit_ || attempts_left_ < n) return false;
+    // begin_attempt n times over, where nothing moves in between
+    attempts_left_ -= n;
+    depth_ += n;
+    peak_ = std::max(peak_, depth_);
+    const Attempt a{pos_, ntokens_, expected_at(pos_), !atomic_ && look_ == Lookahead::none};
     for (std::uint32_t j = 0; j < n; ++j) {
-      out[j] = begin_attempt();
-      if (out[j].pairs) push_token(Token{pos_, 0, rules[j], false});
+      out[j] = a;
+      if (!a.pairs) continue;
+      out[j].tokens = ntokens_;
+      push_token(Token{a.pos, 0, rules[j], false});
     }
     return true;
   }
@@ -206,11 +213,22 @@ class ParserState {
   // without running the body. False, doing nothing, with the memo off or
   // where the body would hit a bound; the caller then runs the rule.
   template <std::uint32_t Inner = 0, std::uint32_t Below = 0>
-  bool fail_at_once(Rule r) {
+  [[gnu::always_inline]] bool fail_at_once(Rule r) {
     if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner) return false;
     attempts_left_ -= Inner + 1;
     peak_ = std::max(peak_, depth_ + 1 + Below);
     record_attempt_failure(r, pos_, expected_at(pos_));
+    return true;
+  }
+
+  // Counts `n` rule attempts, each inside the one before, made where they
+  // leave no pairs and no failure records (in atomic context, or under a
+  // negative lookahead), whose outcome the caller finds itself. False,
+  // counting none, with the memo off or where one would hit a bound.
+  bool silent_attempts(std::uint32_t n) {
+    if (!memo_on_ || depth_ + n > depth_limit_ || attempts_left_ < n) return false;
+    attempts_left_ -= n;
+    peak_ = std::max(peak_, depth_ + n);
     return true;
   }
 

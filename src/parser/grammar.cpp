@@ -182,29 +182,48 @@ constexpr std::array<std::uint64_t, 256> make_word_table() {
 }
 constexpr std::array<std::uint64_t, 256> kWordTable = make_word_table();
 
+// The length of the reserved word that `rest` begins with, 0 if none does.
+std::size_t reserved_word(std::string_view rest) {
+  std::uint64_t key = 0;
+  std::size_t n = 0;
+  for (; n < rest.size(); ++n) {
+    const std::uint8_t k = byte_class(rest[n]);
+    if (k != kLetter) {
+      if (k != 0) return 0;  // a digit or "_" in the word
+      break;
+    }
+    if (n == 10) return 0;  // longer than every reserved word
+    if (n < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[n] | 0x20)} << (8 * n);
+  }
+  const auto lower = [&rest](std::size_t i) { return static_cast<char>(rest[i] | 0x20); };
+  const bool found = n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
+                     : n == 9 ? key == pack("ascending") && lower(8) == 'g'
+                              : key == pack("descending") && lower(8) == 'n' && lower(9) == 'g';
+  return found ? n : 0;
+}
+
 struct ReservedWord {
   bool operator()(ParserState& s) const {
-    const std::string_view rest = s.text().substr(s.pos());
-    std::uint64_t key = 0;
-    std::size_t n = 0;
-    for (; n < rest.size(); ++n) {
-      const std::uint8_t k = byte_class(rest[n]);
-      if (k != kLetter) {
-        if (k != 0) return false;  // a digit or "_" in the word
-        break;
-      }
-      if (n == 10) return false;  // longer than every reserved word
-      if (n < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[n] | 0x20)} << (8 * n);
-    }
-    const auto lower = [&rest](std::size_t i) { return static_cast<char>(rest[i] | 0x20); };
-    const bool found = n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
-                       : n == 9 ? key == pack("ascending") && lower(8) == 'g'
-                                : key == pack("descending") && lower(8) == 'n' && lower(9) == 'g';
-    if (!found) return false;
+    const std::size_t n = reserved_word(s.text().substr(s.pos()));
     s.advance(static_cast<std::uint32_t>(n));
-    return true;
+    return n > 0;
   }
 };
+
+// identifier where its caller is atomic, so that its attempt and that of
+// keyword within it leave no pairs and no failure records: a name that is no
+// reserved word is read with those two attempts counted instead of made;
+// anything else runs the rule.
+struct Identifier {
+  bool operator()(ParserState& s) const {
+    const std::string_view rest = s.text().substr(s.pos());
+    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore)) || reserved_word(rest) > 0 ||
+        !s.silent_attempts(2))
+      return identifier(s);
+    return Name{}(s);
+  }
+};
+
 static_assert([] {
   std::size_t longer = 0;
   for (std::string_view w : kReservedWords) longer += w.size() > kPacked;
@@ -300,7 +319,7 @@ bool explicit_procedure_invocation(ParserState& s) {
 
 // procedure_name (atomic) = identifier ~ ("." ~ identifier)*
 bool procedure_name(ParserState& s) {
-  return s.rule(Rule::procedure_name, atomic(seq(identifier, star(seq(lit<".">, identifier)))));
+  return s.rule(Rule::procedure_name, atomic(seq(Identifier{}, star(seq(lit<".">, Identifier{})))));
 }
 
 // yield_items = yield_item ~ ("," ~ yield_item)*
@@ -315,7 +334,7 @@ bool yield_item(ParserState& s) {
 
 // procedure_result_field (atomic) = identifier
 bool procedure_result_field(ParserState& s) {
-  return s.rule(Rule::procedure_result_field, atomic(identifier));
+  return s.rule(Rule::procedure_result_field, atomic(Identifier{}));
 }
 
 // updating_clause = create_clause | merge_clause | foreach_clause | set_clause
@@ -447,7 +466,7 @@ bool node_pattern(ParserState& s) {
 bool node_labels(ParserState& s) { return s.rule(Rule::node_labels, plus(seq(lit<":">, label_name))); }
 
 // label_name (atomic) = identifier
-bool label_name(ParserState& s) { return s.rule(Rule::label_name, atomic(identifier)); }
+bool label_name(ParserState& s) { return s.rule(Rule::label_name, atomic(Identifier{})); }
 
 // relationship_pattern = left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
 //                        ~ properties? ~ "]" ~ "-" ~ right_arrow? | "--" ~ right_arrow?)
@@ -472,7 +491,7 @@ bool rel_types(ParserState& s) {
 }
 
 // rel_type_name (atomic) = identifier
-bool rel_type_name(ParserState& s) { return s.rule(Rule::rel_type_name, atomic(identifier)); }
+bool rel_type_name(ParserState& s) { return s.rule(Rule::rel_type_name, atomic(Identifier{})); }
 
 // range_literal = "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
 bool range_literal(ParserState& s) {
@@ -706,7 +725,7 @@ bool function_name(ParserState& s) {
 
 // namespace (atomic) = (identifier ~ ".")+
 bool namespace_(ParserState& s) {
-  return s.rule(Rule::namespace_, atomic(plus(seq(identifier, lit<".">))));
+  return s.rule(Rule::namespace_, atomic(plus(seq(Identifier{}, lit<".">))));
 }
 
 // reduce_expression = ^"REDUCE" ~ "(" ~ variable ~ "=" ~ expression ~ "," ~ variable ~ ^"IN"
@@ -814,7 +833,7 @@ bool property_key_value_pair(ParserState& s) {
 }
 
 // property_key_name (atomic) = identifier
-bool property_key_name(ParserState& s) { return s.rule(Rule::property_key_name, atomic(identifier)); }
+bool property_key_name(ParserState& s) { return s.rule(Rule::property_key_name, atomic(Identifier{})); }
 
 // property_expression = variable ~ property_lookup+
 bool property_expression(ParserState& s) {
@@ -828,7 +847,7 @@ bool parameter(ParserState& s) {
 }
 
 // variable (atomic) = identifier
-bool variable(ParserState& s) { return s.rule(Rule::variable, atomic(identifier)); }
+bool variable(ParserState& s) { return s.rule(Rule::variable, atomic(Identifier{})); }
 
 // identifier (atomic) = !keyword ~ (LETTER | "_") ~ WORDCHAR* | backtick_identifier
 bool identifier(ParserState& s) {
