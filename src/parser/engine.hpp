@@ -58,12 +58,17 @@ struct CharSet {
 namespace peg {
 // Whether a body makes no pairs and no failure records of its own (atomic
 // bodies, literals, character classes and their combinations); see
-// ParserState::rule. Defined with the combinators below.
+// ParserState::rule. These traits are defined with the combinators below.
 template <class F>
 inline constexpr bool kLeafBody = false;
-// Whether a body is a sequence whose first element is such a leaf.
+// Whether a body tries no rule: literals, character classes and their
+// combinations.
 template <class F>
-inline constexpr bool kLeafHead = false;
+inline constexpr bool kTerminal = false;
+// Whether a body is a sequence whose first element tries no rule, and a
+// later one does.
+template <class F>
+inline constexpr bool kTerminalHead = false;
 }  // namespace peg
 
 class ParserState {
@@ -141,30 +146,50 @@ class ParserState {
       bound_hit(pos_);
       return false;
     }
-    const Attempt a = begin_attempt();
-    bool ok;
-    if constexpr (peg::kLeafBody<F>) {
-      // A leaf body makes no pairs, so the rule's own pair can wait until it matched.
-      ok = body(*this);
-      if (ok && a.pairs) push_token(Token{a.pos, 0, r, false});
-    } else if constexpr (peg::kLeafHead<F>) {
-      // Most attempts of such a rule fail at its first word or sign; its
-      // pair opens only once that matched, still before any pair of the rest.
-      ok = std::get<0>(body.parts)(*this);
-      if (ok) {
-        if (a.pairs) push_token(Token{a.pos, 0, r, false});
-        ok = body.template run<1>(*this);
+    if constexpr (peg::kTerminal<F> || peg::kTerminalHead<F>) {
+      // Most attempts of such a rule fail at its first word or sign, which
+      // tries no rule and so reads the same at any depth: made first, a
+      // failure costs the attempt and its record only. The rule's pair opens
+      // once that matched, still before any pair of the rest.
+      const std::uint32_t p = pos_;
+      bool ok;
+      if constexpr (peg::kTerminal<F>) {
+        ok = body(*this);
+      } else {
+        ok = std::get<0>(body.parts)(*this);
       }
-    } else {
-      if (a.pairs) push_token(Token{a.pos, 0, r, false});
-      ok = body(*this);
-    }
-    if (ok) {
+      if (!ok) {
+        fail_untried(r);
+        return false;
+      }
+      const Attempt a = begin_attempt(p);
+      if (a.pairs) push_token(Token{p, 0, r, false});
+      if constexpr (!peg::kTerminal<F>) {
+        if (!body.template run<1>(*this)) {
+          fail_attempt(r, a);
+          return false;
+        }
+      }
       close_attempt(r, a);
       return true;
+    } else {
+      const Attempt a = begin_attempt(pos_);
+      bool ok;
+      if constexpr (peg::kLeafBody<F>) {
+        // A leaf body makes no pairs, so the rule's own pair can wait until it matched.
+        ok = body(*this);
+        if (ok && a.pairs) push_token(Token{a.pos, 0, r, false});
+      } else {
+        if (a.pairs) push_token(Token{a.pos, 0, r, false});
+        ok = body(*this);
+      }
+      if (ok) {
+        close_attempt(r, a);
+        return true;
+      }
+      fail_attempt(r, a);
+      return false;
     }
-    fail_attempt(r, a);
-    return false;
   }
 
   // Attempts of rules whose bodies the grammar runs piece by piece (the
@@ -215,9 +240,9 @@ class ParserState {
   template <std::uint32_t Inner = 0, std::uint32_t Below = 0>
   [[gnu::always_inline]] bool fail_at_once(Rule r) {
     if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner) return false;
-    attempts_left_ -= Inner + 1;
+    attempts_left_ -= Inner;
     peak_ = std::max(peak_, depth_ + 1 + Below);
-    record_attempt_failure(r, pos_, expected_at(pos_));
+    fail_untried(r);
     return true;
   }
 
@@ -435,11 +460,18 @@ class ParserState {
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
-  // The bookkeeping of a rule attempt that passed the bounds.
-  [[gnu::always_inline]] Attempt begin_attempt() {
+  // The bookkeeping of a rule attempt at `p` that passed the bounds.
+  [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {
     --attempts_left_;
     if (++depth_ > peak_) peak_ = depth_;
-    return {pos_, ntokens_, expected_at(pos_), !atomic_ && look_ == Lookahead::none};
+    return {p, ntokens_, expected_at(p), !atomic_ && look_ == Lookahead::none};
+  }
+  // That of one that passed the bounds and failed at the position without
+  // trying a rule.
+  [[gnu::always_inline]] void fail_untried(Rule r) {
+    --attempts_left_;
+    peak_ = std::max(peak_, depth_ + 1);
+    record_attempt_failure(r, pos_, expected_at(pos_));
   }
 
   // The token list is a buffer kept between parses; undo only moves its end.
@@ -683,8 +715,33 @@ inline constexpr bool kLeafBody<Star<P>> = kLeafBody<P>;
 template <class P>
 inline constexpr bool kLeafBody<Not<P>> = kLeafBody<P>;
 
+template <Text S>
+inline constexpr bool kTerminal<Lit<S>> = true;
+template <Text S>
+inline constexpr bool kTerminal<Kw<S>> = true;
+template <>
+inline constexpr bool kTerminal<We> = true;
+template <>
+inline constexpr bool kTerminal<Soi> = true;
+template <>
+inline constexpr bool kTerminal<Any> = true;
+template <char First, char Last>
+inline constexpr bool kTerminal<Range<First, Last>> = true;
+template <class P>
+inline constexpr bool kTerminal<Atomic<P>> = kTerminal<P>;
+template <class... P>
+inline constexpr bool kTerminal<Seq<P...>> = (kTerminal<P> && ...);
+template <class... P>
+inline constexpr bool kTerminal<Alt<P...>> = (kTerminal<P> && ...);
+template <class P>
+inline constexpr bool kTerminal<Opt<P>> = kTerminal<P>;
+template <class P>
+inline constexpr bool kTerminal<Star<P>> = kTerminal<P>;
+template <class P>
+inline constexpr bool kTerminal<Not<P>> = kTerminal<P>;
+
 template <class H, class... P>
-inline constexpr bool kLeafHead<Seq<H, P...>> = kLeafBody<H> && !(kLeafBody<P> && ...);
+inline constexpr bool kTerminalHead<Seq<H, P...>> = kTerminal<H> && !(kTerminal<P> && ...);
 
 template <class... P>
 constexpr Seq<Elem<P>...> seq(const P&... p) {
