@@ -418,6 +418,7 @@ bool Builder::build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t de
   if (!c) return fail("Empty single_query");
   if (c->as_rule() == Rule::single_part_query) {
     auto& part = out.node.emplace<ast::SingleQuery::SinglePart>();
+    part.reading_clauses.reserve(count_children(*c, Rule::reading_clause));
     for (Pair k : c->into_inner()) {
       switch (k.as_rule()) {
         case Rule::reading_clause:
