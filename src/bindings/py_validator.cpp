@@ -226,11 +226,11 @@ PyObject* new_diagnostic(PyValidationDiagnostic&& d) {
 
 template <class F>
 auto with_result(PyObject* self, F&& f) {
-  return with<PyValidationResult>(self, std::forward<F>(f));
+  return with<PyValidationResult>(self, [&](const PyValidationResult& r) { return f(*r.found); });
 }
 
 // The messages of the findings `which` selects, in order.
-std::vector<std::string_view> messages(const PyValidationResult& r, Messages which) {
+std::vector<std::string_view> messages(const validator::Findings& r, Messages which) {
   std::vector<std::string_view> out;
   for (const auto& d : r.diagnostics)
     if (selects(which, d)) out.push_back(d.message);
@@ -238,26 +238,26 @@ std::vector<std::string_view> messages(const PyValidationResult& r, Messages whi
 }
 
 // A new list of str holding those messages.
-PyObject* message_list(const PyValidationResult& r, Messages which) {
+PyObject* message_list(const validator::Findings& r, Messages which) {
   return to_py_list(messages(r, which));
 }
 
 PyObject* get_is_valid(PyObject* self, void*) {
-  return with_result(self, [](const PyValidationResult& r) { return to_py(r.is_valid); });
+  return with_result(self, [](const validator::Findings& r) { return to_py(r.is_valid); });
 }
 
 template <Messages Which>
 PyObject* get_messages(PyObject* self, void*) {
-  return with_result(self, [](const PyValidationResult& r) { return message_list(r, Which); });
+  return with_result(self, [](const validator::Findings& r) { return message_list(r, Which); });
 }
 
 PyObject* get_fixed_query(PyObject* self, void*) {
-  return with_result(self, [](const PyValidationResult& r) { return to_py_opt(r.fixed_query); });
+  return with_result(self, [](const validator::Findings& r) { return to_py_opt(r.fixed_query); });
 }
 
 // A new list with one item per diagnostic, made by `make`.
 template <class F>
-PyObject* diagnostic_list(const PyValidationResult& r, F&& make) {
+PyObject* diagnostic_list(const validator::Findings& r, F&& make) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(r.diagnostics.size())));
   if (!list) return nullptr;
   Py_ssize_t i = 0;
@@ -270,14 +270,14 @@ PyObject* diagnostic_list(const PyValidationResult& r, F&& make) {
 }
 
 PyObject* get_diagnostics(PyObject* self, void*) {
-  return with_result(self, [](const PyValidationResult& r) {
+  return with_result(self, [](const validator::Findings& r) {
     return diagnostic_list(r,
                            [](PyValidationDiagnostic&& d) { return new_diagnostic(std::move(d)); });
   });
 }
 
 PyObject* result_to_dict(PyObject* self, PyObject*) {
-  return with_result(self, [](const PyValidationResult& r) -> PyObject* {
+  return with_result(self, [](const validator::Findings& r) -> PyObject* {
     PyObject* const* k = interned_keys();
     if (k == nullptr) return nullptr;
     Ref d = Ref::steal(PyDict_New());
@@ -297,7 +297,7 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* result_to_json(PyObject* self, PyObject*) {
-  return with_result(self, [](const PyValidationResult& r) {
+  return with_result(self, [](const validator::Findings& r) {
     std::string out;
     write_json(out, r);
     return to_py(out);
@@ -305,11 +305,11 @@ PyObject* result_to_json(PyObject* self, PyObject*) {
 }
 
 int result_bool(PyObject* self) {
-  return with_result(self, [](const PyValidationResult& r) { return r.is_valid ? 1 : 0; });
+  return with_result(self, [](const validator::Findings& r) { return r.is_valid ? 1 : 0; });
 }
 
 Py_ssize_t result_len(PyObject* self) {
-  return with_result(self, [](const PyValidationResult& r) {
+  return with_result(self, [](const validator::Findings& r) {
     return static_cast<Py_ssize_t>(
         std::count_if(r.diagnostics.begin(), r.diagnostics.end(),
                       [](const auto& d) { return selects(Messages::Errors, d); }));
@@ -317,7 +317,7 @@ Py_ssize_t result_len(PyObject* self) {
 }
 
 PyObject* result_repr(PyObject* self) {
-  return with_result(self, [](const PyValidationResult& r) {
+  return with_result(self, [](const validator::Findings& r) {
     std::string out = "ValidationResult(is_valid=";
     out += r.is_valid ? "true" : "false";
     out += ", errors=";
@@ -399,14 +399,13 @@ PyObject* torvane_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
   });
 }
 
-// One new ValidationResult per result, in order. On failure the list made so
-// far and the results not yet taken are released.
-PyObject* wrap_results(std::vector<PyValidationResult>& results) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
+// A list of `n` new ValidationResults whose findings are still to be made.
+PyObject* empty_results(std::size_t n) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
   PyTypeObject* type = result_type();
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    PyObject* item = new_instance(type, std::move(results[i]));
+  for (std::size_t i = 0; i < n; ++i) {
+    PyObject* item = new_instance(type, PyValidationResult{});  // filled by the caller
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
@@ -425,14 +424,20 @@ PyObject* torvane_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       std::vector<Ref> held;
       std::vector<std::string_view> texts;
       if (!to_text_views(a[0], held, texts)) return argument_error("queries");
-      std::vector<PyValidationResult> results(texts.size());
+      // The result objects are made first, and each worker writes a text's
+      // findings straight into its own object, which no Python code can
+      // reach yet: the one serial step left per text is an allocation.
+      Ref results = Ref::steal(empty_results(texts.size()));
+      if (!results) return nullptr;
       {
         Unlocked unlocked;
         pool::for_each_index(texts.size(), [&](std::size_t i) {
-          results[i] = v.findings(texts[i]);
+          PyObject* item = PyList_GET_ITEM(results.get(), static_cast<Py_ssize_t>(i));
+          unwrap<PyValidationResult>(item)->value.found =
+              std::make_unique<validator::Findings>(v.findings(texts[i]));
         });
       }
-      return wrap_results(results);
+      return results.release();
     });
   });
 }
@@ -520,10 +525,11 @@ PyTypeObject* diagnostic_type() {
 }
 
 PyObject* new_result(validator::Findings&& found) {
-  return new_instance(result_type(), std::move(found));
+  return new_instance(result_type(),
+                      PyValidationResult{std::make_unique<validator::Findings>(std::move(found))});
 }
 
-void write_json(std::string& out, const PyValidationResult& r) {
+void write_json(std::string& out, const validator::Findings& r) {
   json::Writer w(out);
   const auto strings = [&](std::string_view key, Messages which) {
     w.key(key).begin_array();

@@ -2,6 +2,7 @@
 // The Python classes Torvane, ValidationResult and ValidationDiagnostic: the
 // validator and the results it hands back.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,8 +19,13 @@ struct PyTorvane {
 
 // A validation result as its Python object keeps it: each finding once. The
 // message lists of the result are the messages of the findings they select
-// (see `Messages`), in order, read from the findings when asked for.
-using PyValidationResult = validator::Findings;
+// (see `Messages`), in order, read from the findings when asked for. The
+// findings live beside the object, so the objects of a batch, made one by one
+// while the workers wait, are small, and each worker makes its texts'
+// findings itself.
+struct PyValidationResult {
+  std::unique_ptr<validator::Findings> found;  // never null once the object is reachable
+};
 
 using validator::Messages;
 using validator::selects;
@@ -50,6 +56,6 @@ PyTypeObject* diagnostic_type();
 PyObject* new_result(validator::Findings&& found);
 
 // The compact JSON form of a result, keys in byte order at both levels.
-void write_json(std::string& out, const PyValidationResult& r);
+void write_json(std::string& out, const validator::Findings& r);
 
 }  // namespace torvane::bindings::py_validator
