@@ -182,31 +182,38 @@ constexpr std::array<std::uint64_t, 256> make_word_table() {
 }
 constexpr std::array<std::uint64_t, 256> kWordTable = make_word_table();
 
-// The length of the reserved word that `rest` begins with, 0 if none does.
-std::size_t reserved_word(std::string_view rest) {
-  std::uint64_t key = 0;
-  std::size_t n = 0;
-  for (; n < rest.size(); ++n) {
-    const std::uint8_t k = byte_class(rest[n]);
-    if (k != kLetter) {
-      if (k != 0) return 0;  // a digit or "_" in the word
-      break;
-    }
-    if (n == 10) return 0;  // longer than every reserved word
-    if (n < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[n] | 0x20)} << (8 * n);
+// The run of word characters that `rest` begins with, and whether it is a
+// reserved word.
+struct Word {
+  std::size_t size = 0;
+  bool reserved = false;
+};
+
+Word word_at(std::string_view rest) {
+  Word w;
+  std::uint64_t key = 0;  // its first kPacked bytes, lower-cased
+  bool letters = true;
+  for (; w.size < rest.size(); ++w.size) {
+    const std::uint8_t k = byte_class(rest[w.size]);
+    if (k == 0) break;
+    letters &= k == kLetter;
+    if (w.size < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[w.size] | 0x20)} << (8 * w.size);
   }
+  const std::size_t n = w.size;
   const auto lower = [&rest](std::size_t i) { return static_cast<char>(rest[i] | 0x20); };
-  const bool found = n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
-                     : n == 9 ? key == pack("ascending") && lower(8) == 'g'
-                              : key == pack("descending") && lower(8) == 'n' && lower(9) == 'g';
-  return found ? n : 0;
+  w.reserved = letters && (n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
+                           : n == 9  ? key == pack("ascending") && lower(8) == 'g'
+                           : n == 10 ? key == pack("descending") && lower(8) == 'n' && lower(9) == 'g'
+                                     : false);
+  return w;
 }
 
 struct ReservedWord {
   bool operator()(ParserState& s) const {
-    const std::size_t n = reserved_word(s.text().substr(s.pos()));
-    s.advance(static_cast<std::uint32_t>(n));
-    return n > 0;
+    const Word w = word_at(s.text().substr(s.pos()));
+    if (!w.reserved) return false;
+    s.advance(static_cast<std::uint32_t>(w.size));
+    return true;
   }
 };
 
@@ -217,10 +224,11 @@ struct ReservedWord {
 struct Identifier {
   bool operator()(ParserState& s) const {
     const std::string_view rest = s.text().substr(s.pos());
-    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore)) || reserved_word(rest) > 0 ||
-        !s.silent_attempts(2))
-      return identifier(s);
-    return Name{}(s);
+    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore))) return identifier(s);
+    const Word w = word_at(rest);
+    if (w.reserved || !s.silent_attempts(2)) return identifier(s);
+    s.advance(static_cast<std::uint32_t>(w.size));  // as Name would
+    return true;
   }
 };
 
