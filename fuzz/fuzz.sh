@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 dir=${FUZZ_DIR:-build/fuzz}
 cxx=${FUZZ_CXX:-clang++-16}
 cc=${FUZZ_CC:-clang-16}
-targets=${FUZZ_TARGETS:-parse query_info validate schema generator}
+targets=${FUZZ_TARGETS:-parse grammar query_info validate schema generator}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 build() {
@@ -64,7 +64,7 @@ replay() {
 run() {  # run TARGET SECONDS JOBS
   local t=$1 secs=$2 jobs=$3 opts=(-entropic=0) log=$dir/logs/$1.log
   [ -f fuzz/${t}_fuzz.dict ] && opts+=(-dict=fuzz/${t}_fuzz.dict)
-  case $t in parse | query_info | validate) opts+=(-dict=fuzz/cypher.dict) ;; esac
+  case $t in parse | grammar | query_info | validate) opts+=(-dict=fuzz/cypher.dict) ;; esac
   [ "$jobs" -gt 1 ] && opts+=(-fork="$jobs")
   mkdir -p $dir/corpus/$t $dir/artifacts $dir/logs fuzz/regressions/$t
   local before; before=$(find $dir/artifacts -name "${t}-*" | wc -l)

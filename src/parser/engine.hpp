@@ -56,15 +56,18 @@ struct CharSet {
 };
 
 namespace peg {
-// Whether a body makes no pairs and no failure records of its own (atomic
-// bodies, literals, character classes and their combinations); see
-// ParserState::rule. These traits are defined with the combinators below.
+// What a body does besides reading text, which ParserState::rule orders its
+// bookkeeping by: a terminal body (literals, character classes and their
+// combinations) tries no rule; a leaf body (those, atomic bodies and their
+// combinations) makes no pairs and no failure records of its own. Defined
+// with the combinators below.
+enum class Kind : std::uint8_t { rules, leaf, terminal };
 template <class F>
-inline constexpr bool kLeafBody = false;
-// Whether a body tries no rule: literals, character classes and their
-// combinations.
+inline constexpr Kind kKind = Kind::rules;
 template <class F>
-inline constexpr bool kTerminal = false;
+inline constexpr bool kLeafBody = kKind<F> != Kind::rules;
+template <class F>
+inline constexpr bool kTerminal = kKind<F> == Kind::terminal;
 // Whether a body is a sequence whose first element tries no rule, and a
 // later one does.
 template <class F>
@@ -691,54 +694,30 @@ struct Atomic {
 };
 
 template <Text S>
-inline constexpr bool kLeafBody<Lit<S>> = true;
+inline constexpr Kind kKind<Lit<S>> = Kind::terminal;
 template <Text S>
-inline constexpr bool kLeafBody<Kw<S>> = true;
+inline constexpr Kind kKind<Kw<S>> = Kind::terminal;
 template <>
-inline constexpr bool kLeafBody<We> = true;
+inline constexpr Kind kKind<We> = Kind::terminal;
 template <>
-inline constexpr bool kLeafBody<Soi> = true;
+inline constexpr Kind kKind<Soi> = Kind::terminal;
 template <>
-inline constexpr bool kLeafBody<Any> = true;
+inline constexpr Kind kKind<Any> = Kind::terminal;
 template <char First, char Last>
-inline constexpr bool kLeafBody<Range<First, Last>> = true;
+inline constexpr Kind kKind<Range<First, Last>> = Kind::terminal;
 template <class P>
-inline constexpr bool kLeafBody<Atomic<P>> = true;
+inline constexpr Kind kKind<Atomic<P>> = kTerminal<P> ? Kind::terminal : Kind::leaf;
+// A combination is what the least of its parts is.
 template <class... P>
-inline constexpr bool kLeafBody<Seq<P...>> = (kLeafBody<P> && ...);
+inline constexpr Kind kKind<Seq<P...>> = std::min({kKind<P>...});
 template <class... P>
-inline constexpr bool kLeafBody<Alt<P...>> = (kLeafBody<P> && ...);
+inline constexpr Kind kKind<Alt<P...>> = std::min({kKind<P>...});
 template <class P>
-inline constexpr bool kLeafBody<Opt<P>> = kLeafBody<P>;
+inline constexpr Kind kKind<Opt<P>> = kKind<P>;
 template <class P>
-inline constexpr bool kLeafBody<Star<P>> = kLeafBody<P>;
+inline constexpr Kind kKind<Star<P>> = kKind<P>;
 template <class P>
-inline constexpr bool kLeafBody<Not<P>> = kLeafBody<P>;
-
-template <Text S>
-inline constexpr bool kTerminal<Lit<S>> = true;
-template <Text S>
-inline constexpr bool kTerminal<Kw<S>> = true;
-template <>
-inline constexpr bool kTerminal<We> = true;
-template <>
-inline constexpr bool kTerminal<Soi> = true;
-template <>
-inline constexpr bool kTerminal<Any> = true;
-template <char First, char Last>
-inline constexpr bool kTerminal<Range<First, Last>> = true;
-template <class P>
-inline constexpr bool kTerminal<Atomic<P>> = kTerminal<P>;
-template <class... P>
-inline constexpr bool kTerminal<Seq<P...>> = (kTerminal<P> && ...);
-template <class... P>
-inline constexpr bool kTerminal<Alt<P...>> = (kTerminal<P> && ...);
-template <class P>
-inline constexpr bool kTerminal<Opt<P>> = kTerminal<P>;
-template <class P>
-inline constexpr bool kTerminal<Star<P>> = kTerminal<P>;
-template <class P>
-inline constexpr bool kTerminal<Not<P>> = kTerminal<P>;
+inline constexpr Kind kKind<Not<P>> = kKind<P>;
 
 template <class H, class... P>
 inline constexpr bool kTerminalHead<Seq<H, P...>> = kTerminal<H> && !(kTerminal<P> && ...);
