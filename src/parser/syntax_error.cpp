@@ -31,9 +31,8 @@ void locate(SyntaxError& e, std::string_view text) {
   const std::size_t start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
   const std::size_t nl_after = text.find('\n', pos);
   const std::size_t end = nl_after == std::string_view::npos ? text.size() : nl_after;
-  e.line_text.clear();
-  for (char c : text.substr(start, end - start))
-    if (c != '\r' && c != '\n') e.line_text.push_back(c);
+  e.line_text.assign(text.substr(start, end - start));
+  std::erase(e.line_text, '\r');
 }
 
 }  // namespace
