@@ -20,9 +20,9 @@ struct PyTorvane {
 // A validation result as its Python object keeps it: each finding once. The
 // message lists of the result are the messages of the findings they select
 // (see `Messages`), in order, read from the findings when asked for. The
-// findings live beside the object, so the objects of a batch, made one by one
-// while the workers wait, are small, and each worker makes its texts'
-// findings itself.
+// findings live beside the object, so that the objects of a batch, made one
+// by one before its workers start, are small, and each worker makes its
+// texts' findings itself.
 struct PyValidationResult {
   std::unique_ptr<validator::Findings> found;  // never null once the object is reachable
 };
