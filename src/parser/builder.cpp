@@ -928,17 +928,12 @@ constexpr std::array<Rule, rule_count> kSoleOperand = [] {
   std::array<Rule, rule_count> operand{};
   operand.fill(Rule::count);
   const auto set = [&](Rule level, Rule op) { operand[static_cast<std::size_t>(level)] = op; };
-  set(Rule::expression, Rule::or_expr);
-  set(Rule::or_expr, Rule::xor_expr);
-  set(Rule::xor_expr, Rule::and_expr);
-  set(Rule::and_expr, Rule::not_expr);
-  set(Rule::not_expr, Rule::comparison_expr);
-  set(Rule::comparison_expr, Rule::add_sub_expr);
-  set(Rule::add_sub_expr, Rule::mul_div_expr);
-  set(Rule::mul_div_expr, Rule::mod_expr);
-  set(Rule::mod_expr, Rule::power_expr);
-  set(Rule::power_expr, Rule::unary_expr);
-  set(Rule::unary_expr, Rule::postfix_expr);
+  Rule level = Rule::expression;
+  for (const Rule next : kOperatorLevels) {
+    set(level, next);
+    level = next;
+  }
+  set(level, Rule::postfix_expr);
   set(Rule::postfix_expr, Rule::atom);
   return operand;
 }();

@@ -541,9 +541,8 @@ namespace {
 
 enum Level : std::uint8_t { kOr, kXor, kAnd, kNot, kComparison, kAddSub, kMulDiv, kMod, kPower, kUnary, kLevels };
 
-constexpr Rule kLevelRules[kLevels] = {Rule::or_expr,      Rule::xor_expr,     Rule::and_expr, Rule::not_expr,
-                                       Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
-                                       Rule::mod_expr,     Rule::power_expr,   Rule::unary_expr};
+static_assert(kOperatorLevels.size() == kLevels && kOperatorLevels[kNot] == Rule::not_expr &&
+              kOperatorLevels[kComparison] == Rule::comparison_expr);
 
 // Each binary level's operator loop, the part after its first element.
 constexpr auto kOrTail = star(seq(or_kw, xor_expr));
@@ -616,7 +615,7 @@ void level_tail(ParserState& s, Level l) {
 bool levels(ParserState& s, Level from) {
   if (!s.memo_on()) return level_rule(s, from);
   ParserState::Attempt open[kLevels];
-  const std::span<const Rule> rules(kLevelRules);
+  const std::span<const Rule> rules(kOperatorLevels);
   const Level inner = std::max(from, kComparison);
   if (from < inner) {
     if (!s.open_attempts(rules.subspan(from, inner - from), &open[from])) return level_rule(s, from);

@@ -59,4 +59,10 @@ static_assert(rule_names[static_cast<std::size_t>(Rule::literal)] == "literal");
 
 constexpr std::string_view rule_name(Rule r) { return rule_names[static_cast<std::size_t>(r)]; }
 
+// The operator levels of an expression, loosest first: each level's operands
+// are pairs of the next, the last's a postfix_expr.
+inline constexpr std::array<Rule, 10> kOperatorLevels = {
+    Rule::or_expr,      Rule::xor_expr,     Rule::and_expr, Rule::not_expr,   Rule::comparison_expr,
+    Rule::add_sub_expr, Rule::mul_div_expr, Rule::mod_expr, Rule::power_expr, Rule::unary_expr};
+
 }  // namespace torvane::parser

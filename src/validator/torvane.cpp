@@ -215,20 +215,20 @@ std::string apply_plain_run(std::string_view text, PlainRun& run) {
 
 std::optional<std::string> corrected_query(std::string_view query,
                                            const std::vector<ValidationDiagnostic>& diagnostics) {
+  // Most queries have no error, and so nothing to correct.
+  const auto is_error = [](const ValidationDiagnostic& d) { return d.severity == Severity::Error; };
+  if (std::none_of(diagnostics.begin(), diagnostics.end(), is_error)) return std::nullopt;
   std::vector<Pair> pairs;
   HashSet seen;  // original and replacement, the original's length first
   std::string key;
-  bool any_error = false;
   for (const auto& d : diagnostics) {
-    if (d.severity != Severity::Error) continue;
-    any_error = true;
+    if (!is_error(d)) continue;
     if (!d.suggestion) return std::nullopt;  // one error without a fix withholds all
     const Pair p{d.suggestion->original, d.suggestion->replacement};
     key.assign(std::to_string(p.original.size())).append(1, ':');
     key.append(p.original).append(p.replacement);
     if (seen.insert(key).second) pairs.push_back(p);
   }
-  if (!any_error) return std::nullopt;
   // Longest original first, so a shorter original cannot cut into a longer one.
   std::stable_sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) {
     return a.original.size() > b.original.size();
