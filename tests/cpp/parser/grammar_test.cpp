@@ -519,7 +519,9 @@ TEST(Rules, FromAnyStartRule) {
       {Rule::keyword, "ORDER", true, 5},      {Rule::keyword, "orders", false, 0},
       {Rule::keyword, "ascending", true, 9},  {Rule::keyword, "asc", true, 3},
       {Rule::keyword, "DO", true, 2},         {Rule::keyword, "ends", true, 4},
-      {Rule::identifier, "matches", true, 7}, {Rule::identifier, "`a``", true, 3},
+      {Rule::identifier, "matches", true, 7}, {Rule::identifier, "`a` `", true, 3},
+      // A doubled backtick stands for one inside the name, so "`a``" is unclosed.
+      {Rule::identifier, "`a``b`", true, 6},  {Rule::identifier, "`a``", false, 0},
       {Rule::variable, "_x1 y", true, 3},     {Rule::variable, "1x", false, 0},
       {Rule::integer_literal, "0x1Fg", true, 4}, {Rule::integer_literal, "0X1F", true, 1},
       {Rule::float_literal, "1.e5", true, 4}, {Rule::float_literal, "1e5", false, 0},
