@@ -1,8 +1,8 @@
 // Torvane::validate on arbitrary UTF-8 text against the example schema. The
 // result is consistent with itself and with the parser, its corrected query
 // parses and differs only in the names its suggestions rename, in their
-// roles, and validating again gives the same
-// findings (up to the order that follows hash maps).
+// roles, and validating again gives the same findings (up to the order that
+// follows hash maps).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

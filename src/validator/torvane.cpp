@@ -17,8 +17,10 @@ using diagnostics::ValidationDiagnostic;
 
 namespace {
 
-// What a finding's suggestion renames: a node label, a relationship type or
-// a property key; none for a finding that names no such thing.
+std::string_view without_colon(std::string_view s) { return s.substr(s.starts_with(':') ? 1 : 0); }
+
+}  // namespace
+
 std::optional<parser::NameRole> renamed_role(DiagnosticCode code) {
   switch (code) {
     case DiagnosticCode::UnknownNodeLabel:
@@ -32,10 +34,6 @@ std::optional<parser::NameRole> renamed_role(DiagnosticCode code) {
     default: return std::nullopt;
   }
 }
-
-std::string_view without_colon(std::string_view s) { return s.substr(s.starts_with(':') ? 1 : 0); }
-
-}  // namespace
 
 std::optional<std::string> corrected_query(std::string_view query,
                                            const std::vector<ValidationDiagnostic>& diagnostics) {

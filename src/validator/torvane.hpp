@@ -8,6 +8,7 @@
 
 #include "diagnostics/diagnostics.hpp"
 #include "parser/ast.hpp"
+#include "parser/parse.hpp"
 #include "schema/schema.hpp"
 
 namespace torvane::validator {
@@ -49,6 +50,10 @@ struct Torvane {
 
   torvane::schema::Schema schema;
 };
+
+// What a finding's suggestion renames: a node label, a relationship type or
+// a property key; none for a finding that names no such thing.
+std::optional<parser::NameRole> renamed_role(diagnostics::DiagnosticCode code);
 
 // The query with every suggested replacement applied, or none when an error
 // lacks a suggestion (or there is no error, or the text does not parse). A

@@ -14,6 +14,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "parser/names.hpp"
 #include "parser/parse.hpp"
+#include "validator/torvane.hpp"
 
 namespace torvane::testing {
 
@@ -21,20 +22,9 @@ namespace torvane::testing {
 // as above; else what is wrong.
 inline std::string wrong_correction(std::string_view query, std::string_view fixed,
                                     const std::vector<diagnostics::ValidationDiagnostic>& diagnostics) {
-  using diagnostics::DiagnosticCode;
-  using parser::NameRole;
-  const auto role_of = [](DiagnosticCode c) -> int {
-    switch (c) {
-      case DiagnosticCode::UnknownNodeLabel:
-      case DiagnosticCode::UnknownNodeLabelInSet:
-      case DiagnosticCode::UnknownNodeLabelInRemove: return static_cast<int>(NameRole::Label);
-      case DiagnosticCode::UnknownRelType: return static_cast<int>(NameRole::RelType);
-      case DiagnosticCode::UnknownNodeProperty:
-      case DiagnosticCode::UnknownRelProperty:
-      case DiagnosticCode::UnknownNodePropertyOnVar:
-      case DiagnosticCode::UnknownRelPropertyOnVar: return static_cast<int>(NameRole::PropertyKey);
-      default: return -1;
-    }
+  const auto role_of = [](diagnostics::DiagnosticCode c) {
+    const auto role = validator::renamed_role(c);
+    return role ? static_cast<int>(*role) : -1;
   };
   const auto bare = [](const std::string& s) {
     return std::string(parser::NameOf(std::string_view(s).substr(s.starts_with(':') ? 1 : 0)).get());
