@@ -23,11 +23,7 @@ using Failure = std::variant<SyntaxError, NoParseResult, CypherError>;
 // thousand tokens), while a huge one's buffers (tens of MiB) are given back.
 constexpr std::size_t kKeptTokens = 1 << 16;
 
-// The grammar, then the builder into `out`, the tree inside the caller's
-// result; the failure, if any. The tokens stay in this thread's parser
-// state, whose vectors keep their capacity from query to query (up to
-// kKeptTokens); the tree copies every text it keeps, so nothing refers to the
-// state afterwards.
+// This thread's parser state, shared by every parse of the thread.
 ParserState& thread_state() {
   thread_local ParserState state;
   return state;
@@ -39,6 +35,11 @@ struct Release {
   ~Release() { state.release_above(kKeptTokens); }
 };
 
+// The grammar, then the builder into `out`, the tree inside the caller's
+// result; the failure, if any. The tokens stay in this thread's parser
+// state, whose vectors keep their capacity from query to query (up to
+// kKeptTokens); the tree copies every text it keeps, so nothing refers to the
+// state afterwards.
 std::optional<Failure> run(std::string_view query, ast::CypherQuery& out) {
   ParserState& state = thread_state();
   const Release release{state};

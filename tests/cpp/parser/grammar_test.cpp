@@ -818,7 +818,8 @@ TEST(Memo, FailingAtOnceAsTheBodyWould) {
 // backticked parts at its start; the verdict stays the body's.
 TEST(Memo, FunctionCallRuledOutByWhatFollows) {
   for (const char* head : {"a", "a.b", "count", "a.count.b", "a.count", "`x`", "`x`.y", "a.`b`", "`x", "a.`b",
-                           "a .b", "a.", "_1", "1", "a.1", "a._", "exists", "a..b", "`a`b", "a`b`", "a.b.", ""}) {
+                           "a .b", "a.", "_1", "1", "a.1", "a._", "exists", "a..b", "`a`b", "a`b`", "a.b.", "",
+                           "`a``b`", "a.`b``c`", "`a``"}) {
     for (const char* rest : {"", "(", " (", "/* c */ (1)", "//x\n()", " x", "(x)", ".(", "`(", "/(", "/* ("}) {
       const std::string q = std::string(head) + rest;
       for (Rule start : {Rule::function_invocation, Rule::atom, Rule::expression}) {
