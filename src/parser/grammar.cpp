@@ -240,6 +240,11 @@ static_assert([] {
 
 }  // namespace
 
+bool is_reserved_word(std::string_view word) {
+  const Word w = word_at(word);
+  return w.reserved && w.size == word.size();
+}
+
 // EOI = end of input (a normal rule: it makes an empty pair and is recorded)
 bool EOI(ParserState& s) {
   return s.rule(Rule::EOI, [](ParserState& st) { return st.pos() == st.size(); });
@@ -861,10 +866,11 @@ bool identifier(ParserState& s) {
   return s.rule(Rule::identifier, atomic(alt(seq(neg(keyword), Name{}), backtick_identifier)));
 }
 
-// backtick_identifier (atomic) = "`" ~ (!"`" ~ ANY)* ~ "`"
+// backtick_identifier (atomic) = "`" ~ (!"`" ~ ANY | "``")* ~ "`"
+// A doubled backtick inside stands for one, so that any name can be written.
 bool backtick_identifier(ParserState& s) {
   return s.rule(Rule::backtick_identifier,
-                atomic(seq(lit<"`">, star(seq(neg(lit<"`">), any)), lit<"`">)));
+                atomic(seq(lit<"`">, star(alt(seq(neg(lit<"`">), any), lit<"``">)), lit<"`">)));
 }
 
 // keyword = (^"ALL" | ^"AND" | ... | ^"YIELD") ~ WE, the 56 reserved words, each before

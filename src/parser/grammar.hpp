@@ -3,6 +3,7 @@
 // attempt of its rule at the state's position (the silent WHITESPACE and
 // COMMENT run their bodies alone).
 #include <array>
+#include <string_view>
 
 #include "parser/engine.hpp"
 #include "parser/rule.hpp"
@@ -114,6 +115,9 @@ bool variable(ParserState& s);
 bool identifier(ParserState& s);
 bool backtick_identifier(ParserState& s);
 bool keyword(ParserState& s);
+
+// Whether `word` as a whole is one of the reserved words, in any case.
+bool is_reserved_word(std::string_view word);
 
 // The rule functions by `Rule` value.
 extern const std::array<RuleFn, rule_count> rule_functions;

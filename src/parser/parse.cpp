@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <variant>
 
@@ -22,16 +23,26 @@ using Failure = std::variant<SyntaxError, NoParseResult, CypherError>;
 // thousand tokens), while a huge one's buffers (tens of MiB) are given back.
 constexpr std::size_t kKeptTokens = 1 << 16;
 
+// This thread's parser state, shared by every parse of the thread.
+ParserState& thread_state() {
+  thread_local ParserState state;
+  return state;
+}
+
+// Gives a huge parse's buffers back when it goes out of scope.
+struct Release {
+  ParserState& state;
+  ~Release() { state.release_above(kKeptTokens); }
+};
+
 // The grammar, then the builder into `out`, the tree inside the caller's
 // result; the failure, if any. The tokens stay in this thread's parser
 // state, whose vectors keep their capacity from query to query (up to
 // kKeptTokens); the tree copies every text it keeps, so nothing refers to the
 // state afterwards.
 std::optional<Failure> run(std::string_view query, ast::CypherQuery& out) {
-  thread_local ParserState state;
-  struct Release {
-    ~Release() { state.release_above(kKeptTokens); }
-  } release;
+  ParserState& state = thread_state();
+  const Release release{state};
   auto ok = CypherParser::parse_into(state, Rule::cypher, query);
   if (!ok.ok()) return Failure{std::in_place_index<0>, std::move(ok).error()};
   const Pairs top(state.tokens(), query);
@@ -68,6 +79,43 @@ Result<ast::CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view qu
   Result<ast::CypherQuery, ParseErrorDetail> r{ast::CypherQuery{}};
   if (std::optional<Failure> f = run(query, r.value())) r = Err{as_detail(*f)};
   return r;
+}
+
+std::optional<std::vector<NamePlace>> name_places(std::string_view query) {
+  ParserState& state = thread_state();
+  const Release release{state};
+  if (!CypherParser::parse_into(state, Rule::cypher, query).ok()) return std::nullopt;
+  // One pass over the token list, which holds the pairs in text order, with
+  // the rules of the pairs around the current one: no walk down the tree.
+  const std::span<const Token> tokens = state.tokens();
+  std::vector<Rule> around;
+  const auto outer = [&around](std::size_t up) {
+    return around.size() >= up ? around[around.size() - up] : Rule::count;
+  };
+  std::vector<NamePlace> places;
+  for (const Token& t : tokens) {
+    if (t.closing) {
+      around.pop_back();
+      continue;
+    }
+    const Token& close = tokens[t.partner];
+    const Rule rule = close.rule;
+    std::optional<NameRole> role;
+    if (rule == Rule::label_name) {
+      role = NameRole::Label;
+    } else if (rule == Rule::rel_type_name) {
+      role = NameRole::RelType;
+    } else if (rule == Rule::property_key_name) {
+      // After a "."; or the key of a map that is a pattern's property map.
+      if (outer(1) == Rule::property_lookup ||
+          (outer(1) == Rule::property_key_value_pair && outer(2) == Rule::map_literal &&
+           outer(3) == Rule::properties))
+        role = NameRole::PropertyKey;
+    }
+    if (role) places.push_back(NamePlace{t.offset, close.offset, *role});
+    around.push_back(rule);
+  }
+  return places;
 }
 
 }  // namespace torvane::parser

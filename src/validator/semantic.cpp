@@ -6,10 +6,12 @@
 #include <unordered_set>
 #include <utility>
 
+#include "parser/names.hpp"
 #include "validator/suggestions.hpp"
 
 namespace torvane::validator::semantic {
 namespace ast = parser::ast;
+using parser::NameOf;
 using diagnostics::DiagnosticCode;
 using diagnostics::Severity;
 using diagnostics::Suggestion;
@@ -197,7 +199,7 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
 void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view lead,
                                            std::string_view name,
                                            std::span<const std::string_view> candidates) {
-  const auto match = closest_match(name, candidates);
+  const auto match = closest_match(NameOf(name).get(), candidates);
   std::string message{lead};
   message += name;
   message += hint_text(":", match);
@@ -210,7 +212,7 @@ void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view
 void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string message,
                                               std::string_view key,
                                               std::span<const std::string_view> candidates) {
-  const auto match = closest_match(key, candidates);
+  const auto match = closest_match(NameOf(key).get(), candidates);
   message += hint_text(".", match);
   std::optional<Suggestion> suggestion;
   if (match) suggestion = make_property_suggestion(key, *match);
@@ -238,8 +240,13 @@ void SemanticValidator::bind_merged(std::string_view name, const std::vector<std
     list.assign(names.begin(), names.end());
     return;
   }
-  for (const auto& n : names)
-    if (std::find(list.begin(), list.end(), n) == list.end()) list.emplace_back(n);
+  // However written, a name already held is not added again.
+  for (const auto& n : names) {
+    const NameOf name(n);
+    if (std::none_of(list.begin(), list.end(),
+                     [&](std::string_view held) { return NameOf(held).get() == name.get(); }))
+      list.emplace_back(n);
+  }
 }
 
 void SemanticValidator::project(const std::vector<ast::ReturnItem>& items, const Scope& from,
@@ -519,10 +526,10 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
     const std::string& key = entry.first;
     for (const auto& label : node.labels) {
       const HashSet* properties = node_entry(label);
-      if (!properties || properties->contains(key)) continue;
+      if (!properties || properties->contains(NameOf(key).get())) continue;
       push_unknown_property(DiagnosticCode::UnknownNodeProperty,
                             "Unknown property '" + key + "' for node label :" + label, key,
-                            schema.node_properties(label));
+                            schema.node_properties(NameOf(label).get()));
     }
   }
 }
@@ -542,10 +549,10 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
     if (map) {
       for (const auto& entry : *map) {
         const std::string& key = entry.first;
-        if (def.properties.contains(key)) continue;
+        if (def.properties.contains(NameOf(key).get())) continue;
         push_unknown_property(DiagnosticCode::UnknownRelProperty,
                               "Unknown property '" + key + "' for relationship type :" + type, key,
-                              schema.rel_properties(type));
+                              schema.rel_properties(NameOf(type).get()));
       }
     }
     switch (rel.direction) {
@@ -568,7 +575,9 @@ void SemanticValidator::check_endpoint_label(const std::vector<std::string>& lab
                                              std::string_view expected, std::string_view role,
                                              std::string_view rel_type) {
   if (labels.empty()) return;
-  if (std::find(labels.begin(), labels.end(), expected) != labels.end()) return;
+  if (std::any_of(labels.begin(), labels.end(),
+                  [&](const std::string& l) { return NameOf(l).get() == expected; }))
+    return;
   if (std::none_of(labels.begin(), labels.end(),
                    [&](const std::string& l) { return node_entry(l) != nullptr; }))
     return;
@@ -603,20 +612,20 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
   for (const std::string_view name : bound.names) {
     if (const HashSet* properties = node_entry(name)) {
       for (const auto& key : keys) {
-        if (properties->contains(key)) continue;
+        if (properties->contains(NameOf(key).get())) continue;
         push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with label :" + std::string(name),
-                              key, schema.node_properties(name));
+                              key, schema.node_properties(NameOf(name).get()));
       }
     } else if (const schema::RelationshipDef* def = rel_entry(name)) {
       for (const auto& key : keys) {
-        if (def->properties.contains(key)) continue;
+        if (def->properties.contains(NameOf(key).get())) continue;
         push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with relationship type :" +
                                   std::string(name),
-                              key, schema.rel_properties(name));
+                              key, schema.rel_properties(NameOf(name).get()));
       }
     }
   }

@@ -15,6 +15,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "keyed_hash.hpp"
 #include "parser/ast.hpp"
+#include "parser/names.hpp"
 #include "schema/schema.hpp"
 
 namespace torvane::validator::semantic {
@@ -51,7 +52,8 @@ class Scope {
   std::optional<std::unordered_map<std::string_view, std::size_t, KeyedHash, StringEqual>> index_;
 };
 
-// Schema entries already looked up, by name as written: a query names a few
+// Schema entries already looked up, by name as written (the schema is asked
+// for the name it stands for, without backticks): a query names a few
 // labels and types again and again, and a short list searched in order costs
 // less than hashing the name anew. Once the list is full, further names are
 // looked up in the schema each time.
@@ -63,7 +65,7 @@ class LookupMemo {
   const Entry* find(const Map& map, std::string_view name) {
     for (std::size_t i = 0; i < size_; ++i)
       if (names_[i] == name) return entries_[i];
-    auto it = map.find(name);
+    auto it = map.find(parser::NameOf(name).get());
     const Entry* entry = it == map.end() ? nullptr : &it->second;
     if (size_ < names_.size()) {
       names_[size_] = name;

@@ -114,11 +114,11 @@ def test_unbound_variable_repr_is_unescaped(v):
 
 
 def test_quote_and_line_feed_in_a_message(v):
-    r = v.validate('MATCH (n:`Pe"r\nson`) RETURN n')
-    message = 'Unknown node label: :`Pe"r\nson`'
+    r = v.validate('MATCH (n:`Ze"r\nzon`) RETURN n')
+    message = 'Unknown node label: :`Ze"r\nzon`'
     assert r.errors == [message]
-    assert '"Unknown node label: :`Pe\\"r\\nson`"' in r.to_json()
-    assert repr(r) == 'ValidationResult(is_valid=false, errors=["Unknown node label: :`Pe\\"r\\nson`"])'
+    assert '"Unknown node label: :`Ze\\"r\\nzon`"' in r.to_json()
+    assert repr(r) == 'ValidationResult(is_valid=false, errors=["Unknown node label: :`Ze\\"r\\nzon`"])'
     assert repr(r.diagnostics[0]) == (
         "ValidationDiagnostic(code='E201', severity='error', message='" + message + "')")
 

@@ -166,6 +166,31 @@ def test_validation_findings_are_never_exceptions(v):
     assert not v.validate_batch(["MATCH (n RETURN n"])[0].is_valid
 
 
+@pytest.mark.parametrize("query, errors, fixed", [
+    # A backticked name is the name between the backticks.
+    ("MATCH (p:`Person`) RETURN p.`pageRank-1`", [], None),
+    ("MATCH (p:`Persn`) RETURN p", ["Unknown node label: :`Persn`, did you mean :Person?"],
+     "MATCH (p:Person) RETURN p"),
+    # A replacement that is no plain name is backticked.
+    ("MATCH (p:Person) RETURN p.`pagerank-1`",
+     ["Unknown property '`pagerank-1`' on variable 'p' with label :Person, did you mean "
+      ".pageRank-1?"],
+     "MATCH (p:Person) RETURN p.`pageRank-1`"),
+    # Only the names in the role of the finding change.
+    ("MATCH (n:Person) RETURN n.nme AS nme, $nme",
+     ["Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"],
+     "MATCH (n:Person) RETURN n.name AS nme, $nme"),
+    ("MATCH (n: Persn) RETURN n", ["Unknown node label: :Persn, did you mean :Person?"],
+     "MATCH (n: Person) RETURN n"),
+    ("MATCH (n:/* c */Persn) RETURN n", ["Unknown node label: :Persn, did you mean :Person?"],
+     "MATCH (n:/* c */Person) RETURN n"),
+])
+def test_backticked_names_and_corrections(tv, query, errors, fixed):
+    nodes = dict(NODES, Person=["name", "age", "pageRank-1"])
+    r = tv.Torvane(tv.Schema(nodes, RELS)).validate(query)
+    assert (r.errors, r.fixed_query) == (errors, fixed)
+
+
 # ---------------------------------------------------------------------------
 # Batches
 

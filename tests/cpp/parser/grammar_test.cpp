@@ -519,7 +519,9 @@ TEST(Rules, FromAnyStartRule) {
       {Rule::keyword, "ORDER", true, 5},      {Rule::keyword, "orders", false, 0},
       {Rule::keyword, "ascending", true, 9},  {Rule::keyword, "asc", true, 3},
       {Rule::keyword, "DO", true, 2},         {Rule::keyword, "ends", true, 4},
-      {Rule::identifier, "matches", true, 7}, {Rule::identifier, "`a``", true, 3},
+      {Rule::identifier, "matches", true, 7}, {Rule::identifier, "`a` `", true, 3},
+      // A doubled backtick stands for one inside the name, so "`a``" is unclosed.
+      {Rule::identifier, "`a``b`", true, 6},  {Rule::identifier, "`a``", false, 0},
       {Rule::variable, "_x1 y", true, 3},     {Rule::variable, "1x", false, 0},
       {Rule::integer_literal, "0x1Fg", true, 4}, {Rule::integer_literal, "0X1F", true, 1},
       {Rule::float_literal, "1.e5", true, 4}, {Rule::float_literal, "1e5", false, 0},
@@ -816,7 +818,8 @@ TEST(Memo, FailingAtOnceAsTheBodyWould) {
 // backticked parts at its start; the verdict stays the body's.
 TEST(Memo, FunctionCallRuledOutByWhatFollows) {
   for (const char* head : {"a", "a.b", "count", "a.count.b", "a.count", "`x`", "`x`.y", "a.`b`", "`x", "a.`b",
-                           "a .b", "a.", "_1", "1", "a.1", "a._", "exists", "a..b", "`a`b", "a`b`", "a.b.", ""}) {
+                           "a .b", "a.", "_1", "1", "a.1", "a._", "exists", "a..b", "`a`b", "a`b`", "a.b.", "",
+                           "`a``b`", "a.`b``c`", "`a``"}) {
     for (const char* rest : {"", "(", " (", "/* c */ (1)", "//x\n()", " x", "(x)", ".(", "`(", "/(", "/* ("}) {
       const std::string q = std::string(head) + rest;
       for (Rule start : {Rule::function_invocation, Rule::atom, Rule::expression}) {

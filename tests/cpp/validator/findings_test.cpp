@@ -408,7 +408,7 @@ TEST(Findings, CorrectedQueryLeavesStringsCommentsAndLongerNames) {
          "Unknown property 'nme' on variable 'xnme' with label :Person, did you mean "
          ".name?"}},
        "MATCH (nmex:Person), (xnme:Person) RETURN nmex.name, xnme.name"},
-      // Pairs apply longest first: :ACTS_IN (8 bytes), :Persn (6), titel (5).
+      // Each fix lands where its name is written: :ACTS_IN, :Persn, titel.
       {"MATCH (m:Movie) WHERE m.titel = 1 MATCH (a:Persn)-[:ACTS_IN]->(m) RETURN a",
        {{"E303",
          "Unknown property 'titel' on variable 'm' with label :Movie, did you mean .title?"},
@@ -416,6 +416,104 @@ TEST(Findings, CorrectedQueryLeavesStringsCommentsAndLongerNames) {
         {"E211", "Unknown relationship type: :ACTS_IN, did you mean :ACTED_IN?"},
         kW201},
        "MATCH (m:Movie) WHERE m.title = 1 MATCH (a:Person)-[:ACTED_IN]->(m) RETURN a"},
+  });
+}
+
+// A backticked label, type or key is the name between its backticks: found in
+// the schema so, and compared so for suggestions; messages show it as written.
+TEST(Findings, BacktickedNames) {
+  check({
+      {"MATCH (p:`Person`)-[r:`ACTED_IN` {`role`: 1}]->(m:`Movie` {`title`: 'x'}) "
+       "SET p::`Person`, p.`name` = m.`title` REMOVE p.`age` RETURN p.`name`, r.`role`",
+       {}},
+      {"MATCH (p:`Persn`) RETURN p",
+       {{"E201", "Unknown node label: :`Persn`, did you mean :Person?"}},
+       "MATCH (p:Person) RETURN p"},
+      {"MATCH (p:Person)-[:`ACTS_IN`]->(m:Movie) RETURN p.`nme`",
+       {{"E211", "Unknown relationship type: :`ACTS_IN`, did you mean :ACTED_IN?"},
+        {"E303",
+         "Unknown property '`nme`' on variable 'p' with label :Person, did you mean .name?"}},
+       "MATCH (p:Person)-[:ACTED_IN]->(m:Movie) RETURN p.name"},
+      // The endpoint check and the labels a variable carries take the name too.
+      {"MATCH (m:Movie)-[:ACTED_IN]->(p:`Person`) RETURN m",
+       {wrong_end("source", "Person", ":Movie"), wrong_end("target", "Movie", ":`Person`")}},
+      {"MATCH (p:`Person`)-[:ACTED_IN]->(m:`Movie`) RETURN m", {}},
+      {"MATCH (p:`Person`)-[:ACTED_IN]->(m:Movie) MATCH (p:Person) RETURN p.nme",
+       {{"E303", "Unknown property 'nme' on variable 'p' with label :`Person`, did you mean "
+                 ".name?"}},
+       "MATCH (p:`Person`)-[:ACTED_IN]->(m:Movie) MATCH (p:Person) RETURN p.name"},
+  });
+  // A schema whose names are no plain identifiers: found when written in
+  // backticks, and written so in a correction.
+  schema::Schema s = testing::movies_schema();
+  s.nodes["Person"].insert("pageRank-1");
+  s.nodes["Order"] = HashSet{"id"};
+  s.nodes["We`ird"] = HashSet{};
+  const Torvane torvane(std::move(s));
+  const struct {
+    std::string query;
+    std::vector<std::string> errors;
+    std::optional<std::string> fixed;
+  } rows[] = {
+      {"MATCH (p:Person) RETURN p.`pageRank-1`, p.`name`", {}, std::nullopt},
+      {"MATCH (p:Person) RETURN p.`pagerank-1`",
+       {"Unknown property '`pagerank-1`' on variable 'p' with label :Person, did you mean "
+        ".pageRank-1?"},
+       "MATCH (p:Person) RETURN p.`pageRank-1`"},
+      {"MATCH (p:Person) RETURN p.pagerank_1",
+       {"Unknown property 'pagerank_1' on variable 'p' with label :Person, did you mean "
+        ".pageRank-1?"},
+       "MATCH (p:Person) RETURN p.`pageRank-1`"},
+      {"MATCH (o:`Order`), (w:`We``ird`) RETURN o.id", {}, std::nullopt},
+      {"MATCH (o:Ordr), (w:Weird) RETURN o.id",
+       {"Unknown node label: :Ordr, did you mean :Order?",
+        "Unknown node label: :Weird, did you mean :We`ird?"},
+       "MATCH (o:`Order`), (w:`We``ird`) RETURN o.id"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.query);
+    const ValidationResult r = torvane.validate(row.query);
+    EXPECT_EQ(r.errors, row.errors);
+    EXPECT_EQ(r.fixed_query, row.fixed);
+  }
+}
+
+// The correction renames a name only where it is written in the role of its
+// finding: never a variable, alias, parameter, function, expression map key,
+// string, comment or longer name that happens to be spelt alike.
+TEST(Findings, CorrectedQueryRenamesOnlyInTheRole) {
+  check({
+      {"MATCH (n:Person) RETURN n.nme AS nme, $nme",
+       {{"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"}},
+       "MATCH (n:Person) RETURN n.name AS nme, $nme"},
+      {"MATCH (n: Persn) RETURN n",
+       {{"E201", "Unknown node label: :Persn, did you mean :Person?"}},
+       "MATCH (n: Person) RETURN n"},
+      {"MATCH (n:/* c */Persn) RETURN n",
+       {{"E201", "Unknown node label: :Persn, did you mean :Person?"}},
+       "MATCH (n:/* c */Person) RETURN n"},
+      {"MATCH (Persn:Persn) WITH Persn AS nme, {nme: 1} AS m MATCH (x:Person) "
+       "RETURN x.nme, nme, m.nme, nme(1)",
+       {{"E201", "Unknown node label: :Persn, did you mean :Person?"},
+        {"E303", "Unknown property 'nme' on variable 'x' with label :Person, did you mean .name?"}},
+       "MATCH (Persn:Person) WITH Persn AS nme, {nme: 1} AS m MATCH (x:Person) "
+       "RETURN x.name, nme, m.name, nme(1)"},
+      // Keys in a pattern's map, SET and REMOVE are keys; a label is not a type.
+      {"MATCH (n:Person {nme: 1})-[:Movi]->(m:Movi) SET n.nme = 1 REMOVE n.nme",
+       {{"E301", "Unknown property 'nme' for node label :Person, did you mean .name?"},
+        {"E211", "Unknown relationship type: :Movi"},
+        {"E201", "Unknown node label: :Movi, did you mean :Movie?"},
+        {"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"},
+        {"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean "
+                 ".name?"}}},
+      {"MATCH (n:Person {nme: 1}), (m:Movi) SET n.nme = 1 REMOVE n.nme RETURN m",
+       {{"E301", "Unknown property 'nme' for node label :Person, did you mean .name?"},
+        {"E201", "Unknown node label: :Movi, did you mean :Movie?"},
+        kW101,
+        {"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"},
+        {"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean "
+                 ".name?"}},
+       "MATCH (n:Person {name: 1}), (m:Movie) SET n.name = 1 REMOVE n.name RETURN m"},
   });
 }
 
