@@ -452,6 +452,23 @@ TEST(Findings, WithStarKeepsTheScope) {
   });
 }
 
+// DISTINCT is a keyword only as a whole word: a name that begins with it is
+// the name.
+TEST(Findings, DistinctIsAWholeWord) {
+  check({
+      {"MATCH (p:Person) WITH collect(DISTINCT p.name) AS distinctNames "
+       "RETURN size(distinctNames), count(distinctNames)",
+       {}},
+      {"MATCH (p:Person) WITH p AS distinctPerson RETURN distinctPerson.nme",
+       {{"E303",
+         "Unknown property 'nme' on variable 'distinctPerson' with label :Person, did you mean "
+         ".name?"}},
+       "MATCH (p:Person) WITH p AS distinctPerson RETURN distinctPerson.name"},
+      {"RETURN distinctValue", {unbound("distinctValue")}},
+      {"MATCH (p:Person) RETURN DISTINCT(p.name), count(DISTINCT(p))", {}},
+  });
+}
+
 // "{prefix}{i}", built by appending (prepending to a temporary draws a false
 // -Wrestrict from g++ 12).
 std::string numbered(const char* prefix, int i) {
