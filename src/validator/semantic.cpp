@@ -227,11 +227,13 @@ void SemanticValidator::push_aggregate_misuse(std::string_view context) {
 // ---- Bindings ----
 
 void SemanticValidator::bind_empty(std::string_view name) {
+  if (foreach_depth_) save_binding(name);
   bindings.try_emplace(name).first->names.clear();
 }
 
 // A first binding takes the list as written; a later one adds what is new.
 void SemanticValidator::bind_merged(std::string_view name, const std::vector<std::string>& names) {
+  if (foreach_depth_) save_binding(name);
   auto [binding, added] = bindings.try_emplace(name);
   auto& list = binding->names;
   if (added) {
@@ -240,6 +242,23 @@ void SemanticValidator::bind_merged(std::string_view name, const std::vector<std
   }
   for (const auto& n : names)
     if (std::find(list.begin(), list.end(), n) == list.end()) list.emplace_back(n);
+}
+
+void SemanticValidator::save_binding(std::string_view name) {
+  SavedBinding& saved = saved_.emplace_back(SavedBinding{name, std::nullopt});
+  if (const Scope::Binding* b = bindings.find(name)) saved.names = b->names;
+}
+
+void SemanticValidator::restore_bindings(std::size_t from) {
+  for (std::size_t i = saved_.size(); i-- > from;) {
+    SavedBinding& saved = saved_[i];
+    if (saved.names) {
+      bindings.try_emplace(saved.name).first->names = std::move(*saved.names);
+    } else {
+      bindings.erase(saved.name);
+    }
+  }
+  saved_.resize(from);
 }
 
 void SemanticValidator::project(const std::vector<ast::ReturnItem>& items, const Scope& from,
@@ -438,10 +457,18 @@ void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clau
   // FOREACH nests, so its frame is kept apart from the other clauses' checks.
   if (const auto* f = std::get_if<ast::UpdatingClause::Foreach>(&clause.node)) {
     validate_expr(f->list);
-    // The variable is bound only for the body; an outer binding stays.
-    const bool bound_here = bindings.try_emplace(f->variable).second;
-    for (const auto& inner : f->body) validate_updating_clause(inner);
-    if (bound_here) bindings.erase(f->variable);
+    // The variable, unless bound already (then with its labels), and what
+    // each clause of the body binds are bound for the rest of the body only.
+    const std::size_t mark = saved_.size();
+    ++foreach_depth_;
+    save_binding(f->variable);
+    bindings.try_emplace(f->variable);
+    for (const auto& inner : f->body) {
+      collect_updating_bindings(inner);
+      validate_updating_clause(inner);
+    }
+    --foreach_depth_;
+    restore_bindings(mark);
     return;
   }
   validate_flat_updating_clause(clause);

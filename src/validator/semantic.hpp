@@ -162,6 +162,19 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
+
+  // While a FOREACH body is checked, each binding it makes first saves what
+  // the name was bound to (nothing when it was unbound), so that the FOREACH
+  // leaves the scope as it found it. Undone in reverse, a name saved twice
+  // ends with its earliest state.
+  struct SavedBinding {
+    std::string_view name;
+    std::optional<std::vector<std::string_view>> names;
+  };
+  void save_binding(std::string_view name);
+  void restore_bindings(std::size_t from);
+  std::vector<SavedBinding> saved_;
+  std::size_t foreach_depth_ = 0;
 };
 
 }  // namespace torvane::validator::semantic

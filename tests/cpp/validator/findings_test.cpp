@@ -469,6 +469,32 @@ TEST(Findings, DistinctIsAWholeWord) {
   });
 }
 
+// The clauses of a FOREACH body bind for the rest of that body; after the
+// FOREACH the scope is as it was before it.
+TEST(Findings, ForeachBodyBindings) {
+  const Finding nme_on_p{
+      "E303", "Unknown property 'nme' on variable 'p' with label :Person, did you mean .name?"};
+  check({
+      {"FOREACH (x IN [1, 2] | MERGE (y:Person {name: x}) DELETE y)", {}},
+      {"FOREACH (x IN [1, 2] | MERGE (y:Person {name: x})) RETURN y", {unbound("y")}},
+      // For the rest of the body: not before the clause that binds.
+      {"FOREACH (x IN [1] | DELETE y CREATE (y:Person))", {unbound("y")}},
+      // The labels written in the body come with the binding.
+      {"FOREACH (x IN [1] | CREATE (p:Person) SET p.nme = x)", {nme_on_p},
+       "FOREACH (x IN [1] | CREATE (p:Person) SET p.name = x)"},
+      // An inner FOREACH sees what the outer body bound before it, and binds
+      // for itself only.
+      {"FOREACH (x IN [1] | CREATE (p:Person) FOREACH (z IN [x] | SET p.nme = z CREATE (q)) "
+       "DELETE q)",
+       {nme_on_p, unbound("q")}},
+      // A name bound before the FOREACH keeps its binding after it, whatever
+      // the body merged into it.
+      {"MATCH (p:Person) FOREACH (x IN [1] | MERGE (p)-[:ACTED_IN]->(m:Movie)) RETURN p.nme, m",
+       {nme_on_p, unbound("m")}},
+      {"MATCH (m:Movie) FOREACH (x IN [1] | MERGE (m:Person)) RETURN m.title", {}},
+  });
+}
+
 // "{prefix}{i}", built by appending (prepending to a temporary draws a false
 // -Wrestrict from g++ 12).
 std::string numbered(const char* prefix, int i) {
