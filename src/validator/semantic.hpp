@@ -175,6 +175,11 @@ class SemanticValidator {
   void restore_bindings(std::size_t from);
   std::vector<SavedBinding> saved_;
   std::size_t foreach_depth_ = 0;
+
+  // The variable occurrences (their names' data) that a WITH's WHERE or
+  // ORDER BY may use unbound: inside a part written as a projected
+  // expression, bound before the WITH. Sorted; empty outside such a WITH.
+  std::vector<const char*> unbound_allowed_;
 };
 
 }  // namespace torvane::validator::semantic

@@ -221,8 +221,6 @@ TEST(Findings, Scopes) {
       // WITH replaces the scope with what it projects.
       {"MATCH (n:Person) WITH n.name AS name RETURN n, name", {unbound("n")}},
       {"MATCH (n:Person) WITH count(*) RETURN n", {unbound("n")}},
-      {"MATCH (n:Person) WITH n.name AS name ORDER BY n.age RETURN name", {unbound("n")}},
-      {"MATCH (n:Person) WITH n.name AS name WHERE n.age > 1 RETURN name", {unbound("n")}},
       {"MATCH (n:Person) WITH n, n.age AS a ORDER BY a WHERE a > 1 RETURN n", {}},
       // Comprehension, quantifier and reduce variables live inside only.
       {"RETURN [x IN [1, 2] | x], x", {unbound("x")}},
@@ -449,6 +447,77 @@ TEST(Findings, WithStarKeepsTheScope) {
          "you mean .role?"},
         unbound("x")}},
       {"WITH * RETURN n", {unbound("n")}},
+  });
+}
+
+// A WITH's ORDER BY and WHERE see the names before it too, unless the WITH
+// has DISTINCT or an aggregate; then only the projected names and the parts
+// written as one of its projected expressions. SKIP and LIMIT, and the rest
+// of the query, see the projected names only.
+TEST(Findings, WithWhereAndOrderByScope) {
+  const Finding nme_on_n{
+      "E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"};
+  check({
+      // Neither DISTINCT nor an aggregate.
+      {"MATCH (n:Person) WITH n.name AS name ORDER BY n.age RETURN name", {}},
+      {"MATCH (n:Person) WITH n.name AS name WHERE n.age > 1 RETURN name", {}},
+      {"MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p, m.title AS title WHERE m.title = title "
+       "RETURN p",
+       {}},
+      {"MATCH (n:Person) WITH n.name AS name WHERE n.nme IS NOT NULL RETURN name", {nme_on_n},
+       "MATCH (n:Person) WITH n.name AS name WHERE n.name IS NOT NULL RETURN name"},
+      // A projected name wins over the name before the WITH.
+      {"MATCH (n:Person) WITH n.name AS n WHERE n.nme IS NULL RETURN n", {}},
+      {"MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p AS m, m AS p WHERE m.nme = p.titel "
+       "RETURN m",
+       {{"E303", "Unknown property 'nme' on variable 'm' with label :Person, did you mean .name?"},
+        {"E303",
+         "Unknown property 'titel' on variable 'p' with label :Movie, did you mean .title?"}},
+       "MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p AS m, m AS p WHERE m.name = p.title "
+       "RETURN m"},
+      {"MATCH (n:Person) WITH n.name AS name WHERE n.age > 1 RETURN n", {unbound("n")}},
+      {"MATCH (n:Person) WITH n.name AS name SKIP n.age RETURN name", {unbound("n")}},
+      // DISTINCT or an aggregate.
+      {"MATCH (n:Person) WITH DISTINCT n.name AS name ORDER BY n.age RETURN name", {unbound("n")}},
+      {"MATCH (n:Person) WITH n.name AS name, count(*) AS c WHERE n.age > 1 RETURN name",
+       {unbound("n")}},
+      {"MATCH (u:Person)-[:ACTED_IN]->(m:Movie) WITH u.name AS name, count(m) AS c "
+       "WHERE u.name IS NOT NULL RETURN name, c",
+       {}},
+      {"MATCH (u:Person)-[:ACTED_IN]->(m:Movie) WITH u.name AS name, count(m) AS c "
+       "WHERE u.name IS NOT NULL AND u.age > 1 RETURN name, c",
+       {unbound("u")}},
+      {"MATCH (n:Person) WITH DISTINCT n.name AS name WHERE n.name + 'x' STARTS WITH 'a' "
+       "RETURN name",
+       {}},
+      {"MATCH (me:Person)-[:ACTED_IN]->(m:Movie) WITH me.age AS age, count(m.title) AS cnt "
+       "ORDER BY me.age + count(m.title) RETURN age",
+       {}},
+      {"MATCH (n:Person) WITH n AS p, count(*) AS c WHERE n.name = 'x' RETURN p", {}},
+      // Written alike: function names in any case, literals by value, map
+      // entries in any order (a map keeps no order of its own); DISTINCT and
+      // the names of comprehension variables count.
+      {"MATCH (n:Person) WITH n.name AS name, count(n) AS c ORDER BY COUNT(n) DESC RETURN name",
+       {}},
+      {"MATCH (n:Person) WITH n.name + 'x' AS name, count(*) AS c ORDER BY n.name + \"x\" "
+       "RETURN name",
+       {}},
+      {"MATCH (n:Person) WITH {a: n.name, b: n.age} AS m, count(*) AS c "
+       "ORDER BY {b: n.age, a: n.name} RETURN m",
+       {}},
+      {"MATCH (n:Person) WITH n.name AS name, count(DISTINCT n) AS c ORDER BY count(n) "
+       "RETURN name",
+       {unbound("n")}},
+      {"MATCH (n:Person) WITH [x IN [n] | x.name] AS c, count(*) AS k ORDER BY [y IN [n] | y.name] "
+       "RETURN c",
+       {unbound("n")}},
+      // The projected expression was checked as an item; written again it
+      // adds no finding, unless its names were unbound before the WITH too.
+      {"MATCH (n:Person) WITH n.nme AS x, count(*) AS c WHERE n.nme IS NULL RETURN x",
+       {nme_on_n},
+       "MATCH (n:Person) WITH n.name AS x, count(*) AS c WHERE n.name IS NULL RETURN x"},
+      {"MATCH (n:Person) WITH z.name AS name, count(*) AS c WHERE z.name IS NULL RETURN name",
+       {unbound("z"), unbound("z")}},
   });
 }
 
