@@ -318,46 +318,39 @@ void SemanticValidator::validate_with_clause(const ast::WithClause& with) {
   for (const auto& item : with.items) validate_expr(item.expr);
   check_alias_uniqueness(with.items);
   // WITH * passes the whole scope on, labels and types included.
-  if (with.star) {
-    if (with.order_by)
-      for (const auto& s : *with.order_by) validate_expr(s.expr);
-    if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
-    if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
-    if (with.where_clause) validate_expr(*with.where_clause);
-    return;
-  }
-  Scope before = std::exchange(bindings, Scope{});
-  project(with.items, before, bindings);
-  if (!with.order_by && !with.where_clause) {
-    if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
-    if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
-    return;
+  Scope before, wide;
+  bool widen = false;
+  if (!with.star) {
+    before = std::exchange(bindings, Scope{});
+    project(with.items, before, bindings);
   }
   // ORDER BY and WHERE: without DISTINCT or an aggregate, they see the names
   // bound before the WITH as well, a projected name winning. With one, only
   // the projected names, and the parts written as a projected expression.
-  const bool grouping = with.distinct || std::any_of(with.items.begin(), with.items.end(),
-                                                     [](const ast::ReturnItem& item) {
-                                                       return contains_aggregate(item.expr);
-                                                     });
-  Scope wide;
-  if (grouping) {
-    const ProjectedExpressions projected(with.items);
-    std::vector<const std::string*> inside;
-    if (with.order_by)
-      for (const auto& s : *with.order_by) projected.variables_within(s.expr, inside);
-    if (with.where_clause) projected.variables_within(*with.where_clause, inside);
-    for (const std::string* name : inside)
-      if (before.contains(*name)) unbound_allowed_.push_back(name->data());
-    std::sort(unbound_allowed_.begin(), unbound_allowed_.end(), std::less<>());
-  } else {
-    wide = before;
-    project(with.items, before, wide);
+  if (!with.star && (with.order_by || with.where_clause)) {
+    const bool grouping = with.distinct || std::any_of(with.items.begin(), with.items.end(),
+                                                       [](const ast::ReturnItem& item) {
+                                                         return contains_aggregate(item.expr);
+                                                       });
+    if (grouping) {
+      const ProjectedExpressions projected(with.items);
+      std::vector<const std::string*> inside;
+      if (with.order_by)
+        for (const auto& s : *with.order_by) projected.variables_within(s.expr, inside);
+      if (with.where_clause) projected.variables_within(*with.where_clause, inside);
+      for (const std::string* name : inside)
+        if (before.contains(*name)) unbound_allowed_.push_back(name->data());
+      std::sort(unbound_allowed_.begin(), unbound_allowed_.end(), std::less<>());
+    } else {
+      widen = true;
+      wide = before;
+      project(with.items, before, wide);
+    }
   }
   const auto filter = [&](const ast::Expr& e) {
-    if (!grouping) std::swap(bindings, wide);
+    if (widen) std::swap(bindings, wide);
     validate_expr(e);
-    if (!grouping) std::swap(bindings, wide);
+    if (widen) std::swap(bindings, wide);
   };
   if (with.order_by)
     for (const auto& s : *with.order_by) filter(s.expr);
