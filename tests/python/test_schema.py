@@ -103,15 +103,16 @@ def test_absurd_length_is_a_capacity_panic(tv, movies, length):
 @pytest.mark.skipif(hasattr(ctypes.CDLL(None), "__asan_init"),
                     reason="the sanitizer's allocator maps its own memory and aborts on failure")
 def test_length_whose_room_cannot_be_had_is_a_capacity_panic():
-    # A length the container takes, but whose room a 4 GiB address space lacks.
+    # A length the container takes, but whose room a 1 GiB address space lacks
+    # (on every word size).
     script = textwrap.dedent("""
-        import resource, _torvane as tv
+        import resource, sys, _torvane as tv
         class Boasting:
             def __len__(self):
-                return 2**40
+                return sys.maxsize // 32
             def __getitem__(self, i):
                 return ["x"][i]
-        resource.setrlimit(resource.RLIMIT_AS, (4 << 30, resource.RLIM_INFINITY))
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.RLIM_INFINITY))
         try:
             tv.Schema({"A": Boasting()}, {})
         except BaseException as e:
