@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <concepts>
 #include <string_view>
 #include <type_traits>
 
@@ -23,15 +22,8 @@ struct Piece {
   std::uint64_t number = 0;
 };
 
-template <class T>
-concept BinaryExpr = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const ast::Expr&>;
-  { *e.rhs } -> std::same_as<const ast::Expr&>;
-};
-template <class T>
-concept UnaryExpr = requires(const T& e) {
-  { *e.operand } -> std::same_as<const ast::Expr&>;
-};
+using ast::BinaryExpr;
+using ast::UnaryExpr;
 
 // shortestPath and EXISTS are compared with nothing.
 bool opaque(const ast::Expr& e) {

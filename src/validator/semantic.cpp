@@ -73,17 +73,8 @@ constexpr std::string_view kAggregates[] = {
 constexpr std::string_view kNumericAggregates[] = {
     "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
 
-// The variants with two operands, and those with one (NOT, IS NULL, IS NOT
-// NULL, unary minus); a CASE's optional operand is no such operand.
-template <class T>
-concept BinaryExpr = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const ast::Expr&>;
-  { *e.rhs } -> std::same_as<const ast::Expr&>;
-};
-template <class T>
-concept UnaryExpr = requires(const T& e) {
-  { *e.operand } -> std::same_as<const ast::Expr&>;
-};
+using ast::BinaryExpr;
+using ast::UnaryExpr;
 
 template <class T>
 concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
