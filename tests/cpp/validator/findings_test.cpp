@@ -464,6 +464,10 @@ TEST(Findings, WithWhereAndOrderByScope) {
       {"MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p, m.title AS title WHERE m.title = title "
        "RETURN p",
        {}},
+      {"MATCH (ah:Person)-[:ACTED_IN]->(m:Movie) WITH ah, m.title AS accountHolderState "
+       "MATCH (p:Person)-[:ACTED_IN]->(da:Movie) WITH ah, accountHolderState, p "
+       "WHERE da.title = accountHolderState RETURN p",
+       {}},
       {"MATCH (n:Person) WITH n.name AS name WHERE n.nme IS NOT NULL RETURN name", {nme_on_n},
        "MATCH (n:Person) WITH n.name AS name WHERE n.name IS NOT NULL RETURN name"},
       // A projected name wins over the name before the WITH.
@@ -525,8 +529,8 @@ TEST(Findings, WithWhereAndOrderByScope) {
 // the name.
 TEST(Findings, DistinctIsAWholeWord) {
   check({
-      {"MATCH (p:Person) WITH collect(DISTINCT p.name) AS distinctNames "
-       "RETURN size(distinctNames), count(distinctNames)",
+      {"MATCH (p:Person) WITH collect(DISTINCT p.name) AS distinctPlaceIds "
+       "RETURN size(distinctPlaceIds), count(distinctPlaceIds)",
        {}},
       {"MATCH (p:Person) WITH p AS distinctPerson RETURN distinctPerson.nme",
        {{"E303",
