@@ -1,5 +1,5 @@
 """Type stubs of the _torvane extension module."""
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
 from typing import Any, final
 
 __all__ = [
@@ -18,11 +18,11 @@ _Relationship = tuple[str, str, Sequence[str]]
 class Schema:
     def __new__(
         cls,
-        nodes: Mapping[str, Sequence[str]],
-        relationships: Mapping[str, _Relationship],
+        nodes: dict[str, Sequence[str]],
+        relationships: dict[str, _Relationship],
     ) -> Schema: ...
     @staticmethod
-    def from_dict(d: Mapping[str, Any]) -> Schema: ...
+    def from_dict(d: dict[str, Any]) -> Schema: ...
     @staticmethod
     def from_json(json_str: str) -> Schema: ...
     def node_labels(self) -> list[str]: ...

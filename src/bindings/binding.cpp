@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace torvane::bindings {
 
@@ -249,6 +251,20 @@ bool to_text(PyObject* obj, std::string_view& out) {
 
 namespace {
 
+// sink.reserve(n); room the platform cannot give (a length a sequence's
+// __len__ made up) is the panic "capacity overflow", whatever the container
+// says.
+template <class Sink>
+void reserve(Sink& sink, std::size_t n) {
+  try {
+    sink.reserve(n);
+  } catch (const std::length_error&) {
+    throw Panic("capacity overflow");
+  } catch (const std::bad_alloc&) {
+    throw Panic("capacity overflow");
+  }
+}
+
 // Reads a non-str sequence of str in order: sink.reserve(n) with its length
 // where known, then sink.add(item, text) per item, the item borrowed for the
 // call. False with the error set.
@@ -266,7 +282,7 @@ bool read_texts(PyObject* obj, Sink&& sink) {
   if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
     // Converting a str runs no Python code, so the size cannot change.
     Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
-    sink.reserve(static_cast<std::size_t>(n));
+    reserve(sink, static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(obj, i);
       if (!to_text(item, text)) return false;
@@ -279,7 +295,7 @@ bool read_texts(PyObject* obj, Sink&& sink) {
   if (n < 0) {
     PyErr_Clear();
   } else {
-    sink.reserve(static_cast<std::size_t>(n));
+    reserve(sink, static_cast<std::size_t>(n));
   }
   Ref iter = Ref::steal(PyObject_GetIter(obj));
   if (!iter) return false;

@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -247,36 +246,30 @@ bool Reader::ident(std::string_view rest) {
   return true;
 }
 
-// Integers that fit 64 bits (unsigned, or signed when negative) are
-// integers; every other number is read as a double, like any JSON number
-// with a fraction or exponent. "Too large to represent" means beyond the
-// largest finite double; numbers too small for a double become zero.
-// Without `description` only the syntax is checked.
+// A number without fraction or exponent is an integer, described by its
+// digits as written, however many; every other number is read as a double.
+// "Too large to represent" means beyond the largest finite double; numbers
+// too small for a double become zero. Without `description` only the syntax
+// is checked.
 bool Reader::number(bool negative, std::string* description) {
   const std::size_t start = negative ? pos_ - 1 : pos_;
   const auto at = [&](std::size_t i) { return i < text_.size() ? text_[i] : '\0'; };
   if (pos_ == text_.size()) return fail_here("EOF while parsing a value");
+  const std::size_t digits = pos_;
   const char c0 = text_[pos_++];
-  std::uint64_t magnitude = 0;
-  bool integer = true, wide = false;
+  bool integer = true;
   if (c0 == '0') {
     if (is_digit(at(pos_))) return fail_peek("invalid number");
   } else if (is_digit(c0)) {
-    magnitude = static_cast<std::uint64_t>(c0 - '0');
-    constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
-    for (; is_digit(at(pos_)); ++pos_) {
-      const auto d = static_cast<std::uint64_t>(at(pos_) - '0');
-      if (magnitude > (kMax - d) / 10) wide = true;
-      else magnitude = magnitude * 10 + d;
-    }
+    while (is_digit(at(pos_))) ++pos_;
   } else {
     return fail_here("invalid number");
   }
   if (at(pos_) == '.') {
     integer = false;
-    const std::size_t digits = ++pos_;
+    const std::size_t fraction = ++pos_;
     while (is_digit(at(pos_))) ++pos_;
-    if (pos_ == digits)
+    if (pos_ == fraction)
       return fail_peek(pos_ == text_.size() ? "EOF while parsing a value" : "invalid number");
   }
   if (at(pos_) == 'e' || at(pos_) == 'E') {
@@ -289,11 +282,11 @@ bool Reader::number(bool negative, std::string* description) {
   }
   if (description == nullptr) return true;
 
-  constexpr std::uint64_t kMinMagnitude = std::uint64_t{1} << 63;
-  if (integer && !wide && (!negative || magnitude <= kMinMagnitude)) {
+  if (integer) {
+    // JSON has no leading zeros, so the digits are the decimal value; -0 is 0.
     *description = "integer `";
-    if (negative && magnitude != 0) *description += '-';
-    *description += std::to_string(magnitude);
+    if (negative && c0 != '0') *description += '-';
+    *description += text_.substr(digits, pos_ - digits);
     *description += '`';
     return true;
   }

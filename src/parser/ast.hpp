@@ -17,6 +17,7 @@
 //
 // An expression inside an expression is held through `Box<Expr>`, a never-null
 // single-owner box that copies deeply; an optional one is `std::optional<Box<Expr>>`.
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -169,6 +170,18 @@ static_assert(std::variant_size_v<decltype(Expr::node)> == 47);
 struct Expr::When {
   Expr condition;
   Expr result;
+};
+
+// The variants with two operands, and those with one (NOT, IS NULL, IS NOT
+// NULL, unary minus); a CASE's optional operand is no such operand.
+template <class T>
+concept BinaryExpr = requires(const T& e) {
+  { *e.lhs } -> std::same_as<const Expr&>;
+  { *e.rhs } -> std::same_as<const Expr&>;
+};
+template <class T>
+concept UnaryExpr = requires(const T& e) {
+  { *e.operand } -> std::same_as<const Expr&>;
 };
 
 // An inline property map or a parameter standing for one.

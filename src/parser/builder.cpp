@@ -56,17 +56,36 @@ std::string upper(std::string_view s) {
   return u;
 }
 
-// Whether the text between `from` and the end of `p` begins, after blanks
-// and comments, with `word`: how optional keywords that form no pair are read.
-bool word_at(Pair p, std::uint32_t from, std::string_view word) {
+// Whether `s` begins with DISTINCT as a whole word: unlike the clause words,
+// the grammar reads it only where no word character follows.
+bool starts_with_distinct(std::string_view s) {
+  constexpr std::string_view word = "DISTINCT";
+  if (!starts_with_word(s, word)) return false;
+  if (s.size() == word.size()) return true;
+  const char c = s[word.size()];
+  return !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+}
+
+// The text between `from` and the end of `p` after blanks and comments: where
+// optional keywords that form no pair are read.
+std::string_view text_after(Pair p, std::uint32_t from) {
   const std::string_view src = p.source().substr(0, p.end());
-  return starts_with_word(src.substr(skip_blanks(src, from)), word);
+  return src.substr(skip_blanks(src, from));
+}
+
+bool word_at(Pair p, std::uint32_t from, std::string_view word) {
+  return starts_with_word(text_after(p, from), word);
 }
 
 // A clause's optional keyword after its leading word of `lead` bytes.
 bool keyword_after_lead(Pair p, std::uint32_t lead, std::string_view word) {
   const std::uint32_t from = p.start() + lead;
   return from <= p.end() && word_at(p, from, word);
+}
+
+bool distinct_after_lead(Pair p, std::uint32_t lead) {
+  const std::uint32_t from = p.start() + lead;
+  return from <= p.end() && starts_with_distinct(text_after(p, from));
 }
 
 // Unicode White_Space.
@@ -470,7 +489,7 @@ bool Builder::build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t de
 }
 
 bool Builder::build_with_clause(Pair p, ast::WithClause& out, std::uint32_t depth) {
-  out.distinct = keyword_after_lead(p, 4, "DISTINCT");
+  out.distinct = distinct_after_lead(p, 4);
   for (Pair c : p.into_inner()) {
     if (c.as_rule() == Rule::return_body) {
       if (!build_return_body(c, out, depth)) return false;
@@ -485,7 +504,7 @@ bool Builder::build_with_clause(Pair p, ast::WithClause& out, std::uint32_t dept
 
 bool Builder::build_return_clause(Pair p, ast::ReturnClause& out, std::uint32_t depth) {
   out.items.node.emplace<ast::ReturnItems::Items>();
-  out.distinct = keyword_after_lead(p, 6, "DISTINCT");
+  out.distinct = distinct_after_lead(p, 6);
   for (Pair c : p.into_inner())
     if (c.as_rule() == Rule::return_body && !build_return_body(c, out, depth)) return false;
   return true;
@@ -1292,7 +1311,7 @@ bool Builder::build_function_invocation(Pair p, Expr::FunctionCall& out, std::ui
   const std::string_view src = p.source().substr(0, p.end());
   std::size_t at = skip_blanks(src, name->end());
   if (at < src.size() && src[at] == '(') at = skip_blanks(src, at + 1);
-  out.distinct = starts_with_word(src.substr(at), "DISTINCT");
+  out.distinct = starts_with_distinct(src.substr(at));
   return true;
 }
 

@@ -29,6 +29,9 @@ constexpr auto HEXDIGIT = alt(DIGIT, range<'a', 'f'>, range<'A', 'F'>);
 constexpr auto OCTDIGIT = range<'0', '7'>;
 constexpr auto BLANK = alt(lit<" ">, lit<"\t">, lit<"\r">, lit<"\n">);
 
+// DISTINCT, unlike the clause words, needs a word end: distinctIds is a name.
+constexpr auto DISTINCT = seq(kw<"DISTINCT">, we);
+
 // The bytes that can begin the text of the rules that are most often tried
 // where they cannot match (see ParserState::rule_first).
 constexpr CharSet kLiteralFirst{"0123456789\"'tTfFnN[{"};
@@ -406,14 +409,14 @@ bool delete_clause(ParserState& s) {
                                          star(seq(lit<",">, expression))));
 }
 
-// with_clause = ^"WITH" ~ ^"DISTINCT"? ~ return_body ~ where_clause?
+// with_clause = ^"WITH" ~ (^"DISTINCT" ~ WE)? ~ return_body ~ where_clause?
 bool with_clause(ParserState& s) {
-  return s.rule(Rule::with_clause, seq(kw<"WITH">, opt(kw<"DISTINCT">), return_body, opt(where_clause)));
+  return s.rule(Rule::with_clause, seq(kw<"WITH">, opt(DISTINCT), return_body, opt(where_clause)));
 }
 
-// return_clause = ^"RETURN" ~ ^"DISTINCT"? ~ return_body
+// return_clause = ^"RETURN" ~ (^"DISTINCT" ~ WE)? ~ return_body
 bool return_clause(ParserState& s) {
-  return s.rule(Rule::return_clause, seq(kw<"RETURN">, opt(kw<"DISTINCT">), return_body));
+  return s.rule(Rule::return_clause, seq(kw<"RETURN">, opt(DISTINCT), return_body));
 }
 
 // return_body = return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
@@ -722,11 +725,11 @@ bool count_star(ParserState& s) {
   return s.rule(Rule::count_star, seq(kw<"COUNT">, lit<"(">, lit<"*">, lit<")">));
 }
 
-// function_invocation = function_name ~ "(" ~ ^"DISTINCT"? ~ (expression ~ ("," ~ expression)*)? ~ ")"
+// function_invocation = function_name ~ "(" ~ (^"DISTINCT" ~ WE)? ~ (expression ~ ("," ~ expression)*)? ~ ")"
 bool function_invocation(ParserState& s) {
   // Failing, it tries function_name, namespace, identifier and keyword, one within the other.
   return s.rule_unless<4, 4>(Rule::function_invocation, MayBeCall{},
-                             seq(function_name, lit<"(">, opt(kw<"DISTINCT">),
+                             seq(function_name, lit<"(">, opt(DISTINCT),
                                  opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
 }
 

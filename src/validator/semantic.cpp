@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "parser/names.hpp"
+#include "validator/projection.hpp"
 #include "validator/suggestions.hpp"
 
 namespace torvane::validator::semantic {
@@ -74,17 +75,8 @@ constexpr std::string_view kAggregates[] = {
 constexpr std::string_view kNumericAggregates[] = {
     "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
 
-// The variants with two operands, and those with one (NOT, IS NULL, IS NOT
-// NULL, unary minus); a CASE's optional operand is no such operand.
-template <class T>
-concept BinaryExpr = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const ast::Expr&>;
-  { *e.rhs } -> std::same_as<const ast::Expr&>;
-};
-template <class T>
-concept UnaryExpr = requires(const T& e) {
-  { *e.operand } -> std::same_as<const ast::Expr&>;
-};
+using ast::BinaryExpr;
+using ast::UnaryExpr;
 
 template <class T>
 concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
@@ -229,11 +221,13 @@ void SemanticValidator::push_aggregate_misuse(std::string_view context) {
 // ---- Bindings ----
 
 void SemanticValidator::bind_empty(std::string_view name) {
+  if (foreach_depth_) save_binding(name);
   bindings.try_emplace(name).first->names.clear();
 }
 
 // A first binding takes the list as written; a later one adds what is new.
 void SemanticValidator::bind_merged(std::string_view name, const std::vector<std::string>& names) {
+  if (foreach_depth_) save_binding(name);
   auto [binding, added] = bindings.try_emplace(name);
   auto& list = binding->names;
   if (added) {
@@ -247,6 +241,23 @@ void SemanticValidator::bind_merged(std::string_view name, const std::vector<std
                      [&](std::string_view held) { return NameOf(held).get() == name.get(); }))
       list.emplace_back(n);
   }
+}
+
+void SemanticValidator::save_binding(std::string_view name) {
+  SavedBinding& saved = saved_.emplace_back(SavedBinding{name, std::nullopt});
+  if (const Scope::Binding* b = bindings.find(name)) saved.names = b->names;
+}
+
+void SemanticValidator::restore_bindings(std::size_t from) {
+  for (std::size_t i = saved_.size(); i-- > from;) {
+    SavedBinding& saved = saved_[i];
+    if (saved.names) {
+      bindings.try_emplace(saved.name).first->names = std::move(*saved.names);
+    } else {
+      bindings.erase(saved.name);
+    }
+  }
+  saved_.resize(from);
 }
 
 void SemanticValidator::project(const std::vector<ast::ReturnItem>& items, const Scope& from,
@@ -305,16 +316,46 @@ void SemanticValidator::validate_with_clause(const ast::WithClause& with) {
   for (const auto& item : with.items) validate_expr(item.expr);
   check_alias_uniqueness(with.items);
   // WITH * passes the whole scope on, labels and types included.
+  Scope before, wide;
+  bool widen = false;
   if (!with.star) {
-    Scope projected;
-    project(with.items, bindings, projected);
-    bindings = std::move(projected);
+    before = std::exchange(bindings, Scope{});
+    project(with.items, before, bindings);
   }
+  // ORDER BY and WHERE: without DISTINCT or an aggregate, they see the names
+  // bound before the WITH as well, a projected name winning. With one, only
+  // the projected names, and the parts written as a projected expression.
+  if (!with.star && (with.order_by || with.where_clause)) {
+    const bool grouping = with.distinct || std::any_of(with.items.begin(), with.items.end(),
+                                                       [](const ast::ReturnItem& item) {
+                                                         return contains_aggregate(item.expr);
+                                                       });
+    if (grouping) {
+      const ProjectedExpressions projected(with.items);
+      std::vector<const std::string*> inside;
+      if (with.order_by)
+        for (const auto& s : *with.order_by) projected.variables_within(s.expr, inside);
+      if (with.where_clause) projected.variables_within(*with.where_clause, inside);
+      for (const std::string* name : inside)
+        if (before.contains(*name)) unbound_allowed_.push_back(name->data());
+      std::sort(unbound_allowed_.begin(), unbound_allowed_.end(), std::less<>());
+    } else {
+      widen = true;
+      wide = before;
+      project(with.items, before, wide);
+    }
+  }
+  const auto filter = [&](const ast::Expr& e) {
+    if (widen) std::swap(bindings, wide);
+    validate_expr(e);
+    if (widen) std::swap(bindings, wide);
+  };
   if (with.order_by)
-    for (const auto& s : *with.order_by) validate_expr(s.expr);
+    for (const auto& s : *with.order_by) filter(s.expr);
   if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
   if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
-  if (with.where_clause) validate_expr(*with.where_clause);
+  if (with.where_clause) filter(*with.where_clause);
+  unbound_allowed_.clear();
 }
 
 void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) {
@@ -445,10 +486,18 @@ void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clau
   // FOREACH nests, so its frame is kept apart from the other clauses' checks.
   if (const auto* f = std::get_if<ast::UpdatingClause::Foreach>(&clause.node)) {
     validate_expr(f->list);
-    // The variable is bound only for the body; an outer binding stays.
-    const bool bound_here = bindings.try_emplace(f->variable).second;
-    for (const auto& inner : f->body) validate_updating_clause(inner);
-    if (bound_here) bindings.erase(f->variable);
+    // The variable, unless bound already (then with its labels), and what
+    // each clause of the body binds are bound for the rest of the body only.
+    const std::size_t mark = saved_.size();
+    ++foreach_depth_;
+    save_binding(f->variable);
+    bindings.try_emplace(f->variable);
+    for (const auto& inner : f->body) {
+      collect_updating_bindings(inner);
+      validate_updating_clause(inner);
+    }
+    --foreach_depth_;
+    restore_bindings(mark);
     return;
   }
   validate_flat_updating_clause(clause);
@@ -642,6 +691,12 @@ void SemanticValidator::validate_variable_property(std::string_view variable,
 }
 
 void SemanticValidator::push_unbound(std::string_view variable) {
+  // A name inside a part of a WITH's WHERE or ORDER BY written as one of its
+  // projected expressions stands for the value projected.
+  if (!unbound_allowed_.empty() && std::binary_search(unbound_allowed_.begin(),
+                                                       unbound_allowed_.end(), variable.data(),
+                                                       std::less<>()))
+    return;
   std::string message = "Variable '";
   message += variable;
   message += "' is not bound in this scope";

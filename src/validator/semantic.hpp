@@ -164,6 +164,24 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
+
+  // While a FOREACH body is checked, each binding it makes first saves what
+  // the name was bound to (nothing when it was unbound), so that the FOREACH
+  // leaves the scope as it found it. Undone in reverse, a name saved twice
+  // ends with its earliest state.
+  struct SavedBinding {
+    std::string_view name;
+    std::optional<std::vector<std::string_view>> names;
+  };
+  void save_binding(std::string_view name);
+  void restore_bindings(std::size_t from);
+  std::vector<SavedBinding> saved_;
+  std::size_t foreach_depth_ = 0;
+
+  // The variable occurrences (their names' data) that a WITH's WHERE or
+  // ORDER BY may use unbound: inside a part written as a projected
+  // expression, bound before the WITH. Sorted; empty outside such a WITH.
+  std::vector<const char*> unbound_allowed_;
 };
 
 }  // namespace torvane::validator::semantic

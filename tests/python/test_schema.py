@@ -1,4 +1,8 @@
+import ctypes
 import json
+import subprocess
+import sys
+import textwrap
 
 import pytest
 from hypothesis import given, settings
@@ -71,6 +75,52 @@ def test_relationship_value_refused(tv, value):
     with pytest.raises(TypeError) as info:
         tv.Schema({}, {"KNOWS": value})
     assert str(info.value) == REL_ERROR.format("KNOWS")
+
+
+class Boasting(Names):
+    """A sequence whose __len__ claims far more items than it holds."""
+
+    def __init__(self, length, *items):
+        super().__init__(*items)
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+
+@pytest.mark.parametrize("length", [sys.maxsize, 2**62])
+def test_absurd_length_is_a_capacity_panic(tv, movies, length):
+    calls = [lambda: tv.Schema({"A": Boasting(length, "x")}, {}),
+             lambda: tv.Schema({}, {"R": ("A", "B", Boasting(length, "x"))}),
+             lambda: tv.Torvane(movies).validate_batch(Boasting(length, "RETURN 1"))]
+    for call in calls:
+        with pytest.raises(BaseException) as info:
+            call()
+        assert type(info.value).__name__ == "PanicException"
+        assert info.value.args == ("capacity overflow",)
+
+
+@pytest.mark.skipif(hasattr(ctypes.CDLL(None), "__asan_init"),
+                    reason="the sanitizer's allocator maps its own memory and aborts on failure")
+def test_length_whose_room_cannot_be_had_is_a_capacity_panic():
+    # A length the container takes, but whose room a 1 GiB address space lacks
+    # (on every word size).
+    script = textwrap.dedent("""
+        import resource, sys, _torvane as tv
+        class Boasting:
+            def __len__(self):
+                return sys.maxsize // 32
+            def __getitem__(self, i):
+                return ["x"][i]
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.RLIM_INFINITY))
+        try:
+            tv.Schema({"A": Boasting()}, {})
+        except BaseException as e:
+            print(type(e).__name__, e.args)
+    """)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=60)
+    assert run.stdout.splitlines() == ["PanicException ('capacity overflow',)"]
 
 
 def test_tuple_subclass_is_a_relationship(tv):

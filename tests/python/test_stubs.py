@@ -87,3 +87,14 @@ def test_members_match_the_module(stub):
             assert is_static == isinstance(value, staticmethod), (cls, name)
             if not is_property:
                 assert params(fn) == runtime_params(getattr(cls, name)), (cls, name)
+
+
+def test_schema_dicts_are_typed_as_dict(stub):
+    # Any mapping but a dict is refused, so the stubs ask for a dict.
+    with pytest.raises(TypeError, match="cannot be cast as 'dict'"):
+        _torvane.Schema(types.MappingProxyType({}), {})
+    schema = next(n for n in stub.body if isinstance(n, ast.ClassDef) and n.name == "Schema")
+    methods = {f.name: f for f in schema.body if isinstance(f, ast.FunctionDef)}
+    for method, name in [("__new__", "nodes"), ("__new__", "relationships"), ("from_dict", "d")]:
+        annotation = next(a.annotation for a in methods[method].args.args if a.arg == name)
+        assert isinstance(annotation, ast.Subscript) and annotation.value.id == "dict", name

@@ -474,10 +474,17 @@ TEST(ParseTreeShape, OperandsOfOperatorLevels) {
   EXPECT_EQ(child_texts(find(*p, Rule::power_expr)[0]), "-2 |2");
 }
 
-TEST(ParseTreeShape, DistinctWithoutWordEnd) {
+TEST(ParseTreeShape, DistinctNeedsWordEnd) {
+  // A name that begins with distinct is the argument, not DISTINCT and the rest.
   auto r = CypherParser::parse(Rule::cypher, "RETURN count(distinctX)");
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(child_texts(find(*r, Rule::function_invocation)[0]), "count|X");
+  EXPECT_EQ(child_texts(find(*r, Rule::function_invocation)[0]), "count|distinctX");
+  auto d = CypherParser::parse(Rule::cypher, "RETURN count(DISTINCT(x))");
+  ASSERT_TRUE(d.ok());
+  EXPECT_EQ(child_texts(find(*d, Rule::function_invocation)[0]), "count|(x)");
+  auto w = CypherParser::parse(Rule::cypher, "WITH distinctIds AS d RETURN DISTINCT d");
+  ASSERT_TRUE(w.ok());
+  EXPECT_EQ(find(*w, Rule::return_item)[0].as_str(), "distinctIds AS d");
 }
 
 TEST(ParseTreeShape, LiteralKinds) {

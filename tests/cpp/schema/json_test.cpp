@@ -59,9 +59,15 @@ const ErrorCase kErrors[] = {
      "invalid type: integer `18446744073709551615`, expected struct Schema at line 1 column 20"},
     {"-9223372036854775808",
      "invalid type: integer `-9223372036854775808`, expected struct Schema at line 1 column 20"},
+    // Integers beyond 64 bits keep their digits as written.
     {"18446744073709551616",
-     "invalid type: floating point `18446744073709551616.0`, expected struct Schema at line "
-     "1 column 20"},
+     "invalid type: integer `18446744073709551616`, expected struct Schema at line 1 column 20"},
+    {"-9223372036854775809",
+     "invalid type: integer `-9223372036854775809`, expected struct Schema at line 1 column 20"},
+    {"{\"nodes\":{\"A\":[123456789012345678901234567890]},\"relationships\":{}}",
+     "invalid type: integer `123456789012345678901234567890`, expected a string at line 1 "
+     "column 45"},
+    {"-0", "invalid type: integer `0`, expected struct Schema at line 1 column 2"},
     {"1e300", "invalid type: floating point `1e+300`, expected struct Schema at line 1 column 5"},
     {"1.5", "invalid type: floating point `1.5`, expected struct Schema at line 1 column 3"},
     {"2E2", "invalid type: floating point `200.0`, expected struct Schema at line 1 column 3"},
@@ -151,6 +157,15 @@ const ErrorCase kErrors[] = {
 
 TEST(SchemaJson, ErrorTexts) {
   for (const auto& c : kErrors) EXPECT_EQ(error_of(c.text), c.error) << "text: " << c.text;
+}
+
+// An integer beyond any double is still an integer, not "number out of range".
+TEST(SchemaJson, HugeIntegerKeepsItsDigits) {
+  const std::string digits = "1" + std::string(400, '0');
+  EXPECT_EQ(error_of("[" + digits + "]"),
+            "invalid type: integer `" + digits + "`, expected a map at line 1 column 402");
+  EXPECT_EQ(error_of("[1" + std::string(400, '0') + ".0]"),
+            "number out of range at line 1 column 404");
 }
 
 TEST(SchemaJson, AcceptedShapes) {

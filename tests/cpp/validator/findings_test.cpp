@@ -221,8 +221,6 @@ TEST(Findings, Scopes) {
       // WITH replaces the scope with what it projects.
       {"MATCH (n:Person) WITH n.name AS name RETURN n, name", {unbound("n")}},
       {"MATCH (n:Person) WITH count(*) RETURN n", {unbound("n")}},
-      {"MATCH (n:Person) WITH n.name AS name ORDER BY n.age RETURN name", {unbound("n")}},
-      {"MATCH (n:Person) WITH n.name AS name WHERE n.age > 1 RETURN name", {unbound("n")}},
       {"MATCH (n:Person) WITH n, n.age AS a ORDER BY a WHERE a > 1 RETURN n", {}},
       // Comprehension, quantifier and reduce variables live inside only.
       {"RETURN [x IN [1, 2] | x], x", {unbound("x")}},
@@ -547,6 +545,124 @@ TEST(Findings, WithStarKeepsTheScope) {
          "you mean .role?"},
         unbound("x")}},
       {"WITH * RETURN n", {unbound("n")}},
+  });
+}
+
+// A WITH's ORDER BY and WHERE see the names before it too, unless the WITH
+// has DISTINCT or an aggregate; then only the projected names and the parts
+// written as one of its projected expressions. SKIP and LIMIT, and the rest
+// of the query, see the projected names only.
+TEST(Findings, WithWhereAndOrderByScope) {
+  const Finding nme_on_n{
+      "E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"};
+  check({
+      // Neither DISTINCT nor an aggregate.
+      {"MATCH (n:Person) WITH n.name AS name ORDER BY n.age RETURN name", {}},
+      {"MATCH (n:Person) WITH n.name AS name WHERE n.age > 1 RETURN name", {}},
+      {"MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p, m.title AS title WHERE m.title = title "
+       "RETURN p",
+       {}},
+      {"MATCH (ah:Person)-[:ACTED_IN]->(m:Movie) WITH ah, m.title AS accountHolderState "
+       "MATCH (p:Person)-[:ACTED_IN]->(da:Movie) WITH ah, accountHolderState, p "
+       "WHERE da.title = accountHolderState RETURN p",
+       {}},
+      {"MATCH (n:Person) WITH n.name AS name WHERE n.nme IS NOT NULL RETURN name", {nme_on_n},
+       "MATCH (n:Person) WITH n.name AS name WHERE n.name IS NOT NULL RETURN name"},
+      // A projected name wins over the name before the WITH.
+      {"MATCH (n:Person) WITH n.name AS n WHERE n.nme IS NULL RETURN n", {}},
+      {"MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p AS m, m AS p WHERE m.nme = p.titel "
+       "RETURN m",
+       {{"E303", "Unknown property 'nme' on variable 'm' with label :Person, did you mean .name?"},
+        {"E303",
+         "Unknown property 'titel' on variable 'p' with label :Movie, did you mean .title?"}},
+       "MATCH (p:Person)-[:ACTED_IN]->(m:Movie) WITH p AS m, m AS p WHERE m.name = p.title "
+       "RETURN m"},
+      {"MATCH (n:Person) WITH n.name AS name WHERE n.age > 1 RETURN n", {unbound("n")}},
+      {"MATCH (n:Person) WITH n.name AS name SKIP n.age RETURN name", {unbound("n")}},
+      // DISTINCT or an aggregate.
+      {"MATCH (n:Person) WITH DISTINCT n.name AS name ORDER BY n.age RETURN name", {unbound("n")}},
+      {"MATCH (n:Person) WITH n.name AS name, count(*) AS c WHERE n.age > 1 RETURN name",
+       {unbound("n")}},
+      {"MATCH (u:Person)-[:ACTED_IN]->(m:Movie) WITH u.name AS name, count(m) AS c "
+       "WHERE u.name IS NOT NULL RETURN name, c",
+       {}},
+      {"MATCH (u:Person)-[:ACTED_IN]->(m:Movie) WITH u.name AS name, count(m) AS c "
+       "WHERE u.name IS NOT NULL AND u.age > 1 RETURN name, c",
+       {unbound("u")}},
+      {"MATCH (n:Person) WITH DISTINCT n.name AS name WHERE n.name + 'x' STARTS WITH 'a' "
+       "RETURN name",
+       {}},
+      {"MATCH (me:Person)-[:ACTED_IN]->(m:Movie) WITH me.age AS age, count(m.title) AS cnt "
+       "ORDER BY me.age + count(m.title) RETURN age",
+       {}},
+      {"MATCH (n:Person) WITH n AS p, count(*) AS c WHERE n.name = 'x' RETURN p", {}},
+      // Written alike: function names in any case, literals by value, map
+      // entries in any order (a map keeps no order of its own); DISTINCT and
+      // the names of comprehension variables count.
+      {"MATCH (n:Person) WITH n.name AS name, count(n) AS c ORDER BY COUNT(n) DESC RETURN name",
+       {}},
+      {"MATCH (n:Person) WITH n.name + 'x' AS name, count(*) AS c ORDER BY n.name + \"x\" "
+       "RETURN name",
+       {}},
+      {"MATCH (n:Person) WITH {a: n.name, b: n.age} AS m, count(*) AS c "
+       "ORDER BY {b: n.age, a: n.name} RETURN m",
+       {}},
+      {"MATCH (n:Person) WITH n.name AS name, count(DISTINCT n) AS c ORDER BY count(n) "
+       "RETURN name",
+       {unbound("n")}},
+      {"MATCH (n:Person) WITH [x IN [n] | x.name] AS c, count(*) AS k ORDER BY [y IN [n] | y.name] "
+       "RETURN c",
+       {unbound("n")}},
+      // The projected expression was checked as an item; written again it
+      // adds no finding, unless its names were unbound before the WITH too.
+      {"MATCH (n:Person) WITH n.nme AS x, count(*) AS c WHERE n.nme IS NULL RETURN x",
+       {nme_on_n},
+       "MATCH (n:Person) WITH n.name AS x, count(*) AS c WHERE n.name IS NULL RETURN x"},
+      {"MATCH (n:Person) WITH z.name AS name, count(*) AS c WHERE z.name IS NULL RETURN name",
+       {unbound("z"), unbound("z")}},
+  });
+}
+
+// DISTINCT is a keyword only as a whole word: a name that begins with it is
+// the name.
+TEST(Findings, DistinctIsAWholeWord) {
+  check({
+      {"MATCH (p:Person) WITH collect(DISTINCT p.name) AS distinctPlaceIds "
+       "RETURN size(distinctPlaceIds), count(distinctPlaceIds)",
+       {}},
+      {"MATCH (p:Person) WITH p AS distinctPerson RETURN distinctPerson.nme",
+       {{"E303",
+         "Unknown property 'nme' on variable 'distinctPerson' with label :Person, did you mean "
+         ".name?"}},
+       "MATCH (p:Person) WITH p AS distinctPerson RETURN distinctPerson.name"},
+      {"RETURN distinctValue", {unbound("distinctValue")}},
+      {"MATCH (p:Person) RETURN DISTINCT(p.name), count(DISTINCT(p))", {}},
+  });
+}
+
+// The clauses of a FOREACH body bind for the rest of that body; after the
+// FOREACH the scope is as it was before it.
+TEST(Findings, ForeachBodyBindings) {
+  const Finding nme_on_p{
+      "E303", "Unknown property 'nme' on variable 'p' with label :Person, did you mean .name?"};
+  check({
+      {"FOREACH (x IN [1, 2] | MERGE (y:Person {name: x}) DELETE y)", {}},
+      {"FOREACH (x IN [1, 2] | MERGE (y:Person {name: x})) RETURN y", {unbound("y")}},
+      // For the rest of the body: not before the clause that binds.
+      {"FOREACH (x IN [1] | DELETE y CREATE (y:Person))", {unbound("y")}},
+      // The labels written in the body come with the binding.
+      {"FOREACH (x IN [1] | CREATE (p:Person) SET p.nme = x)", {nme_on_p},
+       "FOREACH (x IN [1] | CREATE (p:Person) SET p.name = x)"},
+      // An inner FOREACH sees what the outer body bound before it, and binds
+      // for itself only.
+      {"FOREACH (x IN [1] | CREATE (p:Person) FOREACH (z IN [x] | SET p.nme = z CREATE (q)) "
+       "DELETE q)",
+       {nme_on_p, unbound("q")}},
+      // A name bound before the FOREACH keeps its binding after it, whatever
+      // the body merged into it.
+      {"MATCH (p:Person) FOREACH (x IN [1] | MERGE (p)-[:ACTED_IN]->(m:Movie)) RETURN p.nme, m",
+       {nme_on_p, unbound("m")}},
+      {"MATCH (m:Movie) FOREACH (x IN [1] | MERGE (m:Person)) RETURN m.title", {}},
   });
 }
 
