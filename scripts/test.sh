@@ -2,7 +2,8 @@
 # Every test: C++ (warnings as errors), C++ and the Python suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Python suite
 # against an installed wheel (Python 3.11) and against a Python 3.12 build;
-# last the validator tests under ThreadSanitizer and the fuzz targets briefly.
+# the validator tests under ThreadSanitizer; both suites cross-built for
+# 32-bit ARM and run under an emulator; last the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -58,6 +59,8 @@ setup build/tsan -Dpython=false -Dtests=true -Dbuildtype=debugoptimized \
   -Db_sanitize=thread -Db_lundef=false
 ninja --quiet -C build/tsan tests/cpp/validator/test_validator
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/cpp/validator/test_validator
+
+scripts/armhf.sh  # 32-bit ARM: cross-built, both suites under the emulator
 
 # The fuzz targets (clang 16, libFuzzer): the inputs kept from earlier
 # findings, then each target for a short while.
