@@ -65,8 +65,8 @@ PyObject* generator_generate(PyObject* self, PyObject* const* args, Py_ssize_t n
 
 // The room for n queries, taken before the first draw. A count whose room
 // the platform cannot give fails as a panic, leaving the state untouched. The
-// room counted is that of n texts of three machine words each, as a text is
-// laid out where the bound was first drawn: on 32 bits 178,956,970 at most.
+// room counted is three machine words a text (pointer, length, capacity), so
+// on 32 bits 178,956,970 texts at most.
 Ref batch_list(std::uint32_t n) {
   if (!fits_one_allocation(n, 3 * sizeof(void*))) throw Panic("capacity overflow");
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
