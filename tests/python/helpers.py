@@ -1,17 +1,8 @@
-"""Helpers the test modules share: argument types of the caller's own, the
-loops of the reference and memory checks, and how to start another interpreter."""
+"""Helpers the test modules share: argument types of the caller's own and the
+loops of the reference and memory checks."""
 import ctypes
 import gc
-import os
-import shlex
 import sys
-
-
-def python_command():
-    """The command that starts another interpreter like this one: the one in
-    TORVANE_TEST_PYTHON where this one runs under an emulator, which the host
-    cannot start by itself; else this one."""
-    return shlex.split(os.environ.get("TORVANE_TEST_PYTHON", "")) or [sys.executable]
 
 
 class OwnSequence:

@@ -6,7 +6,7 @@ import textwrap
 
 import pytest
 
-from helpers import Idx, python_command
+from helpers import Idx
 
 TYPES = [
     "match_return", "match_where_return", "create", "merge", "aggregation",
@@ -276,7 +276,7 @@ def test_room_that_cannot_be_had_is_a_panic():
             print(type(e).__name__, e.args)
         print(g.generate("create") == twin.generate("create"))
     """)
-    run = subprocess.run([*python_command(), "-c", script], capture_output=True, text=True,
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                          timeout=60)
     assert run.stdout.splitlines() == ["PanicException ('capacity overflow',)", "True"]
     assert "capacity overflow" in run.stderr

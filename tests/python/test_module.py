@@ -8,7 +8,6 @@ import weakref
 import pytest
 
 import _torvane
-from helpers import python_command
 
 # The names of the module in the order it adds them; classes still to come
 # join at the end of what is present.
@@ -174,7 +173,7 @@ print(repr(_torvane.Schema({"A": []}, {})))
 
 
 def test_second_interpreter_is_refused(tv):
-    out = subprocess.run([*python_command(), "-c", _SUBINTERPRETER, os.path.dirname(tv.__file__)],
+    out = subprocess.run([sys.executable, "-c", _SUBINTERPRETER, os.path.dirname(tv.__file__)],
                          capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr
     refusal, main = out.stdout.splitlines()

@@ -11,7 +11,6 @@ from pathlib import Path
 import pytest
 
 from helpers import OwnSequence as Texts
-from helpers import python_command
 
 CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus"
 
@@ -228,7 +227,7 @@ def run_child(script, env_update, stdin="", args=(), affinity=None):
     if affinity is not None:
         def preexec():
             os.sched_setaffinity(0, affinity)
-    out = subprocess.run([*python_command(), "-c", script, *args], input=stdin, env=env,
+    out = subprocess.run([sys.executable, "-c", script, *args], input=stdin, env=env,
                          capture_output=True, text=True, timeout=300, preexec_fn=preexec)
     assert out.returncode == 0, out.stderr
     assert out.stderr == ""
