@@ -2,8 +2,9 @@
 # Every test: C++ (warnings as errors), C++ and the Python suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Python suite
 # against an installed wheel (Python 3.11) and against a Python 3.12 build;
-# last the validator tests under ThreadSanitizer, Python 3.13 and 3.14 in
-# Debian trees of their own, and the fuzz targets briefly.
+# the validator tests under ThreadSanitizer; Python 3.13 and 3.14 in Debian
+# trees of their own; both suites cross-built for 32-bit ARM and run under an
+# emulator; last the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -61,6 +62,7 @@ ninja --quiet -C build/tsan tests/cpp/validator/test_validator
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/cpp/validator/test_validator
 
 scripts/pythons.sh  # Python 3.13 (trixie) and 3.14 (sid), each in a chroot
+scripts/armhf.sh  # 32-bit ARM: cross-built, both suites under the emulator
 
 # The fuzz targets (clang 16, libFuzzer): the inputs kept from earlier
 # findings, then each target for a short while.

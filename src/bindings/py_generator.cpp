@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "allocation.hpp"
 #include "bindings/py_schema.hpp"
 
 namespace torvane::bindings::py_generator {
@@ -63,11 +64,11 @@ PyObject* generator_generate(PyObject* self, PyObject* const* args, Py_ssize_t n
 }
 
 // The room for n queries, taken before the first draw. A count whose room
-// the platform cannot give fails as a panic, leaving the state untouched.
+// the platform cannot give fails as a panic, leaving the state untouched. The
+// room counted is three machine words a text (pointer, length, capacity), so
+// on 32 bits 178,956,970 texts at most.
 Ref batch_list(std::uint32_t n) {
-  if (std::uint64_t{n} * sizeof(PyObject*) > static_cast<std::uint64_t>(PY_SSIZE_T_MAX)) {
-    throw Panic("capacity overflow");
-  }
+  if (!fits_one_allocation(n, 3 * sizeof(void*))) throw Panic("capacity overflow");
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) {
     if (!PyErr_ExceptionMatches(PyExc_MemoryError)) return list;

@@ -5,6 +5,8 @@
 #include <new>
 #include <type_traits>
 
+#include "allocation.hpp"
+
 namespace torvane::parser {
 
 void ParserState::reset(std::string_view text) {
@@ -23,7 +25,13 @@ void ParserState::reset(std::string_view text) {
   attempts_left_ = attempts_given_;
   stop_ = Stop::none;
   stop_at_ = 0;
-  if (memo_on_) memo_.assign((text.size() + 1) * kMemoSlots, kUnseen);
+  if (memo_on_) {
+    // kMemoSlots cells a position: on 32 bits the product wraps for a text
+    // above 1.4 GB, and would make a short table.
+    if (!fits_one_allocation(std::uint64_t{text.size()} + 1, kMemoSlots * sizeof(std::uint32_t)))
+      throw std::bad_alloc();
+    memo_.assign((text.size() + 1) * kMemoSlots, kUnseen);
+  }
   memo_entries_.clear();
   memo_tokens_.clear();
   memo_expected_.clear();
@@ -214,9 +222,11 @@ void ParserState::save_runs_from(std::uint32_t at) {
 
 void ParserState::grow_tokens() {
   static_assert(std::is_trivially_copyable_v<Token>);
-  const std::size_t room = room_ == 0 ? 256 : std::size_t{room_} * 2;
-  if (room > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  void* grown = std::realloc(tokens_.get(), room * sizeof(Token));
+  // Doubled and sized in 64 bits, which a 32-bit size_t would wrap.
+  const std::uint64_t room = room_ == 0 ? 256 : std::uint64_t{room_} * 2;
+  if (room > std::numeric_limits<std::uint32_t>::max() || !fits_one_allocation(room, sizeof(Token)))
+    throw std::bad_alloc();
+  void* grown = std::realloc(tokens_.get(), static_cast<std::size_t>(room) * sizeof(Token));
   if (grown == nullptr) throw std::bad_alloc();
   (void)tokens_.release();
   tokens_.reset(static_cast<Token*>(grown));

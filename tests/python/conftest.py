@@ -1,8 +1,16 @@
 import ctypes
+import os
+import sys
 
 import pytest
 
 import _torvane
+
+# Under an emulator the host cannot start this interpreter's binary by itself:
+# TORVANE_TEST_PYTHON then names a program that starts it, and so do the tests
+# that start another interpreter, which start sys.executable.
+if os.environ.get("TORVANE_TEST_PYTHON"):
+    sys.executable = os.environ["TORVANE_TEST_PYTHON"]
 
 # Under AddressSanitizer freed memory waits in quarantine, so the process grows
 # whatever the module does: the memory-growth checks say nothing there.

@@ -242,6 +242,24 @@ def test_class_object(tv, movies, empty):
         G(empty).seed = 1
 
 
+@pytest.mark.skipif(sys.maxsize > 2**32, reason="on 64 bits every 32-bit count has room")
+@pytest.mark.parametrize("n, refused", [(178_956_970, False), (178_956_971, True)])
+def test_room_of_three_words_a_text_bounds_a_batch_on_32_bits(tv, n, refused):
+    # 12 bytes a text, 2 GiB - 1 at most: the larger count is refused before
+    # any room is taken, the smaller one gets its room (which a fresh list
+    # leaves untouched) and fails at its unknown type.
+    s = tv.Schema({"A": ["x"]}, {})
+    g, twin = tv.CypherGenerator(s, 3), tv.CypherGenerator(s, 3)
+    with pytest.raises(BaseException) as e:
+        g.generate_batch("bogus", n)
+    if refused:
+        assert type(e.value).__name__ == "PanicException"
+        assert e.value.args == ("capacity overflow",)
+    else:
+        assert type(e.value) is ValueError
+    assert g.generate("create") == twin.generate("create")
+
+
 @pytest.mark.skipif(hasattr(ctypes.CDLL(None), "__asan_init"),
                     reason="the sanitizer's allocator maps its own memory and aborts on failure")
 def test_room_that_cannot_be_had_is_a_panic():

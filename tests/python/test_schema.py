@@ -88,7 +88,9 @@ class Boasting(Names):
         return self.length
 
 
-@pytest.mark.parametrize("length", [sys.maxsize, 2**62])
+# On 32 bits a length of 2**62 is no length at all: the binding layer, failing
+# to read it, reserves nothing, and the call succeeds.
+@pytest.mark.parametrize("length", [sys.maxsize] + ([2**62] if sys.maxsize > 2**32 else []))
 def test_absurd_length_is_a_capacity_panic(tv, movies, length):
     calls = [lambda: tv.Schema({"A": Boasting(length, "x")}, {}),
              lambda: tv.Schema({}, {"R": ("A", "B", Boasting(length, "x"))}),
@@ -113,6 +115,9 @@ def test_length_whose_room_cannot_be_had_is_a_capacity_panic():
             def __getitem__(self, i):
                 return ["x"][i]
         resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.RLIM_INFINITY))
+        if resource.getrlimit(resource.RLIMIT_AS)[0] != 1 << 30:
+            print("no limit")
+            sys.exit()
         try:
             tv.Schema({"A": Boasting()}, {})
         except BaseException as e:
@@ -120,6 +125,8 @@ def test_length_whose_room_cannot_be_had_is_a_capacity_panic():
     """)
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                          timeout=60)
+    if run.stdout == "no limit\n":
+        pytest.skip("the address space cannot be limited here (qemu-user ignores the limit)")
     assert run.stdout.splitlines() == ["PanicException ('capacity overflow',)"]
 
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <chrono>
 #include <cstdio>
+#include <limits>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -899,6 +901,16 @@ TEST(Memo, NestedTextsCostLinearWork) {
       }
     }
   }
+}
+
+TEST(Memo, TableTooLargeToCountFailsBeforeAnyCell) {
+  // A length whose cell count wraps to 2 in a size_t, on 32 bits as on 64:
+  // the table must be refused, not made that short. Nothing of the text is
+  // read, so the view need not be backed.
+  const char text[1] = {};
+  const std::string_view huge(text, std::numeric_limits<std::size_t>::max() / kMemoSlots);
+  ParserState st;
+  EXPECT_THROW(st.reset(huge), std::bad_alloc);
 }
 
 // ---------------------------------------------------------------------------
