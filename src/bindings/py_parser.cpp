@@ -75,13 +75,12 @@ void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& prop
   }
 }
 
+// What one expression adds besides its chain link, which collect_expr
+// follows itself.
 struct ExprWalker {
   NameSet& properties;
 
-  void operator()(const ast::Expr::PropertyAccess& e) const {
-    properties.insert(e.key);
-    collect_expr(*e.expr, properties);
-  }
+  void operator()(const ast::Expr::PropertyAccess& e) const { properties.insert(e.key); }
   void operator()(const ast::Expr::List& e) const {
     for (const ast::Expr& item : e.items) collect_expr(item, properties);
   }
@@ -91,19 +90,12 @@ struct ExprWalker {
   }
   template <Binary T>
   void operator()(const T& e) const {
-    collect_expr(*e.lhs, properties);
     collect_expr(*e.rhs, properties);
   }
   template <Unary T>
-  void operator()(const T& e) const {
-    collect_expr(*e.operand, properties);
-  }
-  void operator()(const ast::Expr::Index& e) const {
-    collect_expr(*e.base, properties);
-    collect_expr(*e.index, properties);
-  }
+  void operator()(const T&) const {}
+  void operator()(const ast::Expr::Index& e) const { collect_expr(*e.index, properties); }
   void operator()(const ast::Expr::Slice& e) const {
-    collect_expr(*e.expr, properties);
     collect_optional(e.from, properties);
     collect_optional(e.to, properties);
   }
@@ -185,8 +177,11 @@ void collect_return(const std::optional<ast::ReturnClause>& clause, NameSet& pro
 
 }  // namespace
 
+// Along a chain in a loop, into the other children by recursion; the names
+// are sorted afterwards, so the order of the walk does not show.
 void collect_expr(const ast::Expr& expr, NameSet& properties) {
-  std::visit(ExprWalker{properties}, expr.node);
+  for (const ast::Expr* at = &expr; at; at = ast::chain_next(*at))
+    std::visit(ExprWalker{properties}, at->node);
 }
 
 void collect_pattern(const ast::Pattern& pattern, NameSet& labels, NameSet& rel_types,

@@ -162,6 +162,8 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
+  // The links of the chains validate_expr is walking, innermost last.
+  std::vector<const parser::ast::Expr*> chain_;
 };
 
 }  // namespace torvane::validator::semantic
