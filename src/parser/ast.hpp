@@ -237,6 +237,18 @@ concept Postfix = std::is_same_v<T, Expr::PropertyAccess> || std::is_same_v<T, E
                   std::is_same_v<T, Expr::Slice>;
 
 template <class T>
+concept Link = TwoOperands<T> || OneOperand<T> || Postfix<T>;
+
+// Whether each variant, by its index, is a link: most expressions are not,
+// which a look-up tells without visiting.
+template <class V>
+struct LinkTable;
+template <class... T>
+struct LinkTable<std::variant<T...>> {
+  static constexpr bool is_link[] = {Link<T>...};
+};
+
+template <class T>
 Box<Expr>* link_of(T& e) {
   if constexpr (TwoOperands<T>) {
     return &e.lhs;
@@ -253,6 +265,7 @@ Box<Expr>* link_of(T& e) {
 }  // namespace chain
 
 inline Box<Expr>* chain_link(Expr& e) {
+  if (!chain::LinkTable<decltype(e.node)>::is_link[e.node.index()]) return nullptr;
   return std::visit([](auto& v) { return chain::link_of(v); }, e.node);
 }
 

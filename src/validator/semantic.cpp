@@ -750,11 +750,17 @@ struct SemanticValidator::ExprChecker {
   void operator()(const ast::Expr::Exists&) {}  // the subquery is not checked
 };
 
+void SemanticValidator::validate_expr(const ast::Expr& expr) {
+  // Most expressions are no chain link, and are checked at once.
+  if (!ast::chain_link(expr)) return std::visit(ExprChecker{*this}, expr.node);
+  validate_chain(expr);
+}
+
 // A chain is walked in a loop: down its links to its first operand, which is
 // checked first, then back up, each link checking what it holds besides its
 // link (a right operand, an index, the bounds of a slice). A property access
 // on a variable ends a chain: the key is checked with the variable.
-void SemanticValidator::validate_expr(const ast::Expr& expr) {
+void SemanticValidator::validate_chain(const ast::Expr& expr) {
   const std::size_t below = chain_.size();
   const ast::Expr* at = &expr;
   for (const ast::Expr* next; (next = ast::chain_next(*at));) {

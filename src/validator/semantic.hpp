@@ -132,6 +132,8 @@ class SemanticValidator {
 
  private:
   struct ExprChecker;
+  // validate_expr of an expression that is a chain link.
+  [[gnu::noinline]] void validate_chain(const parser::ast::Expr& expr);
 
   void run_part(const std::vector<parser::ast::ReadingClause>& reading,
                 const std::vector<parser::ast::UpdatingClause>& updating);
