@@ -40,15 +40,10 @@ template <class T, class... U>
 concept OneOf = (std::same_as<T, U> || ...);
 
 template <class T>
-concept Binary = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const ast::Expr&>;
-  { *e.rhs } -> std::same_as<const ast::Expr&>;
-};
+concept Binary = ast::chain::TwoOperands<T>;
 
 template <class T>
-concept Unary = requires(const T& e) {
-  { *e.operand } -> std::same_as<const ast::Expr&>;
-};
+concept Unary = ast::chain::OneOperand<T>;
 
 template <class T>
 concept Quantifier = OneOf<T, ast::Expr::All, ast::Expr::Any, ast::Expr::None, ast::Expr::Single>;

@@ -2,9 +2,9 @@
 // The syntax tree of one Cypher query.
 //
 // Plain data: public fields, no behaviour beyond how a box frees and copies
-// (below). Every node owns its children; every
-// name, key and literal is an owned copy of the query text (names as written,
-// backticks kept), so a tree never refers back to the text it came from.
+// (below). Every node owns its children; every name, key and literal is an
+// owned copy of the query text (names as written, backticks kept), so a tree
+// never refers back to the text it came from.
 // Copying any node makes a deep, independent copy; a copied map iterates in
 // the order of the map it was copied from.
 //
@@ -223,6 +223,8 @@ struct Expr {
 static_assert(std::variant_size_v<decltype(Expr::node)> == 47);
 
 namespace chain {
+// The variants with two operands, and those with one (NOT, IS NULL, IS NOT
+// NULL, unary minus); a CASE's optional operand is no such operand.
 template <class T>
 concept TwoOperands = requires(T& e) {
   { e.lhs } -> std::same_as<Box<Expr>&>;

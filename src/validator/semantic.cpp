@@ -75,14 +75,9 @@ constexpr std::string_view kNumericAggregates[] = {
 // The variants with two operands, and those with one (NOT, IS NULL, IS NOT
 // NULL, unary minus); a CASE's optional operand is no such operand.
 template <class T>
-concept BinaryExpr = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const ast::Expr&>;
-  { *e.rhs } -> std::same_as<const ast::Expr&>;
-};
+concept BinaryExpr = ast::chain::TwoOperands<T>;
 template <class T>
-concept UnaryExpr = requires(const T& e) {
-  { *e.operand } -> std::same_as<const ast::Expr&>;
-};
+concept UnaryExpr = ast::chain::OneOperand<T>;
 
 template <class T>
 concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
@@ -656,7 +651,7 @@ void SemanticValidator::validate_pagination_expr(const ast::Expr& expr, std::str
 }
 
 // One visitor per expression, given the ends of chains and, on the way back
-// up a chain, its links (see validate_expr). Recursion follows the other
+// up a chain, its links (see validate_chain). Recursion follows the other
 // children, whose depth the grammar's nesting bound keeps small. Frames hold
 // only `v` and `this`.
 struct SemanticValidator::ExprChecker {

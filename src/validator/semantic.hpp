@@ -164,7 +164,7 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
-  // The links of the chains validate_expr is walking, innermost last.
+  // The links of the chains validate_chain is walking, innermost last.
   std::vector<const parser::ast::Expr*> chain_;
 };
 
