@@ -222,6 +222,11 @@ struct Expr {
 };
 static_assert(std::variant_size_v<decltype(Expr::node)> == 47);
 
+struct Expr::When {
+  Expr condition;
+  Expr result;
+};
+
 namespace chain {
 // The variants with two operands, and those with one (NOT, IS NULL, IS NOT
 // NULL, unary minus); a CASE's optional operand is no such operand.
@@ -297,11 +302,6 @@ inline void copy_link(const Expr& from, Expr& to) {
       },
       from.node);
 }
-
-struct Expr::When {
-  Expr condition;
-  Expr result;
-};
 
 // An inline property map or a parameter standing for one.
 struct MapOrParam {
