@@ -40,17 +40,6 @@ template <class T, class... U>
 concept OneOf = (std::same_as<T, U> || ...);
 
 template <class T>
-concept Binary = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const ast::Expr&>;
-  { *e.rhs } -> std::same_as<const ast::Expr&>;
-};
-
-template <class T>
-concept Unary = requires(const T& e) {
-  { *e.operand } -> std::same_as<const ast::Expr&>;
-};
-
-template <class T>
 concept Quantifier = OneOf<T, ast::Expr::All, ast::Expr::Any, ast::Expr::None, ast::Expr::Single>;
 
 // Variants that hold no property access, or whose insides are not looked at.
@@ -75,13 +64,12 @@ void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& prop
   }
 }
 
+// What one expression adds besides its chain link, which collect_expr
+// follows itself.
 struct ExprWalker {
   NameSet& properties;
 
-  void operator()(const ast::Expr::PropertyAccess& e) const {
-    properties.insert(e.key);
-    collect_expr(*e.expr, properties);
-  }
+  void operator()(const ast::Expr::PropertyAccess& e) const { properties.insert(e.key); }
   void operator()(const ast::Expr::List& e) const {
     for (const ast::Expr& item : e.items) collect_expr(item, properties);
   }
@@ -89,21 +77,14 @@ struct ExprWalker {
     // The keys of a map literal are not property keys.
     for (const auto& entry : e.entries) collect_expr(entry.second, properties);
   }
-  template <Binary T>
+  template <ast::chain::TwoOperands T>
   void operator()(const T& e) const {
-    collect_expr(*e.lhs, properties);
     collect_expr(*e.rhs, properties);
   }
-  template <Unary T>
-  void operator()(const T& e) const {
-    collect_expr(*e.operand, properties);
-  }
-  void operator()(const ast::Expr::Index& e) const {
-    collect_expr(*e.base, properties);
-    collect_expr(*e.index, properties);
-  }
+  template <ast::chain::OneOperand T>
+  void operator()(const T&) const {}
+  void operator()(const ast::Expr::Index& e) const { collect_expr(*e.index, properties); }
   void operator()(const ast::Expr::Slice& e) const {
-    collect_expr(*e.expr, properties);
     collect_optional(e.from, properties);
     collect_optional(e.to, properties);
   }
@@ -185,8 +166,11 @@ void collect_return(const std::optional<ast::ReturnClause>& clause, NameSet& pro
 
 }  // namespace
 
+// Along a chain in a loop, into the other children by recursion; the names
+// are sorted afterwards, so the order of the walk does not show.
 void collect_expr(const ast::Expr& expr, NameSet& properties) {
-  std::visit(ExprWalker{properties}, expr.node);
+  for (const ast::Expr* at = &expr; at; at = ast::chain_next(*at))
+    std::visit(ExprWalker{properties}, at->node);
 }
 
 void collect_pattern(const ast::Pattern& pattern, NameSet& labels, NameSet& rel_types,

@@ -34,7 +34,8 @@ class NameSet {
 };
 
 // The walkers: each adds what its node mentions. Their recursion follows the
-// tree, whose depth the builder bounds.
+// tree's nesting, which the grammar bounds, and not its chains (see
+// parser/ast.hpp), which they walk in loops.
 void collect_single_query(const parser::ast::SingleQuery& query, NameSet& labels,
                           NameSet& rel_types, NameSet& properties);
 void collect_updating(const parser::ast::UpdatingClause& clause, NameSet& labels,

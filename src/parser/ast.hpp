@@ -1,9 +1,10 @@
 #pragma once
 // The syntax tree of one Cypher query.
 //
-// Plain data: public fields, no behaviour. Every node owns its children; every
-// name, key and literal is an owned copy of the query text (names as written,
-// backticks kept), so a tree never refers back to the text it came from.
+// Plain data: public fields, no behaviour beyond how a box frees and copies
+// (below). Every node owns its children; every name, key and literal is an
+// owned copy of the query text (names as written, backticks kept), so a tree
+// never refers back to the text it came from.
 // Copying any node makes a deep, independent copy; a copied map iterates in
 // the order of the map it was copied from.
 //
@@ -17,11 +18,19 @@
 //
 // An expression inside an expression is held through `Box<Expr>`, a never-null
 // single-owner box that copies deeply; an optional one is `std::optional<Box<Expr>>`.
+//
+// A flat chain of operators (`a OR b OR ...`, `NOT NOT ...`, `n.a.b ...`,
+// `x[0][1] ...`) folds into a tree as deep as the chain is long, all of that
+// depth along one child per node, its chain link (see chain_link). Whatever
+// walks a tree follows the links in a loop and recurses only into the other
+// children, whose depth the grammar's nesting bound keeps small; boxes free
+// and copy expressions so too.
 #include <concepts>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -30,21 +39,43 @@
 
 namespace torvane::parser::ast {
 
+template <class T>
+class Box;
+struct Expr;
+
+// The child through which a chain goes on: the left operand of a two-operand
+// operator, the operand of NOT, IS [NOT] NULL and unary minus, the base of a
+// property access, subscript or slice; null for every other variant.
+inline const Box<Expr>* chain_link(const Expr& e);
+inline Box<Expr>* chain_link(Expr& e);
+
 // A single-owner heap box that copies its content. Never null except after
-// being moved from.
+// being moved from. Boxed expressions are freed and copied link by link along
+// their chains, so neither recurses with a chain's length.
 template <class T>
 class Box {
  public:
   Box(T&& value) : p_(std::make_unique<T>(std::move(value))) {}
   Box(const T& value) : p_(std::make_unique<T>(value)) {}
-  Box(const Box& o) : p_(std::make_unique<T>(*o.p_)) {}
+  Box(const Box& o) : p_(copy(*o.p_)) {}
   Box(Box&&) noexcept = default;
   Box& operator=(const Box& o) {
-    if (this != &o) p_ = std::make_unique<T>(*o.p_);
+    if (this != &o) p_ = copy(*o.p_);
     return *this;
   }
   Box& operator=(Box&&) noexcept = default;
-  ~Box() = default;
+  ~Box() {
+    if constexpr (std::is_same_v<T, Expr>) {
+      // Each node leaves with its chain link emptied, so freeing it goes no
+      // deeper than its other children; the rest of the chain is next.
+      std::unique_ptr<T> next = std::move(p_);
+      while (next) {
+        Box* link = chain_link(*next);
+        std::unique_ptr<T> rest = link ? std::move(link->p_) : nullptr;
+        next = std::move(rest);
+      }
+    }
+  }
 
   T& operator*() { return *p_; }
   const T& operator*() const { return *p_; }
@@ -54,10 +85,34 @@ class Box {
   const T* get() const { return p_.get(); }
 
  private:
+  static std::unique_ptr<T> copy(const T& from) {
+    if constexpr (std::is_same_v<T, Expr>) {
+      // Down the chain of `from`, each link copied without its chain child,
+      // which is filled in the next round.
+      auto root = std::make_unique<T>();
+      T* to = root.get();
+      for (const T* at = &from;;) {
+        const Box* link = chain_link(*at);
+        if (!link) {
+          to->node = at->node;
+          return root;
+        }
+        copy_link(*at, *to);
+        to = chain_link(*to)->get();
+        at = link->get();
+      }
+    } else {
+      return std::make_unique<T>(from);
+    }
+  }
+
   std::unique_ptr<T> p_;
 };
 
-struct Expr;
+// Makes `to` a copy of the chain link `from` whose own link holds an empty
+// expression.
+inline void copy_link(const Expr& from, Expr& to);
+
 struct PatternElement;
 struct ExistsSubquery;
 
@@ -172,17 +227,81 @@ struct Expr::When {
   Expr result;
 };
 
+namespace chain {
 // The variants with two operands, and those with one (NOT, IS NULL, IS NOT
 // NULL, unary minus); a CASE's optional operand is no such operand.
 template <class T>
-concept BinaryExpr = requires(const T& e) {
-  { *e.lhs } -> std::same_as<const Expr&>;
-  { *e.rhs } -> std::same_as<const Expr&>;
+concept TwoOperands = requires(T& e) {
+  { e.lhs } -> std::same_as<Box<Expr>&>;
+  { e.rhs } -> std::same_as<Box<Expr>&>;
 };
 template <class T>
-concept UnaryExpr = requires(const T& e) {
-  { *e.operand } -> std::same_as<const Expr&>;
+concept OneOperand = requires(T& e) {
+  { e.operand } -> std::same_as<Box<Expr>&>;
 };
+template <class T>
+concept Postfix = std::is_same_v<T, Expr::PropertyAccess> || std::is_same_v<T, Expr::Index> ||
+                  std::is_same_v<T, Expr::Slice>;
+
+template <class T>
+concept Link = TwoOperands<T> || OneOperand<T> || Postfix<T>;
+
+// Whether each variant, by its index, is a link: most expressions are not,
+// which a look-up tells without visiting.
+template <class V>
+struct LinkTable;
+template <class... T>
+struct LinkTable<std::variant<T...>> {
+  static constexpr bool is_link[] = {Link<T>...};
+};
+
+template <class T>
+Box<Expr>* link_of(T& e) {
+  if constexpr (TwoOperands<T>) {
+    return &e.lhs;
+  } else if constexpr (OneOperand<T>) {
+    return &e.operand;
+  } else if constexpr (std::is_same_v<T, Expr::Index>) {
+    return &e.base;
+  } else if constexpr (Postfix<T>) {
+    return &e.expr;
+  } else {
+    return nullptr;
+  }
+}
+}  // namespace chain
+
+inline Box<Expr>* chain_link(Expr& e) {
+  if (!chain::LinkTable<decltype(e.node)>::is_link[e.node.index()]) return nullptr;
+  return std::visit([](auto& v) { return chain::link_of(v); }, e.node);
+}
+
+inline const Box<Expr>* chain_link(const Expr& e) { return chain_link(const_cast<Expr&>(e)); }
+
+// The next expression along the chain of `e`, or null where it ends.
+inline const Expr* chain_next(const Expr& e) {
+  const Box<Expr>* link = chain_link(e);
+  return link ? link->get() : nullptr;
+}
+
+inline void copy_link(const Expr& from, Expr& to) {
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (chain::TwoOperands<T>) {
+          to.node.emplace<T>(Expr{}, v.rhs);
+        } else if constexpr (chain::OneOperand<T>) {
+          to.node.emplace<T>(Expr{});
+        } else if constexpr (std::is_same_v<T, Expr::PropertyAccess>) {
+          to.node.emplace<T>(Expr{}, v.key);
+        } else if constexpr (std::is_same_v<T, Expr::Index>) {
+          to.node.emplace<T>(Expr{}, v.index);
+        } else if constexpr (std::is_same_v<T, Expr::Slice>) {
+          to.node.emplace<T>(Expr{}, v.from, v.to);
+        }
+      },
+      from.node);
+}
 
 // An inline property map or a parameter standing for one.
 struct MapOrParam {

@@ -9,7 +9,11 @@
 #include <type_traits>
 #include <utility>
 
+#include "parser/engine.hpp"
+
 namespace torvane::parser::builder {
+
+static_assert(kMaxNesting == kMaxRuleDepth, "the builder reports the grammar's nesting error");
 
 using ast::Box;
 using ast::Expr;
@@ -219,15 +223,6 @@ bool contains_word(std::string_view s, std::string_view word) {
 
 // ---- Pairs ----
 
-std::uint32_t count_children(Pair p) {
-  std::uint32_t n = 0;
-  for (Pair c : p.into_inner()) {
-    (void)c;
-    ++n;
-  }
-  return n;
-}
-
 std::uint32_t count_children(Pair p, Rule r) {
   std::uint32_t n = 0;
   for (Pair c : p.into_inner()) n += c.as_rule() == r;
@@ -316,6 +311,8 @@ Comparison comparison_of(std::string_view o) {
 class Builder {
  public:
   std::optional<CypherError> failure;
+  // Set beside `failure` when the nesting bound stopped the build.
+  std::optional<SyntaxError> too_deep;
 
   // Query structure.
   bool build_query(Pair p, ast::CypherQuery& out);
@@ -365,6 +362,12 @@ class Builder {
     failure = CypherError::parse(std::move(m));
     return false;
   }
+  // The grammar's own nesting error, at the pair that went past the bound.
+  [[gnu::cold, gnu::noinline]] bool fail_too_deep(Pair p) {
+    too_deep = make_nesting_error(p.source(), p.start());
+    failure = CypherError::parse(too_deep->display());
+    return false;
+  }
 
   bool build_match_clause(Pair p, ast::ReadingClause::Match& out, std::uint32_t depth);
   bool build_merge_clause(Pair p, ast::UpdatingClause::Merge& out, std::uint32_t depth);
@@ -376,11 +379,11 @@ class Builder {
                    bool build_unpaired);
 
   template <class Op>
-  bool fold(Pair p, Rule keyword, std::uint32_t operands, Expr& out, std::uint32_t depth);
+  bool fold(Pair p, Rule keyword, Expr& out, std::uint32_t depth);
   // Builds `operand` as the right operand of Op(out, operand).
   template <class Op>
   bool join_operand(Pair operand, Expr& out, std::uint32_t depth);
-  bool build_arithmetic(Pair p, std::uint32_t operands, Expr& out, std::uint32_t depth);
+  bool build_arithmetic(Pair p, Expr& out, std::uint32_t depth);
   bool build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_t depth);
   bool build_unary_minus(Pair p, Expr& out, std::uint32_t depth);
   bool build_comparison(Comparison c, std::string_view op, Pair operand, Expr& out,
@@ -961,7 +964,7 @@ constexpr std::array<Rule, rule_count> kSoleOperand = [] {
 // walked in a loop rather than by recursion: a query's expressions then cost
 // a few frames per level of parentheses, not one per precedence level.
 bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
-  if (depth > kMaxTreeDepth) return fail(kTooDeepMessage);
+  if (depth > kMaxNesting) return fail_too_deep(p);
   for (;;) {
     // The common path first; whatever leaves it takes the general steps.
     p = p.descend_while([](Pair level, Rule rule, Rule inner) {
@@ -1022,10 +1025,9 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
           p = *first;
           continue;
         }
-        const std::uint32_t n = count_children(p);
-        if (p.as_rule() == Rule::mod_expr) return fold<Expr::Mod>(p, Rule::count, n, out, depth);
-        if (p.as_rule() == Rule::power_expr) return fold<Expr::Pow>(p, Rule::count, n, out, depth);
-        return build_arithmetic(p, n, out, depth);
+        if (p.as_rule() == Rule::mod_expr) return fold<Expr::Mod>(p, Rule::count, out, depth);
+        if (p.as_rule() == Rule::power_expr) return fold<Expr::Pow>(p, Rule::count, out, depth);
+        return build_arithmetic(p, out, depth);
       }
       case Rule::unary_expr: {
         if (!p.as_str().empty() && p.as_str().front() == '-')
@@ -1062,16 +1064,15 @@ bool Builder::join_operand(Pair operand, Expr& out, std::uint32_t depth) {
 }
 
 // Left fold of the operands of `p` into Op. `keyword` operands are dropped
-// (Rule::count keeps all). The k-th of n operands sits n - k + 1 levels below
-// the result (the first one n - 1), which bounds the fold's depth up front.
+// (Rule::count keeps all). The operands stand at the level's own nesting
+// depth: a chain is not nesting, however deep its tree.
 template <class Op>
-bool Builder::fold(Pair p, Rule keyword, std::uint32_t operands, Expr& out, std::uint32_t depth) {
-  std::uint32_t k = 0;
+bool Builder::fold(Pair p, Rule keyword, Expr& out, std::uint32_t depth) {
+  bool first = true;
   for (Pair c : p.into_inner()) {
     if (c.as_rule() == keyword) continue;
-    ++k;
-    const std::uint32_t at = depth + operands - (k == 1 ? 1 : k - 1);
-    if (!(k == 1 ? build_expression(c, out, at) : join_operand<Op>(c, out, at))) return false;
+    if (!(first ? build_expression(c, out, depth) : join_operand<Op>(c, out, depth))) return false;
+    first = false;
   }
   return true;
 }
@@ -1079,36 +1080,34 @@ bool Builder::fold(Pair p, Rule keyword, std::uint32_t operands, Expr& out, std:
 bool Builder::build_or_expr(Pair p, Expr& out, std::uint32_t depth) {
   const Rule keyword = keyword_of(p.as_rule());
   std::optional<Pair> only;
-  const std::uint32_t n = count_operands(p, keyword, &only);
-  if (n == 0) {
+  if (count_operands(p, keyword, &only) == 0) {
     if (p.as_rule() == Rule::or_expr) return fail("Empty or_expr");
     if (p.as_rule() == Rule::xor_expr) return fail("Empty xor_expr");
     return fail("Empty and_expr");
   }
-  if (p.as_rule() == Rule::or_expr) return fold<Expr::Or>(p, keyword, n, out, depth);
-  if (p.as_rule() == Rule::xor_expr) return fold<Expr::Xor>(p, keyword, n, out, depth);
-  return fold<Expr::And>(p, keyword, n, out, depth);
+  if (p.as_rule() == Rule::or_expr) return fold<Expr::Or>(p, keyword, out, depth);
+  if (p.as_rule() == Rule::xor_expr) return fold<Expr::Xor>(p, keyword, out, depth);
+  return fold<Expr::And>(p, keyword, out, depth);
 }
 
 // Fold of `add_sub_expr` or `mul_div_expr`: the operator of each step stands
 // in the text between the previous operand and the next.
-bool Builder::build_arithmetic(Pair p, std::uint32_t operands, Expr& out, std::uint32_t depth) {
+bool Builder::build_arithmetic(Pair p, Expr& out, std::uint32_t depth) {
   const std::string_view src = p.source();
-  std::uint32_t k = 0;
+  bool first = true;
   std::uint32_t prev_end = 0;
   for (Pair c : p.into_inner()) {
-    ++k;
-    const std::uint32_t at = depth + operands - (k == 1 ? 1 : k - 1);
     bool ok;
-    if (k == 1) {
-      ok = build_expression(c, out, at);
+    if (first) {
+      ok = build_expression(c, out, depth);
+      first = false;
     } else {
       const std::size_t op = skip_blanks(src.substr(0, c.start()), prev_end);
       switch (op < c.start() ? src[op] : '\0') {
-        case '+': ok = join_operand<Expr::Add>(c, out, at); break;
-        case '-': ok = join_operand<Expr::Sub>(c, out, at); break;
-        case '*': ok = join_operand<Expr::Mul>(c, out, at); break;
-        default: ok = join_operand<Expr::Div>(c, out, at); break;
+        case '+': ok = join_operand<Expr::Add>(c, out, depth); break;
+        case '-': ok = join_operand<Expr::Sub>(c, out, depth); break;
+        case '*': ok = join_operand<Expr::Mul>(c, out, depth); break;
+        default: ok = join_operand<Expr::Div>(c, out, depth); break;
       }
     }
     if (!ok) return false;
@@ -1125,7 +1124,7 @@ bool Builder::build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_
       break;
     }
   if (!operand) return fail("NOT missing comparison_expr");
-  if (!build_comparison_expr(*operand, out, depth + nots)) return false;
+  if (!build_comparison_expr(*operand, out, depth)) return false;
   for (std::uint32_t i = 0; i < nots; ++i) wrap<Expr::Not>(out);
   return true;
 }
@@ -1133,7 +1132,7 @@ bool Builder::build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_
 bool Builder::build_unary_minus(Pair p, Expr& out, std::uint32_t depth) {
   for (Pair c : p.into_inner())
     if (c.as_rule() == Rule::postfix_expr) {
-      if (!build_postfix_expr(c, out, depth + 1)) return false;
+      if (!build_postfix_expr(c, out, depth)) return false;
       wrap<Expr::Neg>(out);
       return true;
     }
@@ -1144,16 +1143,14 @@ bool Builder::build_comparison_expr(Pair p, Expr& out, std::uint32_t depth) {
   Pairs kids = p.into_inner();
   const std::optional<Pair> first = kids.next();
   if (!first) return fail("Empty comparison_expr");
-  const std::uint32_t operands = (count_children(p) + 1) / 2;
-  if (!build_expression(*first, out, depth + operands - 1)) return false;
-  for (std::uint32_t k = 2;; ++k) {
+  if (!build_expression(*first, out, depth)) return false;
+  for (;;) {
     const std::optional<Pair> op = kids.next();
     if (!op) return true;
     const std::optional<Pair> operand = kids.next();
     if (!operand) return true;  // a trailing operator is ignored
     const std::string_view o = op->as_str();
-    if (!build_comparison(comparison_of(o), o, *operand, out, depth + operands - (k - 1)))
-      return false;
+    if (!build_comparison(comparison_of(o), o, *operand, out, depth)) return false;
   }
 }
 
@@ -1183,11 +1180,9 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
   Pairs kids = p.into_inner();
   const std::optional<Pair> first = kids.next();
   if (!first) return fail("Postfix missing atom");
-  // Each postfix operator wraps the accumulator once, so the atom sits one
-  // level deeper per operator.
-  std::uint32_t level = depth + count_children(p, Rule::postfix_op);
-  if (level > kMaxTreeDepth) return fail(kTooDeepMessage);
-  if (!build_atom(*first, out, level)) return false;
+  // The operators wrap the atom one after the other, a chain; only the
+  // brackets of a subscript or slice nest.
+  if (!build_atom(*first, out, depth)) return false;
   for (Pair c : kids) {
     if (c.as_rule() != Rule::postfix_op) continue;
     const std::optional<Pair> op = c.first_child();
@@ -1209,7 +1204,7 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
       case Rule::subscript_op: {
         const std::optional<Pair> index = op->first_child();
         if (!index) return fail("Subscript missing index");
-        if (!join_operand<Expr::Index>(*index, out, level)) return false;
+        if (!join_operand<Expr::Index>(*index, out, depth + 1)) return false;
         break;
       }
       case Rule::list_slice_op: {
@@ -1227,15 +1222,15 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
           (src.substr(at).starts_with("..") ? to_pair : from_pair) = a;
         }
         std::optional<Box<Expr>> from, to;
-        if (from_pair && !build_expression(*from_pair, *from.emplace(Expr{}), level)) return false;
-        if (to_pair && !build_expression(*to_pair, *to.emplace(Expr{}), level)) return false;
+        if (from_pair && !build_expression(*from_pair, *from.emplace(Expr{}), depth + 1))
+          return false;
+        if (to_pair && !build_expression(*to_pair, *to.emplace(Expr{}), depth + 1)) return false;
         Box<Expr> base(std::move(out));
         out.node.emplace<Expr::Slice>(std::move(base), std::move(from), std::move(to));
         break;
       }
       default: continue;
     }
-    --level;
   }
   return true;
 }
@@ -1264,7 +1259,7 @@ bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
     case Rule::parenthesized_expr: {
       const std::optional<Pair> e = c->first_child();
       if (!e) return fail("Empty paren expr");
-      return build_expression(*e, out, depth);
+      return build_expression(*e, out, depth + 1);
     }
     default: return fail("Unknown atom: ", rule_name(c->as_rule()));
   }
@@ -1494,10 +1489,11 @@ BuildResult<ast::CypherQuery> build_query(Pair cypher) {
   return run(&Builder::build_query, cypher);
 }
 
-std::optional<CypherError> build_query(Pair cypher, ast::CypherQuery& out) {
+std::optional<BuildFailure> build_query(Pair cypher, ast::CypherQuery& out) {
   Builder b;
-  if (!b.build_query(cypher, out)) return std::move(b.failure);
-  return std::nullopt;
+  if (b.build_query(cypher, out)) return std::nullopt;
+  if (b.too_deep) return BuildFailure{std::move(*b.too_deep)};
+  return BuildFailure{std::move(*b.failure)};
 }
 
 BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {

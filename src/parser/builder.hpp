@@ -7,24 +7,30 @@
 // keywords and operators form no pairs, so flags and operators are read from
 // the pair texts. The first failure ends the whole build.
 //
-// `depth` is how deep below the root the value being built will sit. The
-// builder refuses trees deeper than kMaxTreeDepth: the grammar bounds nesting,
-// but a flat chain such as `a OR b OR ...` folds into a left-deep tree, and
-// every reader of the tree (and its destructor) recurses along it.
+// `depth` is how deeply the value being built is nested in brackets, lists,
+// maps, calls, clauses and the like, which is what the builder's recursion
+// follows. A flat chain such as `a OR b OR ...` is no nesting: it is built in
+// a loop, however deep the left-folded tree it makes (see parser/ast.hpp).
+// Past kMaxNesting a build fails as the grammar fails past its nesting bound,
+// with the same syntax error at the place; every level of nesting here is at
+// least one nested grammar rule there, so a text the grammar accepts stays
+// within it.
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "error/error.hpp"
 #include "error/result.hpp"
 #include "parser/ast.hpp"
 #include "parser/pairs.hpp"
+#include "parser/syntax_error.hpp"
 
 namespace torvane::parser::builder {
 
-inline constexpr std::uint32_t kMaxTreeDepth = 1000;
-inline constexpr const char* kTooDeepMessage = "Query nests too deeply";
+// The grammar's bound on nested rules (kMaxRuleDepth), whose error it shares.
+inline constexpr std::uint32_t kMaxNesting = 1000;
 
 template <class T>
 using BuildResult = Result<T, CypherError>;
@@ -47,8 +53,11 @@ struct FilterExpression {
 // Query structure.
 BuildResult<ast::CypherQuery> build_query(Pair cypher);
 // The same into a tree the caller holds (made empty), so that the tree lands
-// in the caller's result without being moved; the failure, if any.
-std::optional<CypherError> build_query(Pair cypher, ast::CypherQuery& out);
+// in the caller's result without being moved; the failure, if any: the
+// syntax error of a text nested past kMaxNesting, else the builder's error.
+// (The steps' own results carry that syntax error's text as a ParseError.)
+using BuildFailure = std::variant<SyntaxError, CypherError>;
+std::optional<BuildFailure> build_query(Pair cypher, ast::CypherQuery& out);
 BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth = 0);
 BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth = 0);
 BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth = 0);

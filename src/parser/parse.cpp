@@ -48,9 +48,11 @@ std::optional<Failure> run(std::string_view query, ast::CypherQuery& out) {
   const Pairs top(state.tokens(), query);
   const std::optional<Pair> cypher = top.peek();
   if (!cypher) return Failure{NoParseResult{}};
-  if (std::optional<CypherError> e = builder::build_query(*cypher, out))
-    return Failure{std::in_place_index<2>, std::move(*e)};
-  return std::nullopt;
+  std::optional<builder::BuildFailure> e = builder::build_query(*cypher, out);
+  if (!e) return std::nullopt;
+  if (auto* too_deep = std::get_if<SyntaxError>(&*e))
+    return Failure{std::in_place_index<0>, std::move(*too_deep)};
+  return Failure{std::in_place_index<2>, std::get<CypherError>(std::move(*e))};
 }
 
 CypherError as_error(Failure& f) {

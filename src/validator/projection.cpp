@@ -22,8 +22,8 @@ struct Piece {
   std::uint64_t number = 0;
 };
 
-using ast::BinaryExpr;
-using ast::UnaryExpr;
+using ast::chain::OneOperand;
+using ast::chain::TwoOperands;
 
 // shortestPath and EXISTS are compared with nothing.
 bool opaque(const ast::Expr& e) {
@@ -38,10 +38,10 @@ class Pieces {
   template <class T>
   void operator()(const T& v) {
     using E = ast::Expr;
-    if constexpr (BinaryExpr<T>) {
+    if constexpr (TwoOperands<T>) {
       expr(v.lhs.get());
       expr(v.rhs.get());
-    } else if constexpr (UnaryExpr<T>) {
+    } else if constexpr (OneOperand<T>) {
       expr(v.operand.get());
     } else if constexpr (requires { v.predicate; }) {  // all, any, none, single
       text(v.variable);

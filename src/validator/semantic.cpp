@@ -75,8 +75,8 @@ constexpr std::string_view kAggregates[] = {
 constexpr std::string_view kNumericAggregates[] = {
     "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
 
-using ast::BinaryExpr;
-using ast::UnaryExpr;
+using ast::chain::OneOperand;
+using ast::chain::TwoOperands;
 
 template <class T>
 concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
@@ -719,8 +719,10 @@ void SemanticValidator::validate_pagination_expr(const ast::Expr& expr, std::str
   push_error(code, std::move(message), std::nullopt);
 }
 
-// One visitor per expression level; recursion depth follows the tree, which
-// the grammar's nesting bound keeps shallow. Frames hold only `v` and `this`.
+// One visitor per expression, given the ends of chains and, on the way back
+// up a chain, its links (see validate_chain). Recursion follows the other
+// children, whose depth the grammar's nesting bound keeps small. Frames hold
+// only `v` and `this`.
 struct SemanticValidator::ExprChecker {
   SemanticValidator& v;
 
@@ -734,13 +736,13 @@ struct SemanticValidator::ExprChecker {
     if (e) v.validate_expr(**e);
   }
 
+  // A link's left operand, operand or base has been checked before it.
   template <class T>
   void operator()(const T& e) {
-    if constexpr (BinaryExpr<T>) {
-      v.validate_expr(*e.lhs);
+    if constexpr (TwoOperands<T>) {
       v.validate_expr(*e.rhs);
-    } else if constexpr (UnaryExpr<T>) {
-      v.validate_expr(*e.operand);
+    } else if constexpr (OneOperand<T>) {
+      // NOT, IS [NOT] NULL and unary minus hold only their operand.
     } else if constexpr (requires { e.predicate; }) {  // all, any, none, single
       v.validate_expr(*e.list);
       const bool here = bind_temporary(e.variable);
@@ -760,19 +762,13 @@ struct SemanticValidator::ExprChecker {
   void operator()(const ast::Expr::Variable& e) {
     if (!v.is_bound(e.name)) v.push_unbound(e.name);
   }
+  // As a link, on a base other than a variable, it adds nothing.
   void operator()(const ast::Expr::PropertyAccess& e) {
-    if (const auto* base = std::get_if<ast::Expr::Variable>(&e.expr->node)) {
+    if (const auto* base = std::get_if<ast::Expr::Variable>(&e.expr->node))
       v.validate_variable_property(base->name, e.key);
-    } else {
-      v.validate_expr(*e.expr);
-    }
   }
-  void operator()(const ast::Expr::Index& e) {
-    v.validate_expr(*e.base);
-    v.validate_expr(*e.index);
-  }
+  void operator()(const ast::Expr::Index& e) { v.validate_expr(*e.index); }
   void operator()(const ast::Expr::Slice& e) {
-    v.validate_expr(*e.expr);
     opt(e.from);
     opt(e.to);
   }
@@ -819,7 +815,30 @@ struct SemanticValidator::ExprChecker {
 };
 
 void SemanticValidator::validate_expr(const ast::Expr& expr) {
-  std::visit(ExprChecker{*this}, expr.node);
+  // Most expressions are no chain link, and are checked at once.
+  if (!ast::chain_link(expr)) return std::visit(ExprChecker{*this}, expr.node);
+  validate_chain(expr);
+}
+
+// A chain is walked in a loop: down its links to its first operand, which is
+// checked first, then back up, each link checking what it holds besides its
+// link (a right operand, an index, the bounds of a slice). A property access
+// on a variable ends a chain: the key is checked with the variable.
+void SemanticValidator::validate_chain(const ast::Expr& expr) {
+  const std::size_t below = chain_.size();
+  const ast::Expr* at = &expr;
+  for (const ast::Expr* next; (next = ast::chain_next(*at));) {
+    const auto* access = std::get_if<ast::Expr::PropertyAccess>(&at->node);
+    if (access && std::holds_alternative<ast::Expr::Variable>(next->node)) break;
+    chain_.push_back(at);
+    at = next;
+  }
+  for (;;) {
+    std::visit(ExprChecker{*this}, at->node);
+    if (chain_.size() == below) return;
+    at = chain_.back();
+    chain_.pop_back();
+  }
 }
 
 namespace {
@@ -838,12 +857,8 @@ struct AggregateFinder {
       return SemanticValidator::contains_aggregate(entry.second);
     });
   }
-  bool operator()(const ast::Expr::PropertyAccess& e) const {
-    return SemanticValidator::contains_aggregate(*e.expr);
-  }
   bool operator()(const ast::Expr::Index& e) const {
-    return SemanticValidator::contains_aggregate(*e.base) ||
-           SemanticValidator::contains_aggregate(*e.index);
+    return SemanticValidator::contains_aggregate(*e.index);
   }
   bool operator()(const ast::Expr::Case& e) const {
     auto has = [](const std::optional<ast::Box<ast::Expr>>& x) {
@@ -857,15 +872,13 @@ struct AggregateFinder {
                        }) ||
            has(e.else_expr);
   }
-  // Operators; slices, comprehensions, quantifiers, reduce, shortestPath and
-  // EXISTS are not looked into, and literals hold nothing.
+  // Operators, given without the link that contains_aggregate follows;
+  // slices, comprehensions, quantifiers, reduce, shortestPath and EXISTS are
+  // not looked into, and literals hold nothing.
   template <class T>
   bool operator()(const T& e) const {
-    if constexpr (BinaryExpr<T>) {
-      return SemanticValidator::contains_aggregate(*e.lhs) ||
-             SemanticValidator::contains_aggregate(*e.rhs);
-    } else if constexpr (UnaryExpr<T>) {
-      return SemanticValidator::contains_aggregate(*e.operand);
+    if constexpr (TwoOperands<T>) {
+      return SemanticValidator::contains_aggregate(*e.rhs);
     } else {
       return false;
     }
@@ -874,8 +887,14 @@ struct AggregateFinder {
 
 }  // namespace
 
+// Along a chain in a loop, into the other children by recursion; the order
+// does not show, since the search only answers whether there is one.
 bool SemanticValidator::contains_aggregate(const ast::Expr& expr) {
-  return std::visit(AggregateFinder{}, expr.node);
+  for (const ast::Expr* at = &expr; at; at = ast::chain_next(*at)) {
+    if (std::visit(AggregateFinder{}, at->node)) return true;
+    if (std::holds_alternative<ast::Expr::Slice>(at->node)) return false;
+  }
+  return false;
 }
 
 }  // namespace torvane::validator::semantic

@@ -134,6 +134,8 @@ class SemanticValidator {
 
  private:
   struct ExprChecker;
+  // validate_expr of an expression that is a chain link.
+  [[gnu::noinline]] void validate_chain(const parser::ast::Expr& expr);
 
   void run_part(const std::vector<parser::ast::ReadingClause>& reading,
                 const std::vector<parser::ast::UpdatingClause>& updating);
@@ -182,6 +184,9 @@ class SemanticValidator {
   // ORDER BY may use unbound: inside a part written as a projected
   // expression, bound before the WITH. Sorted; empty outside such a WITH.
   std::vector<const char*> unbound_allowed_;
+
+  // The links of the chains validate_chain is walking, innermost last.
+  std::vector<const parser::ast::Expr*> chain_;
 };
 
 }  // namespace torvane::validator::semantic

@@ -95,14 +95,12 @@ def test_syntax_error_has_a_position(v):
     assert r.to_dict()["diagnostics"][0]["position_line"] == 1
 
 
-def test_tree_builder_failure_has_no_position(v):
-    # A flat chain folds into a tree deeper than the builder takes.
-    r = v.validate("RETURN " + " OR ".join(["1"] * 1500))
+def test_nesting_error_has_its_position(v):
+    r = v.validate("RETURN 1 +\n " + "(" * 3000 + "1" + ")" * 3000)
     (d,) = r.diagnostics
-    assert d.code == "E101" and d.message.startswith("Parse error: ")
-    assert d.position_line is None and d.position_col is None
-    assert d.to_dict()["position_line"] is None and d.to_dict()["position_col"] is None
-    assert "position" not in r.to_json()
+    assert d.code == "E101"
+    assert d.message.endswith("= query nested too deeply (more than 1000 nested grammar rules)")
+    assert d.position_line == 2 and d.position_col > 2
 
 
 def test_unbound_variable_repr_is_unescaped(v):

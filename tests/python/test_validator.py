@@ -24,8 +24,8 @@ NODES = {"Person": ["name", "age"], "Movie": ["title"]}
 RELS = {"ACTED_IN": ("Person", "Movie", ["role"])}
 
 # Valid and invalid texts mixed: findings of every kind, hash-ordered map
-# keys, parse failures from the grammar and from the tree builder, nesting
-# at the limits, and texts that are not ASCII.
+# keys, parse failures, a long flat chain, nesting at the limits, and texts
+# that are not ASCII.
 MIXED = [
     "MATCH (n:Person) RETURN n.name",
     "MATCH (n) RETURN n",

@@ -734,6 +734,43 @@ void expect_same(std::string_view q, const Verdict& a, const Verdict& b) {
   EXPECT_EQ(a.error.display(), b.error.display()) << q;
 }
 
+// Every chain of operators is a repetition in the grammar (NOT and the
+// postfix operators as well as the binary levels), so a chain of any length
+// parses into one level pair holding all its operands: no nesting, and a
+// few rule attempts per byte, alike in the plain and the remembering engine.
+TEST(Nesting, FlatChainsAreNoNesting) {
+  const struct {
+    const char *head, *step, *tail;
+  } cases[] = {
+      {"RETURN 1", " + 1", ""},
+      {"RETURN 'a'", " + 'a'", ""},
+      {"MATCH (n) WHERE n.a = 0", " OR n.a = 1", " RETURN n"},
+      {"MATCH (n) WHERE n.a <> 0", " AND n.a <> 1", " RETURN n"},
+      {"RETURN a", " XOR b", ""},
+      {"RETURN ", "NOT ", "x"},
+      {"RETURN a", " < b", ""},
+      {"RETURN a", " * b / c", ""},
+      {"RETURN a", " % b", ""},
+      {"RETURN a", " ^ b", ""},
+      {"RETURN n", ".a", ""},
+      {"RETURN n", "[0]", ""},
+      {"RETURN n", "[0 ..]", ""},
+      {"RETURN n", " IS NOT NULL", ""},
+  };
+  for (const auto& c : cases) {
+    std::string q = c.head;
+    for (int i = 0; i < 100000; ++i) q += c.step;
+    q += c.tail;
+    const Verdict v = verdict(q, true);
+    ASSERT_TRUE(v.ok) << c.step << ": " << v.error.display();
+    expect_same(q, v, verdict(q, false));
+    std::uint32_t depth = 0, deepest = 0;
+    for (const Token& t : v.tokens) deepest = std::max(deepest, t.closing ? depth-- : ++depth);
+    EXPECT_LT(deepest, 40u) << c.step;
+    EXPECT_LE(v.attempts, 20 * q.size()) << c.step;
+  }
+}
+
 // Nested texts: `open` `depth` times, `middle`, then `close` `closes` times.
 std::string nested(const char* head, const char* open, const char* middle, const char* close, int depth,
                    int closes) {

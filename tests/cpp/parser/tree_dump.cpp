@@ -259,17 +259,19 @@ std::string dump(const ast::CypherQuery& q) {
   return call(std::get<ast::CypherQuery::StandaloneCall>(q.node).call);
 }
 
-std::string dump(const ast::Expr& e) {
+namespace {
+
+// One expression with its chain link (ast::chain_link) left out: a link's
+// text is its name, "(", the link's text, then this text after the "(".
+std::string shallow(const ast::Expr& e) {
   using E = ast::Expr;
   return std::visit(
       [](const auto& v) -> std::string {
         using T = std::decay_t<decltype(v)>;
         auto bin = [](const char* name, const auto& b) {
-          return std::string(name) + "(" + dump(*b.lhs) + ", " + dump(*b.rhs) + ")";
+          return std::string(name) + "(, " + dump(*b.rhs) + ")";
         };
-        auto un = [](const char* name, const auto& u) {
-          return std::string(name) + "(" + dump(*u.operand) + ")";
-        };
+        auto un = [](const char* name, const auto&) { return std::string(name) + "()"; };
         if constexpr (std::is_same_v<T, E::Integer>) return std::to_string(v.value);
         else if constexpr (std::is_same_v<T, E::Float>) return number(v.value);
         else if constexpr (std::is_same_v<T, E::String>) return "'" + v.value + "'";
@@ -279,11 +281,11 @@ std::string dump(const ast::Expr& e) {
         else if constexpr (std::is_same_v<T, E::Map>) return map(v.entries);
         else if constexpr (std::is_same_v<T, E::Variable>) return v.name;
         else if constexpr (std::is_same_v<T, E::PropertyAccess>)
-          return "PropertyAccess(" + dump(*v.expr) + ", " + v.key + ")";
+          return "PropertyAccess(, " + v.key + ")";
         else if constexpr (std::is_same_v<T, E::Index>)
-          return "Index(" + dump(*v.base) + ", " + dump(*v.index) + ")";
+          return "Index(, " + dump(*v.index) + ")";
         else if constexpr (std::is_same_v<T, E::Slice>)
-          return "Slice(" + dump(*v.expr) + ", " + opt(v.from) + ", " + opt(v.to) + ")";
+          return "Slice(, " + opt(v.from) + ", " + opt(v.to) + ")";
         else if constexpr (std::is_same_v<T, E::Parameter>) return "$" + v.name;
         else if constexpr (std::is_same_v<T, E::Or>) return bin("Or", v);
         else if constexpr (std::is_same_v<T, E::Xor>) return bin("Xor", v);
@@ -336,6 +338,24 @@ std::string dump(const ast::Expr& e) {
         }
       },
       e.node);
+}
+
+}  // namespace
+
+// Chains are written in a loop, so a chain of any length fits the stack.
+std::string dump(const ast::Expr& e) {
+  std::vector<std::string> closes;
+  std::string out;
+  const ast::Expr* at = &e;
+  for (const ast::Expr* next; (next = ast::chain_next(*at)); at = next) {
+    std::string text = shallow(*at);
+    const std::size_t open = text.find('(') + 1;
+    out.append(text, 0, open);
+    closes.push_back(text.substr(open));
+  }
+  out += shallow(*at);
+  for (auto c = closes.rbegin(); c != closes.rend(); ++c) out += *c;
+  return out;
 }
 
 }  // namespace torvane::test

@@ -28,8 +28,8 @@ using diagnostics::ValidationDiagnostic;
 
 TEST(Validate, ParseFailureIsTheOnlyFinding) {
   const Torvane torvane(testing::movies_schema());
-  std::string deep = "MATCH (n:Persn) RETURN 1";
-  for (std::uint32_t i = 0; i < parser::builder::kMaxTreeDepth + 5; ++i) deep += " + 1";
+  std::string deep = "MATCH (n:Persn) RETURN 1 + ";
+  for (std::uint32_t i = 0; i < parser::builder::kMaxNesting; ++i) deep += "(";
   for (const std::string& query : {std::string("MATCH (n:Persn RETURN n"),
                                    std::string("MATCH (n:Person)\nRETURN n\nLIMIT"), deep}) {
     SCOPED_TRACE(query.substr(0, 40));
@@ -47,11 +47,14 @@ TEST(Validate, ParseFailureIsTheOnlyFinding) {
                                         detail.error().position};
     EXPECT_EQ(r.diagnostics, std::vector<ValidationDiagnostic>{expected});
   }
-  // The grammar's failures have a position, the builder's none.
+  // Every failure has a position, the nesting bound's too.
   EXPECT_EQ(torvane.validate("MATCH (n:Person)\nRETURN n\nLIMIT").diagnostics[0].position,
             std::make_pair(3u, 6u));
-  EXPECT_FALSE(torvane.validate(deep).diagnostics[0].position.has_value());
-  EXPECT_EQ(torvane.validate(deep).errors[0], "Parse error: Query nests too deeply");
+  const ValidationResult too_deep = torvane.validate(deep);
+  ASSERT_TRUE(too_deep.diagnostics[0].position.has_value());
+  EXPECT_EQ(too_deep.diagnostics[0].position->first, 1u);
+  EXPECT_TRUE(too_deep.errors[0].ends_with(
+      "= query nested too deeply (more than 1000 nested grammar rules)"));
 }
 
 TEST(Validate, SuggestionsAndValidity) {
@@ -256,17 +259,26 @@ std::string deepest_parsing(std::uint32_t cap, Make make) {
   return {};
 }
 
-std::string chain(const std::string& head, const std::string& step, const std::string& tail) {
-  return deepest_parsing(parser::builder::kMaxTreeDepth, [&](std::uint32_t n) {
-    std::string q = head;
-    for (std::uint32_t i = 0; i < n; ++i) q += step;
-    return q + tail;
-  });
+// The longest chains tested: 100,000 links; a tenth under ThreadSanitizer,
+// which runs these tests for the validator that threads share, and whose
+// runs of such chains would take most of its time.
+#if defined(__SANITIZE_THREAD__)
+constexpr std::uint32_t kLongest = 10000;
+#else
+constexpr std::uint32_t kLongest = 100000;
+#endif
+
+// `n` steps between head and tail.
+std::string chain(const std::string& head, const std::string& step, const std::string& tail,
+                  std::uint32_t n = kLongest) {
+  std::string q = head;
+  for (std::uint32_t i = 0; i < n; ++i) q += step;
+  return q + tail;
 }
 
 std::string nested(const std::string& head, const std::string& open, const std::string& inner,
                    const std::string& close, const std::string& tail) {
-  return deepest_parsing(parser::builder::kMaxTreeDepth, [&](std::uint32_t n) {
+  return deepest_parsing(parser::builder::kMaxNesting, [&](std::uint32_t n) {
     std::string q = head;
     for (std::uint32_t i = 0; i < n; ++i) q += open;
     q += inner;
@@ -276,7 +288,8 @@ std::string nested(const std::string& head, const std::string& open, const std::
 }
 
 // Validating the deepest trees the parser accepts fits a small worker stack:
-// the expression walk, the aggregate search and nested FOREACH. The trees are
+// the expression walk and the aggregate search along chains of kLongest
+// links and through the deepest nesting, and nested FOREACH. The trees are
 // built beforehand, so the stack holds the validator's frames alone.
 TEST(Validate, DeepestTreesFitASmallStack) {
   constexpr std::size_t kStack = testing::stack_size(128 * 1024, 512 * 1024);
@@ -308,6 +321,69 @@ TEST(Validate, DeepestTreesFitASmallStack) {
       findings = validator.diagnostics.size() + 1;
     });
     EXPECT_GT(findings, 0u) << q.substr(0, 40);
+  }
+}
+
+// Flat chains of the lengths programs write, and of kLongest links, validate
+// whole on a small worker stack: the findings of both ends of the chain in
+// the order written (its first operand is the deepest node of the tree), the
+// aggregate search down the chain, and the corrected query.
+TEST(Validate, FlatChainsOfAnyLength) {
+  constexpr std::size_t kStack = testing::stack_size(128 * 1024, 512 * 1024);
+  const std::string nme = "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?";
+  const std::string agee = "Unknown property 'agee' on variable 'n' with label :Person, did you mean .age?";
+  const std::string aggregate =
+      "Aggregate function not allowed in MATCH WHERE context; aggregates are only valid in RETURN, "
+      "WITH, or ORDER BY";
+  struct ChainCase {
+    const char* head;  // after MATCH (n:Person); names n.nme, the chain's first operand
+    const char* step;
+    const char* tail;  // names n.agee, its last
+    std::uint32_t steps;
+    bool aggregate = false;  // E602 first, and so no corrected query
+  };
+  const std::vector<ChainCase> cases = {
+      {"RETURN n.nme", " + 1", " + n.agee", 999},
+      {"WHERE n.nme = 0", " OR n.age = 1", " OR n.agee = 2 RETURN n", 1198},
+      {"WHERE n.nme <> 0", " AND n.age <> 1", " AND n.agee <> 2 RETURN n", 2998},
+      {"WHERE n.nme = 0", " XOR n.age = 1", " XOR n.agee = 2 RETURN n", 1000},
+      {"WHERE ", "NOT ", "n.nme = n.agee RETURN n", 1000},
+      {"RETURN n.nme", ".x", " = n.agee", 1000},
+      {"RETURN n.nme", "[0]", "[n.agee]", 1000},
+      {"RETURN n.nme", "[0 ..]", "[.. n.agee]", 1000},
+      {"RETURN n.nme + 'a'", " + 'a'", " + n.agee", 4998},
+      {"WHERE n.nme", " < 1", " <= n.agee RETURN n", 1000},
+      {"RETURN n.nme", " * 2 / 3 % 4", " - n.agee", 1000},
+      {"RETURN n.nme", " ^ 2", " ^ n.agee", 1000},
+      {"WHERE n.nme", " IS NOT NULL", " = n.agee RETURN n", 1000},
+      {"WHERE n.nme = 0", " OR n.age = 1 AND NOT n.age IN [1] XOR -n.age + 1 > 2",
+       " OR n.agee = 2 RETURN n", 1000},
+      // The aggregate at the bottom, at the top in a subscript, and in a slice,
+      // which the search does not look into.
+      {"WHERE count(n) = 0 OR n.nme = 0", " OR n.age = 1", " OR n.agee = 2 RETURN n", 1000, true},
+      {"WHERE n.nme", "[0]", "[count(n)] = n.agee RETURN n", 1000, true},
+      {"WHERE n.nme", "[0]", "[.. count(n)] = n.agee RETURN n", 1000},
+  };
+  const Torvane torvane(testing::movies_schema());
+  const auto replace = [](std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  for (const ChainCase& c : cases) {
+    for (const std::uint32_t steps : {c.steps, kLongest}) {
+      SCOPED_TRACE(std::string(c.step) + " x " + std::to_string(steps));
+      const std::string query = chain(std::string("MATCH (n:Person) ") + c.head, c.step, c.tail, steps);
+      ValidationResult r;
+      testing::run_on_stack(kStack, [&] { r = torvane.validate(query); });
+      std::vector<testing::Finding> expected = {{"E303", nme}, {"E303", agee}};
+      if (c.aggregate) expected.insert(expected.begin(), {"E602", aggregate});
+      EXPECT_EQ(testing::findings(r), expected);
+      if (c.aggregate) {
+        EXPECT_FALSE(r.fixed_query.has_value());
+      } else {
+        EXPECT_EQ(r.fixed_query, replace(replace(query, "n.nme", "n.name"), "n.agee", "n.age"));
+      }
+    }
   }
 }
 
