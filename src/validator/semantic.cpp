@@ -192,12 +192,37 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
                                              std::nullopt, std::nullopt});
 }
 
+std::optional<std::string_view> SemanticValidator::closest_name(Among among,
+                                                                std::string_view owner,
+                                                                std::string_view name) {
+  // The kind, the owner's length and the owner make a prefix that no two
+  // lists share.
+  std::string key(1, static_cast<char>(among));
+  key += std::to_string(owner.size());
+  key += ':';
+  key += owner;
+  key += name;
+  if (!searched_) searched_.emplace();
+  auto [it, added] = searched_->try_emplace(std::move(key));
+  if (!added) return it->second;
+  switch (among) {
+    case Among::labels: it->second = closest_match(name, label_candidates()); break;
+    case Among::types: it->second = closest_match(name, type_candidates()); break;
+    case Among::label_properties:
+      it->second = closest_match(name, schema.node_properties(owner));
+      break;
+    case Among::type_properties:
+      it->second = closest_match(name, schema.rel_properties(owner));
+      break;
+  }
+  return it->second;
+}
+
 // "{lead}{name}{hint}" with the label form of suggestion.
 // One search gives both the hint and the suggestion, so they name the same candidate.
 void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view lead,
-                                           std::string_view name,
-                                           std::span<const std::string_view> candidates) {
-  const auto match = closest_match(name, candidates);
+                                           std::string_view name, Among among) {
+  const auto match = closest_name(among, {}, name);
   std::string message{lead};
   message += name;
   message += hint_text(":", match);
@@ -208,9 +233,9 @@ void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view
 
 // `message` is complete up to its hint.
 void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string message,
-                                              std::string_view key,
-                                              std::span<const std::string_view> candidates) {
-  const auto match = closest_match(key, candidates);
+                                              std::string_view key, Among among,
+                                              std::string_view owner) {
+  const auto match = closest_name(among, owner, key);
   message += hint_text(".", match);
   std::optional<Suggestion> suggestion;
   if (match) suggestion = make_property_suggestion(key, *match);
@@ -472,7 +497,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               for (const auto& label : std::get<ast::SetItem::Labels>(item.node).labels)
                 if (!node_entry(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInSet,
-                                     "Unknown node label in SET: :", label, label_candidates());
+                                     "Unknown node label in SET: :", label, Among::labels);
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Remove>) {
@@ -483,7 +508,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               for (const auto& label : std::get<ast::RemoveItem::Labels>(item.node).labels)
                 if (!node_entry(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove,
-                                     "Unknown node label in REMOVE: :", label, label_candidates());
+                                     "Unknown node label in REMOVE: :", label, Among::labels);
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Delete>) {
@@ -512,7 +537,7 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   for (const auto& label : node.labels)
     if (!node_entry(label))
       push_unknown_label(DiagnosticCode::UnknownNodeLabel, "Unknown node label: :", label,
-                         label_candidates());
+                         Among::labels);
   const ast::ExprMap* map = inline_map(node.properties);
   if (!map || node.labels.empty()) return;
   for (const auto& entry : *map) {
@@ -522,7 +547,7 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
       if (!properties || properties->contains(key)) continue;
       push_unknown_property(DiagnosticCode::UnknownNodeProperty,
                             "Unknown property '" + key + "' for node label :" + label, key,
-                            schema.node_properties(label));
+                            Among::label_properties, label);
     }
   }
 }
@@ -535,7 +560,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
     const schema::RelationshipDef* found = rel_entry(type);
     if (!found) {
       push_unknown_label(DiagnosticCode::UnknownRelType, "Unknown relationship type: :", type,
-                         type_candidates());
+                         Among::types);
       continue;
     }
     const schema::RelationshipDef& def = *found;
@@ -545,7 +570,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
         if (def.properties.contains(key)) continue;
         push_unknown_property(DiagnosticCode::UnknownRelProperty,
                               "Unknown property '" + key + "' for relationship type :" + type, key,
-                              schema.rel_properties(type));
+                              Among::type_properties, type);
       }
     }
     switch (rel.direction) {
@@ -607,7 +632,7 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
         push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with label :" + std::string(name),
-                              key, schema.node_properties(name));
+                              key, Among::label_properties, name);
       }
     } else if (const schema::RelationshipDef* def = rel_entry(name)) {
       for (const auto& key : keys) {
@@ -616,7 +641,7 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with relationship type :" +
                                   std::string(name),
-                              key, schema.rel_properties(name));
+                              key, Among::type_properties, name);
       }
     }
   }

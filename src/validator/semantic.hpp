@@ -4,6 +4,7 @@
 // order of the findings is visible to callers, so the walk order is fixed.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -151,10 +152,17 @@ class SemanticValidator {
   }
   std::span<const std::string_view> label_candidates();
   std::span<const std::string_view> type_candidates();
+  // The lists a closest-name search looks through: the schema's labels or
+  // types, or the properties of one label or type (the owner).
+  enum class Among : std::uint8_t { labels, types, label_properties, type_properties };
+  // closest_match of `name` in that list, searched once per validation: a
+  // query may repeat an unknown name many times.
+  std::optional<std::string_view> closest_name(Among among, std::string_view owner,
+                                               std::string_view name);
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
-                          std::string_view name, std::span<const std::string_view> candidates);
+                          std::string_view name, Among among);
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
-                             std::string_view key, std::span<const std::string_view> candidates);
+                             std::string_view key, Among among, std::string_view owner);
   void push_aggregate_misuse(std::string_view context);
   void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.
@@ -162,6 +170,8 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
+  // What closest_name found, by list and name; made on the first unknown name.
+  std::optional<HashMap<std::optional<std::string_view>>> searched_;
 };
 
 }  // namespace torvane::validator::semantic
