@@ -24,7 +24,8 @@ using torvane::parser::Token;
 constexpr std::size_t kMaxText = 512;
 
 bool same(const Token& x, const Token& y) {
-  return x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing;
+  return x.offset == y.offset && x.partner == y.partner && x.rule == y.rule &&
+         x.closing == y.closing && x.inner == y.inner;
 }
 
 void check(std::string_view text) {

@@ -1,6 +1,7 @@
 #include "parser/engine.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -176,7 +177,8 @@ void ParserState::spell_out(const Token* first, const Token* last, std::uint32_t
     } else {
       const std::uint32_t open = open_[--depth];
       tree_[open].partner = static_cast<std::uint32_t>(tree_.size());
-      tree_.push_back(Token{t->offset, open, t->rule, true});
+      tree_.push_back(*t);
+      tree_.back().partner = open;
     }
   }
 }
@@ -210,6 +212,40 @@ void ParserState::save_runs_from(std::uint32_t at) {
     e.in_place = false;
   }
   guard_ = live_.empty() ? 0 : memo_entries_[live_.back()].last;
+}
+
+bool ParserState::fold_child(Rule r, const Attempt& a) {
+  const std::uint32_t child = a.tokens + 1;
+  if (ntokens_ <= child || pos_ - a.pos > kFoldSpan) return false;
+  Token* const t = tokens_.get();
+  const Token last = t[ntokens_ - 1];
+  // The last token closes the pair opened right after ours: it is our only child.
+  if (!last.closing || last.partner != child || last.rule != chain_below(r) ||
+      last.offset != pos_ || t[child].offset != a.pos)
+    return false;
+  // The child's content moves one token down over the child's opening token,
+  // and our closing token takes the place of the child's.
+  const std::uint32_t n = ntokens_ - 2 - child;
+  std::memmove(t + child, t + child + 1, std::size_t{n} * sizeof(Token));
+  for (Token* p = t + child; p != t + child + n; ++p)
+    if (p->rule != kRunToken) --p->partner;  // a run token's partner is a memo entry
+  // In-place runs inside the content move with it; they are the last ones
+  // made, but for one that an undone attempt may have left after the list's
+  // end, which stays where it is.
+  for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
+    MemoEntry& e = memo_entries_[*it];
+    if (e.first >= ntokens_) continue;
+    if (e.first <= child) break;
+    --e.first;
+    --e.last;
+  }
+  if (guard_ > child) guard_ = memo_entries_[live_.back()].last;
+  const auto inner = static_cast<std::uint8_t>(last.inner + 1);
+  const std::uint32_t close = child + n;
+  t[a.tokens] = Token{a.pos, close, r, false, inner};
+  t[close] = Token{pos_, a.tokens, r, true, inner};
+  ntokens_ = close + 1;
+  return true;
 }
 
 void ParserState::grow_tokens() {

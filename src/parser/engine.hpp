@@ -224,6 +224,7 @@ class ParserState {
   [[gnu::always_inline]] void close_attempt(Rule r, const Attempt& a) {
     --depth_;
     if (a.pairs) {
+      if (chain_below(r) != Rule::count && fold_child(r, a)) return;
       tokens_.get()[a.tokens].partner = ntokens_;
       push_token(Token{pos_, a.tokens, r, true});
     }
@@ -462,6 +463,14 @@ class ParserState {
   [[gnu::noinline]] void save_runs_at(std::uint32_t at);
 
   std::uint32_t find_block_end(std::uint32_t from) const;
+
+  // Closes the attempt `a` of a rule of kChain by folding its one child, when
+  // that is the pair of the rule below it with the same span (see Token);
+  // false, changing nothing, otherwise. Both engines fold alike, so their
+  // token lists stay equal. Only short spans fold, which bounds the tokens
+  // moved per fold.
+  static constexpr std::uint32_t kFoldSpan = 256;
+  bool fold_child(Rule r, const Attempt& a);
 
   // The bookkeeping of a rule attempt at `p` that passed the bounds.
   [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {

@@ -192,8 +192,7 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
                                              std::nullopt, std::nullopt});
 }
 
-std::optional<std::string_view> SemanticValidator::closest_name(Among among,
-                                                                std::string_view owner,
+std::optional<std::string_view> SemanticValidator::closest_name(Among among, std::string_view owner,
                                                                 std::string_view name) {
   // The kind, the owner's length and the owner make a prefix that no two
   // lists share.

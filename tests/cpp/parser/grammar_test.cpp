@@ -24,7 +24,9 @@ namespace {
 std::vector<Pair> all_pairs(const ParseTree& t) {
   std::vector<Pair> out;
   for (std::uint32_t i = 0; i < t.tokens.size(); ++i)
-    if (!t.tokens[i].closing) out.emplace_back(&t.tokens, t.text, i);
+    if (!t.tokens[i].closing)
+      for (unsigned depth = 0; depth <= t.tokens[i].inner; ++depth)
+        out.emplace_back(&t.tokens, t.text, i, static_cast<std::uint8_t>(depth));
   return out;
 }
 
@@ -474,6 +476,53 @@ TEST(ParseTreeShape, OperandsOfOperatorLevels) {
   EXPECT_EQ(child_texts(find(*p, Rule::power_expr)[0]), "-2 |2");
 }
 
+// A stack of expression rules over one span is kept folded; every way of
+// reading pairs sees it pair by pair, and a span that differs (a sign, a
+// trailing blank) ends the stack where it differs.
+TEST(ParseTreeShape, FoldedStacksReadPairByPair) {
+  const std::string q = "RETURN [1, -2 , (3), n.k]";
+  auto r = CypherParser::parse(Rule::cypher, q);
+  ASSERT_TRUE(r.ok());
+  const auto numbers = find(*r, Rule::integer_literal);
+  ASSERT_EQ(numbers.size(), 3u);
+  const auto elements = child_rules(find(*r, Rule::list_literal)[0]);
+  EXPECT_EQ(elements, "expression expression expression expression");
+  const std::string stack =
+      "expression(or_expr(xor_expr(and_expr(not_expr(comparison_expr(add_sub_expr(mul_div_expr("
+      "mod_expr(power_expr(unary_expr(postfix_expr(atom(literal(integer_literal))))))))))))))";
+  const Pair first = *find(*r, Rule::list_literal)[0].into_inner().peek();
+  EXPECT_EQ(shape(first), stack);
+  // The sign stays outside postfix_expr, the trailing blank outside atom.
+  EXPECT_EQ(child_texts(find(*r, Rule::power_expr)[2]), "-2 ");
+  EXPECT_EQ(child_texts(find(*r, Rule::unary_expr)[2]), "2 ");
+  EXPECT_EQ(child_texts(find(*r, Rule::postfix_expr)[2]), "2");
+  for (const Pair& p : all_pairs(*r)) {
+    const auto inner = p.into_inner();
+    const auto child = p.first_child();
+    ASSERT_EQ(child.has_value(), !inner.empty());
+    if (child) {
+      EXPECT_EQ(child->as_rule(), inner.peek()->as_rule());
+      EXPECT_EQ(child->as_str(), inner.peek()->as_str());
+    }
+    // Down through lone children, as the builder steps: the rules met are
+    // those the nested pairs name.
+    std::string walked;
+    const Pair end = p.descend_while([&](Pair at, Rule rule, Rule below) {
+      EXPECT_EQ(at.as_rule(), rule);
+      EXPECT_EQ(at.first_child()->as_rule(), below);
+      walked += rule_name(rule);
+      walked += '(';
+      return true;
+    });
+    std::string expected = shape(p);
+    expected.resize(walked.size());
+    EXPECT_EQ(walked, expected) << shape(p);
+    std::size_t below = 0;
+    for (const Pair& c : end.into_inner()) below += c.end() >= c.start();
+    EXPECT_NE(below, 1u) << shape(p);
+  }
+}
+
 TEST(ParseTreeShape, DistinctWithoutWordEnd) {
   auto r = CypherParser::parse(Rule::cypher, "RETURN count(distinctX)");
   ASSERT_TRUE(r.ok());
@@ -715,7 +764,8 @@ void expect_same(std::string_view q, const Verdict& a, const Verdict& b) {
   ASSERT_EQ(a.tokens.size(), b.tokens.size()) << q;
   for (std::size_t i = 0; i < a.tokens.size(); ++i) {
     const Token &x = a.tokens[i], &y = b.tokens[i];
-    ASSERT_TRUE(x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing)
+    ASSERT_TRUE(x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing &&
+                x.inner == y.inner)
         << q << " differs at token " << i;
   }
   EXPECT_EQ(a.error.position, b.error.position) << q;
@@ -908,8 +958,7 @@ TEST(Corpus, EveryQueryParsesOrFails) {
       auto r = CypherParser::parse(Rule::cypher, q);
       if (r.ok()) {
         ++ok;
-        for (const Token& t : r->tokens)
-          if (t.closing) seen.insert(t.rule);
+        for (const Pair& p : all_pairs(*r)) seen.insert(p.as_rule());
       } else {
         const SyntaxError& e = r.error();
         EXPECT_LE(e.position, q.size());
