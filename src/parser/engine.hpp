@@ -116,6 +116,11 @@ class ParserState {
       room_ = 0;
     }
     if (tree_.capacity() > keep) std::vector<Token>().swap(tree_);
+    release_memo_above(keep);
+  }
+  // The same for the memo alone, which the tree of a finished parse no longer
+  // needs: freed before the tree is built, a large query's peak is lower.
+  void release_memo_above(std::size_t keep) {
     if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
     if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
     if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
