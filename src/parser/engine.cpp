@@ -31,6 +31,8 @@ void ParserState::reset(std::string_view text) {
   live_.clear();
   guard_ = 0;
   runs_ = false;
+  gap_ = 0;
+  fold_ = text.size() >= fold_from_;
 }
 
 // Offset of the first "*/" at or after `from`, or kNotFound.
@@ -86,6 +88,7 @@ void ParserState::drop_repeats(std::uint32_t from) {
 }
 
 std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
+  settle();
   // No attempt that is still running began beyond m.pos.
   if (furthest_ > m.pos) drop_repeats(base_);
   std::uint32_t cell = kSeen;
@@ -129,6 +132,7 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
 }
 
 int ParserState::replay(std::uint32_t index) {
+  settle();
   const MemoEntry& e = memo_entries_[index];
   if (depth_ + e.depth >= depth_limit_) return -1;
   peak_ = std::max(peak_, depth_ + 1 + e.depth);
@@ -154,6 +158,7 @@ void ParserState::push_run(std::uint32_t index) {
 }
 
 void ParserState::finish() {
+  settle();
   if (!runs_) return;
   tree_.clear();
   // Pairs nest no deeper than rule attempts.
@@ -176,9 +181,10 @@ void ParserState::spell_out(const Token* first, const Token* last, std::uint32_t
       tree_.push_back(*t);
     } else {
       const std::uint32_t open = open_[--depth];
-      tree_[open].partner = static_cast<std::uint32_t>(tree_.size());
+      const auto distance = static_cast<std::uint32_t>(tree_.size()) - open;
+      tree_[open].partner = distance;
       tree_.push_back(*t);
-      tree_.back().partner = open;
+      tree_.back().partner = distance;
     }
   }
 }
@@ -214,38 +220,29 @@ void ParserState::save_runs_from(std::uint32_t at) {
   guard_ = live_.empty() ? 0 : memo_entries_[live_.back()].last;
 }
 
-bool ParserState::fold_child(Rule r, const Attempt& a) {
-  const std::uint32_t child = a.tokens + 1;
-  if (ntokens_ <= child || pos_ - a.pos > kFoldSpan) return false;
+void ParserState::close_gap() {
+  const std::uint32_t gap = gap_;
+  gap_ = 0;
+  if (ntokens_ != gap_end_) return;  // the stack was undone
   Token* const t = tokens_.get();
-  const Token last = t[ntokens_ - 1];
-  // The last token closes the pair opened right after ours: it is our only child.
-  if (!last.closing || last.partner != child || last.rule != chain_below(r) ||
-      last.offset != pos_ || t[child].offset != a.pos)
-    return false;
-  // The child's content moves one token down over the child's opening token,
-  // and our closing token takes the place of the child's.
-  const std::uint32_t n = ntokens_ - 2 - child;
-  std::memmove(t + child, t + child + 1, std::size_t{n} * sizeof(Token));
-  for (Token* p = t + child; p != t + child + n; ++p)
-    if (p->rule != kRunToken) --p->partner;  // a run token's partner is a memo entry
+  const std::uint32_t top = gap_top_, last = ntokens_ - 1, content = top + 1 + gap;
+  const std::uint32_t n = last - content;
+  // Links within the content are distances, so it moves as it is.
+  std::memmove(t + top + 1, t + content, std::size_t{n} * sizeof(Token));
+  t[top + 1 + n] = t[last];
+  t[top].partner = t[top + 1 + n].partner = n + 1;
   // In-place runs inside the content move with it; they are the last ones
   // made, but for one that an undone attempt may have left after the list's
   // end, which stays where it is.
   for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
     MemoEntry& e = memo_entries_[*it];
     if (e.first >= ntokens_) continue;
-    if (e.first <= child) break;
-    --e.first;
-    --e.last;
+    if (e.first < content) break;
+    e.first -= gap;
+    e.last -= gap;
   }
-  if (guard_ > child) guard_ = memo_entries_[live_.back()].last;
-  const auto inner = static_cast<std::uint8_t>(last.inner + 1);
-  const std::uint32_t close = child + n;
-  t[a.tokens] = Token{a.pos, close, r, false, inner};
-  t[close] = Token{pos_, a.tokens, r, true, inner};
-  ntokens_ = close + 1;
-  return true;
+  if (guard_ > top) guard_ = memo_entries_[live_.back()].last;
+  ntokens_ = top + n + 2;
 }
 
 void ParserState::grow_tokens() {

@@ -17,7 +17,8 @@ namespace torvane::parser {
 // them holds just the next, over one span: such a stack of pairs takes one
 // pair of tokens, the outermost's, which counts the pairs folded below it
 // (`inner`), and handles present the stack pair by pair. A list of a million
-// numbers keeps a sixth of the tokens it would otherwise.
+// numbers keeps a sixth of the tokens it would otherwise. (Only large texts
+// fold: see ParserState::set_fold_from.)
 inline constexpr std::array<Rule, 13> kChain = {
     Rule::expression,      Rule::or_expr,      Rule::xor_expr,     Rule::and_expr, Rule::not_expr,
     Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr, Rule::mod_expr, Rule::power_expr,
@@ -45,7 +46,7 @@ constexpr Rule chain_below(Rule r) {
 
 struct Token {
   std::uint32_t offset;   // start (opening token) or end (closing token), in bytes
-  std::uint32_t partner;  // index of the matching token
+  std::uint32_t partner;  // how many tokens away the matching token lies, either way
   Rule rule;  // the pair's rule (set on the closing token); the outermost one's when folded
   bool closing;
   std::uint8_t inner = 0;  // pairs of kChain folded below this one (on both tokens)
@@ -77,7 +78,7 @@ class Pair {
     if (depth_ < tokens_[open_].inner)
       return Pair(tokens_, text_, open_, static_cast<std::uint8_t>(depth_ + 1));
     const std::uint32_t child = open_ + 1;
-    if (child == tokens_[open_].partner) return std::nullopt;
+    if (child == open_ + tokens_[open_].partner) return std::nullopt;
     return Pair(tokens_, text_, child, 0);
   }
   // Steps down from this pair through pairs that each hold exactly one inner
@@ -88,9 +89,9 @@ class Pair {
   template <class Follow>
   Pair descend_while(Follow follow) const {
     // Pointers to the current pair's two tokens walk inwards one token each.
-    std::uint32_t open = open_, close = tokens_[open].partner;
+    std::uint32_t open = open_;
     const Token* first = tokens_ + open;
-    const Token* last = tokens_ + close;
+    const Token* last = first + first->partner;
     std::uint8_t depth = depth_;
     for (;;) {
       if (depth < first->inner) {
@@ -100,10 +101,10 @@ class Pair {
         ++depth;
         continue;
       }
-      if (first + 1 == last || first[1].partner + 1 != close) break;
+      if (first + 1 == last || first + 2 + first[1].partner != last) break;
       const Rule rule = depth == 0 ? last->rule : chain_rule(last->rule, depth);
       if (!follow(Pair(tokens_, text_, open, depth), rule, last[-1].rule)) break;
-      ++open, --close, ++first, --last;
+      ++open, ++first, --last;
       depth = 0;
     }
     return Pair(tokens_, text_, open, depth);
@@ -113,7 +114,7 @@ class Pair {
   friend class Pairs;
   Pair(const Token* tokens, std::string_view text, std::uint32_t open, std::uint8_t depth)
       : tokens_(tokens), text_(text), open_(open), depth_(depth) {}
-  const Token& close() const { return tokens_[tokens_[open_].partner]; }
+  const Token& close() const { return tokens_[open_ + tokens_[open_].partner]; }
   const Token* tokens_;
   std::string_view text_;
   std::uint32_t open_;
@@ -137,7 +138,7 @@ class Pairs {
   std::optional<Pair> next() {
     if (empty()) return std::nullopt;
     Pair p(tokens_, text_, begin_, depth_);
-    begin_ = tokens_[begin_].partner + 1;
+    begin_ += tokens_[begin_].partner + 1;
     depth_ = 0;
     return p;
   }
@@ -149,7 +150,7 @@ class Pairs {
         : owner_(owner), at_(at), depth_(depth) {}
     Pair operator*() const { return Pair(owner_->tokens_, owner_->text_, at_, depth_); }
     iterator& operator++() {
-      at_ = owner_->tokens_[at_].partner + 1;
+      at_ += owner_->tokens_[at_].partner + 1;
       depth_ = 0;
       return *this;
     }
@@ -176,7 +177,7 @@ class Pairs {
 };
 
 inline Pairs Pair::into_inner() const {
-  const std::uint32_t close = tokens_[open_].partner;
+  const std::uint32_t close = open_ + tokens_[open_].partner;
   if (depth_ < tokens_[open_].inner)
     return Pairs(tokens_, text_, open_, close + 1, static_cast<std::uint8_t>(depth_ + 1));
   return Pairs(tokens_, text_, open_ + 1, close, 0);

@@ -481,8 +481,12 @@ TEST(ParseTreeShape, OperandsOfOperatorLevels) {
 // trailing blank) ends the stack where it differs.
 TEST(ParseTreeShape, FoldedStacksReadPairByPair) {
   const std::string q = "RETURN [1, -2 , (3), n.k]";
-  auto r = CypherParser::parse(Rule::cypher, q);
-  ASSERT_TRUE(r.ok());
+  ParserState st;
+  st.set_fold_from(0);
+  ASSERT_TRUE(CypherParser::parse_into(st, Rule::cypher, q).ok());
+  const auto tokens = st.tokens();
+  const ParseTree tree{std::vector<Token>(tokens.begin(), tokens.end()), q};
+  const ParseTree* r = &tree;
   const auto numbers = find(*r, Rule::integer_literal);
   ASSERT_EQ(numbers.size(), 3u);
   const auto elements = child_rules(find(*r, Rule::list_literal)[0]);
@@ -521,6 +525,41 @@ TEST(ParseTreeShape, FoldedStacksReadPairByPair) {
     for (const Pair& c : end.into_inner()) below += c.end() >= c.start();
     EXPECT_NE(below, 1u) << shape(p);
   }
+}
+
+// Every pair as "rule start end", nested by indentation, read through
+// into_inner, first_child and descend_while alike.
+void walk(Pairs pairs, std::string& out, int depth = 0) {
+  for (const Pair& p : pairs) {
+    out.append(static_cast<std::size_t>(depth), ' ');
+    out += rule_name(p.as_rule());
+    out += ' ' + std::to_string(p.start()) + ' ' + std::to_string(p.end());
+    if (const auto c = p.first_child()) out += std::string(" > ") += rule_name(c->as_rule());
+    const Pair lone = p.descend_while([](Pair, Rule, Rule) { return true; });
+    out += std::string(" >> ") += rule_name(lone.as_rule());
+    out += '\n';
+    walk(p.into_inner(), out, depth + 1);
+  }
+}
+
+std::string pairs_of(std::string_view q, std::uint32_t fold_from) {
+  ParserState st;
+  st.set_fold_from(fold_from);
+  if (!CypherParser::parse_into(st, Rule::cypher, q).ok()) return "rejected";
+  std::string out;
+  walk(Pairs(st.tokens(), q), out);
+  return out;
+}
+
+// Folded or not, a text has the same pairs.
+TEST(ParseTreeShape, FoldingKeepsEveryPair) {
+  const auto files = torvane::testing::corpus_files(torvane::testing::corpus_dir());
+  if (files.empty()) GTEST_SKIP() << "no corpus at " << torvane::testing::corpus_dir();
+  std::vector<std::string> texts = {"RETURN [1, -2 , (3), n.k, a + b * -c, [[1]], {a: [x]}]"};
+  for (const auto& f : files)
+    for (std::string& q : torvane::testing::read_queries(f)) texts.push_back(std::move(q));
+  for (const std::string& q : texts)
+    ASSERT_EQ(pairs_of(q, 0), pairs_of(q, UINT32_MAX)) << q;
 }
 
 TEST(ParseTreeShape, DistinctWithoutWordEnd) {
@@ -745,6 +784,7 @@ struct Verdict {
 Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
   ParserState st;
   st.set_memo(memo);
+  st.set_fold_from(0);
   auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
