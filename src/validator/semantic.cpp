@@ -194,27 +194,43 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
 
 std::optional<std::string_view> SemanticValidator::closest_name(Among among, std::string_view owner,
                                                                 std::string_view name) {
+  const auto same = [&](const Searched& x) {
+    return x.among == among && x.owner == owner && x.name == name;
+  };
   // The kind, the owner's length and the owner make a prefix that no two
   // lists share.
-  std::string key(1, static_cast<char>(among));
-  key += std::to_string(owner.size());
-  key += ':';
-  key += owner;
-  key += name;
-  if (!searched_) searched_.emplace();
-  auto [it, added] = searched_->try_emplace(std::move(key));
-  if (!added) return it->second;
-  switch (among) {
-    case Among::labels: it->second = closest_match(name, label_candidates()); break;
-    case Among::types: it->second = closest_match(name, type_candidates()); break;
-    case Among::label_properties:
-      it->second = closest_match(name, schema.node_properties(owner));
-      break;
-    case Among::type_properties:
-      it->second = closest_match(name, schema.rel_properties(owner));
-      break;
+  const auto key = [](const Searched& x) {
+    std::string k(1, static_cast<char>(x.among));
+    k += std::to_string(x.owner.size());
+    k += ':';
+    k += x.owner;
+    k += x.name;
+    return k;
+  };
+  if (searched_index_) {
+    if (auto it = searched_index_->find(key({among, owner, name, {}}));
+        it != searched_index_->end())
+      return searched_[it->second].match;
+  } else if (auto it = std::find_if(searched_.begin(), searched_.end(), same);
+             it != searched_.end()) {
+    return it->match;
   }
-  return it->second;
+  std::optional<std::string_view> match;
+  switch (among) {
+    case Among::labels: match = closest_match(name, label_candidates()); break;
+    case Among::types: match = closest_match(name, type_candidates()); break;
+    case Among::label_properties: match = closest_match(name, schema.node_properties(owner)); break;
+    case Among::type_properties: match = closest_match(name, schema.rel_properties(owner)); break;
+  }
+  searched_.push_back({among, owner, name, match});
+  if (searched_index_) {
+    searched_index_->emplace(key(searched_.back()), searched_.size() - 1);
+  } else if (searched_.size() > Scope::kListedMax) {
+    searched_index_.emplace();
+    for (std::size_t i = 0; i < searched_.size(); ++i)
+      searched_index_->emplace(key(searched_[i]), i);
+  }
+  return match;
 }
 
 // "{lead}{name}{hint}" with the label form of suggestion.

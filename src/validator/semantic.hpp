@@ -156,7 +156,8 @@ class SemanticValidator {
   // types, or the properties of one label or type (the owner).
   enum class Among : std::uint8_t { labels, types, label_properties, type_properties };
   // closest_match of `name` in that list, searched once per validation: a
-  // query may repeat an unknown name many times.
+  // query may repeat an unknown name many times. `owner` and `name` must
+  // live as long as the validator (views into the tree it walks).
   std::optional<std::string_view> closest_name(Among among, std::string_view owner,
                                                std::string_view name);
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
@@ -170,8 +171,16 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
-  // What closest_name found, by list and name; made on the first unknown name.
-  std::optional<HashMap<std::optional<std::string_view>>> searched_;
+  // What closest_name found, by list and name (views into the tree being
+  // walked), searched in order; once the list outgrows Scope::kListedMax, a
+  // keyed hash index over it takes the searches.
+  struct Searched {
+    Among among;
+    std::string_view owner, name;
+    std::optional<std::string_view> match;
+  };
+  std::vector<Searched> searched_;
+  std::optional<HashMap<std::size_t>> searched_index_;
 };
 
 }  // namespace torvane::validator::semantic
