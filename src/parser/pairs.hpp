@@ -176,7 +176,7 @@ class Pairs {
   std::uint8_t depth_;
 };
 
-inline Pairs Pair::into_inner() const {
+[[gnu::always_inline]] inline Pairs Pair::into_inner() const {
   const std::uint32_t close = open_ + tokens_[open_].partner;
   if (depth_ < tokens_[open_].inner)
     return Pairs(tokens_, text_, open_, close + 1, static_cast<std::uint8_t>(depth_ + 1));
