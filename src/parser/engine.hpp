@@ -492,7 +492,7 @@ class ParserState {
   // gap closes (settle) before anything else reads or writes the list or
   // notes a place in it, so the content moves once per stack.
   static constexpr std::uint32_t kFoldSpan = 256;
-  [[gnu::always_inline]] bool fold_child(Rule r, const Attempt& a) {
+  [[gnu::noinline]] bool fold_child(Rule r, const Attempt& a) {
     Token* const t = tokens_.get();
     const std::uint32_t child = a.tokens + 1, end = ntokens_ - 1;
     // The last token closes the pair opened right after ours: our only child.

@@ -65,7 +65,9 @@ class Pair {
        std::uint8_t depth = 0)
       : Pair(tokens->data(), text, open, depth) {}
 
-  Rule as_rule() const { return depth_ == 0 ? close().rule : chain_rule(close().rule, depth_); }
+  [[gnu::always_inline]] Rule as_rule() const {
+    return depth_ == 0 ? close().rule : chain_rule(close().rule, depth_);
+  }
   std::uint32_t start() const { return tokens_[open_].offset; }
   std::uint32_t end() const { return close().offset; }
   // The grammar puts every span inside the text, so no bound is checked.
@@ -74,7 +76,7 @@ class Pair {
   std::string_view source() const { return text_; }
   inline Pairs into_inner() const;
   // The first inner pair, if any.
-  std::optional<Pair> first_child() const {
+  [[gnu::always_inline]] std::optional<Pair> first_child() const {
     if (depth_ < tokens_[open_].inner)
       return Pair(tokens_, text_, open_, static_cast<std::uint8_t>(depth_ + 1));
     const std::uint32_t child = open_ + 1;
