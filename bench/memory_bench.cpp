@@ -2,8 +2,9 @@
 //   Batch/100000      100,000 corpus queries validated into one result list, as
 //                     a batch holds them; peak RSS against the size of texts and
 //                     results, and RSS growth after repeating the batch.
-//   LargeQuery/<kind>/<KiB> one query of 256 KiB or 1 MiB (a long list, many
-//                     pattern parts with a finding each, one string literal);
+//   LargeQuery/<kind>/<KiB> one query of 256 KiB or 1 MiB (a long list of
+//                     strings, many pattern parts with a finding each, one
+//                     string literal, a long list of numbers);
 //                     peak RSS per byte of query, which should not depend on
 //                     the size, and the peaks of the parse and of the checks.
 //   MapLiteral/<n>    RETURN {k0: v0, ...} with n entries, every value unbound:
@@ -146,8 +147,13 @@ std::string large_query(int kind, std::size_t kSize) {
       for (int i = 1; q.size() < kSize; ++i) q += ", (a" + std::to_string(i) + ":Persn)";
       q += " RETURN a0";
       break;
-    default:  // one string literal
+    case 2:  // one string literal
       q = "RETURN '" + std::string(kSize, 'x') + "'";
+      break;
+    default:  // a list of numbers, the most memory per byte known
+      q = "RETURN [1";
+      while (q.size() < kSize) q += ",1";
+      q += "]";
   }
   return q;
 }
@@ -187,7 +193,7 @@ void LargeQuery(benchmark::State& bs) {
 }
 BENCHMARK(LargeQuery)
     ->ArgNames({"kind", "KiB"})
-    ->ArgsProduct({{0, 1, 2}, {256, 1024}})
+    ->ArgsProduct({{0, 1, 2, 3}, {256, 1024}})
     ->Unit(benchmark::kMillisecond);
 
 void MapLiteral(benchmark::State& bs) {

@@ -214,9 +214,53 @@ def bench_validate_batch(folder, n=50_000, memory_n=100_000):
           f"({transient / memory_n:.0f} B/query)")
 
 
+# One large query per shape, about `size` bytes: a list of numbers (the most
+# memory per byte known), a list of strings, pattern parts with a finding
+# each, one string literal.
+LARGE_SHAPES = {
+    "numbers": lambda size: "RETURN [" + ",".join(["1"] * (size // 2)) + "]",
+    "strings": lambda size: "RETURN [" + ", ".join(["'name'"] * (size // 8)) + "]",
+    "parts": lambda size: "MATCH (a0:Persn)" + "".join(
+        f", (a{i}:Persn)" for i in range(1, size // 12)) + " RETURN a0",
+    "string": lambda size: "RETURN '" + "x" * size + "'",
+}
+
+
+def large_child(shape, call, size):
+    """In a child process, prints JSON: the peak memory of one call of
+    `call` ("validate" or "parse_query") on the shape's query beyond what the
+    process held before, and its time."""
+    q = LARGE_SHAPES[shape](size)
+    v = tv.Torvane(movie_schema())
+    fn = v.validate if call == "validate" else tv.parse_query
+    fn("RETURN 1")
+    base = memory_bytes("VmRSS")
+    reset_peak_memory()
+    start = time.perf_counter()
+    fn(q)
+    seconds = time.perf_counter() - start
+    json.dump({"bytes": len(q.encode()), "peak": memory_bytes("VmHWM") - base,
+               "seconds": seconds}, sys.stdout)
+
+
+def bench_large_queries(size=4_000_000):
+    """Peak memory per query byte and time of one large query, from Python."""
+    for shape in LARGE_SHAPES:
+        for call in ("validate", "parse_query"):
+            out = subprocess.run([sys.executable, os.path.abspath(__file__), "--large-child",
+                                  shape, call, str(size)], capture_output=True, text=True,
+                                 check=True)
+            r = json.loads(out.stdout)
+            print(f"{f'{call}/large/{shape}':<48} {r['peak'] / r['bytes']:>8.1f} B/query byte "
+                  f"{r['bytes'] / r['seconds'] / 2**20:>8.1f} MiB/s")
+
+
 def main(argv):
     if len(argv) > 1 and argv[1] == "--batch-child":
         batch_child(argv[2], int(argv[3]), argv[4])
+        return 0
+    if len(argv) > 1 and argv[1] == "--large-child":
+        large_child(argv[2], argv[3], int(argv[4]))
         return 0
     folder = corpus_dir(argv)
     corpus = load_corpus(folder)
@@ -227,6 +271,7 @@ def main(argv):
     bench_generate()
     bench_validate(folder)
     bench_validate_batch(folder)
+    bench_large_queries()
     return 0
 
 

@@ -4,10 +4,12 @@
 // every verdict as the plain engine gives it, which runs every attempt: the
 // same pairs, or the same report. Texts are short and those the plain engine
 // runs out of work on are left out: it may read nested texts again at every
-// level.
+// level. Both fold stacks of expression rules, as large texts do, and the
+// pairs read through every handle must be those of the unfolded tree.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz_common.hpp"
@@ -24,13 +26,36 @@ using torvane::parser::Token;
 constexpr std::size_t kMaxText = 512;
 
 bool same(const Token& x, const Token& y) {
-  return x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing;
+  return x.offset == y.offset && x.partner == y.partner && x.rule == y.rule &&
+         x.closing == y.closing && x.inner == y.inner;
+}
+
+using torvane::parser::Pair;
+using torvane::parser::Pairs;
+
+// Every pair as rule, span, first child and the end of its lone-child walk.
+void walk(Pairs pairs, std::string& out) {
+  for (const Pair& p : pairs) {
+    const Pair lone = p.descend_while([](Pair, Rule, Rule) { return true; });
+    const auto child = p.first_child();
+    out += static_cast<char>(p.as_rule());
+    out += std::to_string(p.start()) + ',' + std::to_string(p.end()) + ',';
+    out += static_cast<char>(child ? child->as_rule() : Rule::count);
+    out += static_cast<char>(lone.as_rule());
+    out += '(';
+    walk(p.into_inner(), out);
+    out += ')';
+  }
 }
 
 void check(std::string_view text) {
   if (text.size() > kMaxText) return;
-  thread_local ParserState fast, plain;
+  thread_local ParserState fast, plain, whole;
   plain.set_memo(false);
+  // Both fold at any size, as large texts do; `whole` never folds.
+  fast.set_fold_from(0);
+  plain.set_fold_from(0);
+  whole.set_fold_from(UINT32_MAX);
   // The whole query, and an expression, which starts inside the operator levels.
   for (Rule start : {Rule::cypher, Rule::expression}) {
     auto p = CypherParser::parse_into(plain, start, text);
@@ -41,6 +66,11 @@ void check(std::string_view text) {
     if (p.ok()) {
       const auto a = fast.tokens(), b = plain.tokens();
       FUZZ_CHECK(std::equal(a.begin(), a.end(), b.begin(), b.end(), same), text);
+      std::string folded, unfolded;
+      walk(Pairs(a, text), folded);
+      FUZZ_CHECK(CypherParser::parse_into(whole, start, text).ok(), text);
+      walk(Pairs(whole.tokens(), text), unfolded);
+      FUZZ_CHECK(folded == unfolded, text);
     } else {
       FUZZ_CHECK(f.error().position == p.error().position, text);
       FUZZ_CHECK(f.error().expected == p.error().expected, text);

@@ -399,16 +399,22 @@ PyObject* torvane_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
   });
 }
 
-// A list of `n` new ValidationResults whose findings are still to be made.
-PyObject* empty_results(std::size_t n) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+// A new list with one new ValidationResult per result, in order; on failure
+// the list made so far is released, with the results not yet taken. The
+// list is kept out of the collector's sight while it is filled, so that no
+// Python code (a collection run by an allocation, and its callbacks) finds it
+// with items missing.
+PyObject* wrap_results(std::vector<std::unique_ptr<validator::Findings>>& results) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
   if (!list) return nullptr;
+  PyObject_GC_UnTrack(list.get());
   PyTypeObject* type = result_type();
-  for (std::size_t i = 0; i < n; ++i) {
-    PyObject* item = new_instance(type, PyValidationResult{});  // filled by the caller
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    PyObject* item = new_instance(type, PyValidationResult{std::move(results[i])});
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
+  PyObject_GC_Track(list.get());
   return list.release();
 }
 
@@ -424,20 +430,17 @@ PyObject* torvane_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       std::vector<Ref> held;
       std::vector<std::string_view> texts;
       if (!to_text_views(a[0], held, texts)) return argument_error("queries");
-      // The result objects are made first, and each worker writes a text's
-      // findings straight into its own object, which no Python code can
-      // reach yet: the one serial step left per text is an allocation.
-      Ref results = Ref::steal(empty_results(texts.size()));
-      if (!results) return nullptr;
+      // Each worker makes its texts' findings where no Python code can reach
+      // them; the objects that hand them out are made once all are done.
+      std::vector<std::unique_ptr<validator::Findings>> results(texts.size());
       {
         Unlocked unlocked;
         pool::for_each_index(texts.size(), [&](std::size_t i) {
-          PyObject* item = PyList_GET_ITEM(results.get(), static_cast<Py_ssize_t>(i));
-          unwrap<PyValidationResult>(item)->value.found =
-              std::make_unique<validator::Findings>(v.findings(texts[i]));
+          results[i] = std::make_unique<validator::Findings>(v.findings(texts[i]));
         });
       }
-      return results.release();
+      held.clear();
+      return wrap_results(results);
     });
   });
 }

@@ -20,11 +20,11 @@ struct PyTorvane {
 // A validation result as its Python object keeps it: each finding once. The
 // message lists of the result are the messages of the findings they select
 // (see `Messages`), in order, read from the findings when asked for. The
-// findings live beside the object, so that the objects of a batch, made one
-// by one before its workers start, are small, and each worker makes its
-// texts' findings itself.
+// findings live beside the object: each worker of a batch makes its texts'
+// findings itself, and the object made for them once the workers are done
+// takes them over without a copy.
 struct PyValidationResult {
-  std::unique_ptr<validator::Findings> found;  // never null once the object is reachable
+  std::unique_ptr<validator::Findings> found;  // never null
 };
 
 using validator::Messages;

@@ -1,6 +1,7 @@
 #include "parser/engine.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -38,6 +39,8 @@ void ParserState::reset(std::string_view text) {
   live_.clear();
   guard_ = 0;
   runs_ = false;
+  gap_ = 0;
+  fold_ = text.size() >= fold_from_;
 }
 
 // Offset of the first "*/" at or after `from`, or kNotFound.
@@ -93,6 +96,7 @@ void ParserState::drop_repeats(std::uint32_t from) {
 }
 
 std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
+  settle();
   // No attempt that is still running began beyond m.pos.
   if (furthest_ > m.pos) drop_repeats(base_);
   std::uint32_t cell = kSeen;
@@ -136,6 +140,7 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
 }
 
 int ParserState::replay(std::uint32_t index) {
+  settle();
   const MemoEntry& e = memo_entries_[index];
   if (depth_ + e.depth >= depth_limit_) return -1;
   peak_ = std::max(peak_, depth_ + 1 + e.depth);
@@ -161,6 +166,7 @@ void ParserState::push_run(std::uint32_t index) {
 }
 
 void ParserState::finish() {
+  settle();
   if (!runs_) return;
   tree_.clear();
   // Pairs nest no deeper than rule attempts.
@@ -183,8 +189,10 @@ void ParserState::spell_out(const Token* first, const Token* last, std::uint32_t
       tree_.push_back(*t);
     } else {
       const std::uint32_t open = open_[--depth];
-      tree_[open].partner = static_cast<std::uint32_t>(tree_.size());
-      tree_.push_back(Token{t->offset, open, t->rule, true});
+      const auto distance = static_cast<std::uint32_t>(tree_.size()) - open;
+      tree_[open].partner = distance;
+      tree_.push_back(*t);
+      tree_.back().partner = distance;
     }
   }
 }
@@ -218,6 +226,31 @@ void ParserState::save_runs_from(std::uint32_t at) {
     e.in_place = false;
   }
   guard_ = live_.empty() ? 0 : memo_entries_[live_.back()].last;
+}
+
+void ParserState::close_gap() {
+  const std::uint32_t gap = gap_;
+  gap_ = 0;
+  if (ntokens_ != gap_end_) return;  // the stack was undone
+  Token* const t = tokens_.get();
+  const std::uint32_t top = gap_top_, last = ntokens_ - 1, content = top + 1 + gap;
+  const std::uint32_t n = last - content;
+  // Links within the content are distances, so it moves as it is.
+  std::memmove(t + top + 1, t + content, std::size_t{n} * sizeof(Token));
+  t[top + 1 + n] = t[last];
+  t[top].partner = t[top + 1 + n].partner = n + 1;
+  // In-place runs inside the content move with it; they are the last ones
+  // made, but for one that an undone attempt may have left after the list's
+  // end, which stays where it is.
+  for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
+    MemoEntry& e = memo_entries_[*it];
+    if (e.first >= ntokens_) continue;
+    if (e.first < content) break;
+    e.first -= gap;
+    e.last -= gap;
+  }
+  if (guard_ > top) guard_ = memo_entries_[live_.back()].last;
+  ntokens_ = top + n + 2;
 }
 
 void ParserState::grow_tokens() {

@@ -89,6 +89,11 @@ class ParserState {
   // With the memo off every attempt runs its body (see also rule_first): the
   // plain engine, which tests compare the remembering one against.
   void set_memo(bool on) { memo_on_ = on; }
+  // Stacks of expression rules fold (see Token) in texts of at least this
+  // many bytes: a fold costs a little time, and saves memory that only a
+  // large text makes matter. Set before reset().
+  static constexpr std::uint32_t kFoldFrom = 16 << 10;
+  void set_fold_from(std::uint32_t bytes) { fold_from_ = bytes; }
   // Failure records steer nothing but the report of a failed parse, and
   // pairs nothing but the tree of a successful one; neither steers the parse.
   // So a parse can run for its tree alone, and a failed one again for its
@@ -116,6 +121,11 @@ class ParserState {
       room_ = 0;
     }
     if (tree_.capacity() > keep) std::vector<Token>().swap(tree_);
+    release_memo_above(keep);
+  }
+  // The same for the memo alone, which the tree of a finished parse no longer
+  // needs: freed before the tree is built, a large query's peak is lower.
+  void release_memo_above(std::size_t keep) {
     if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
     if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
     if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
@@ -134,7 +144,10 @@ class ParserState {
   // Tokens the memo moved aside in the last parse, a measure of its work.
   std::size_t tokens_saved() const { return memo_tokens_.size(); }
 
-  Mark mark() const { return {pos_, ntokens_}; }
+  Mark mark() {
+    settle();
+    return {pos_, ntokens_};
+  }
   void restore(Mark m) {
     pos_ = m.pos;
     ntokens_ = m.tokens;
@@ -208,6 +221,7 @@ class ParserState {
   bool open_attempts(std::span<const Rule> rules, Attempt* out) {
     const auto n = static_cast<std::uint32_t>(rules.size());
     if (depth_ + n > depth_limit_ || attempts_left_ < n) return false;
+    settle();
     // begin_attempt n times over, where nothing moves in between
     attempts_left_ -= n;
     depth_ += n;
@@ -224,8 +238,10 @@ class ParserState {
   [[gnu::always_inline]] void close_attempt(Rule r, const Attempt& a) {
     --depth_;
     if (a.pairs) {
-      tokens_.get()[a.tokens].partner = ntokens_;
-      push_token(Token{pos_, a.tokens, r, true});
+      if (fold_ && chain_below(r) != Rule::count && fold_child(r, a)) return;
+      settle();
+      tokens_.get()[a.tokens].partner = ntokens_ - a.tokens;
+      push_token(Token{pos_, ntokens_ - a.tokens, r, true});
     }
   }
   [[gnu::always_inline]] void fail_attempt(Rule r, const Attempt& a) {
@@ -439,6 +455,7 @@ class ParserState {
   // its position, so that its records can be replayed whatever the tracking
   // holds at a later attempt; memo_end merges them back.
   Memo memo_begin() {
+    settle();
     const Memo m{pos_, ntokens_, furthest_, base_, peak_, depth_};
     furthest_ = pos_;
     base_ = static_cast<std::uint32_t>(expected_.size());
@@ -463,8 +480,44 @@ class ParserState {
 
   std::uint32_t find_block_end(std::uint32_t from) const;
 
+  // Closes the attempt `a` of a rule of kChain by folding its one child, when
+  // that is the pair of the rule below it with the same span (see Token);
+  // false, changing nothing, otherwise. Both engines fold alike, so their
+  // token lists stay equal. Only spans of up to kFoldSpan bytes fold, which
+  // bounds the tokens moved per stack.
+  //
+  // A fold leaves the child's opening token where it was, as a gap between
+  // our opening token and the content, and takes over the child's closing
+  // token: a stack of folds writes two tokens each and moves nothing. The
+  // gap closes (settle) before anything else reads or writes the list or
+  // notes a place in it, so the content moves once per stack.
+  static constexpr std::uint32_t kFoldSpan = 256;
+  [[gnu::noinline]] bool fold_child(Rule r, const Attempt& a) {
+    Token* const t = tokens_.get();
+    const std::uint32_t child = a.tokens + 1, end = ntokens_ - 1;
+    // The last token closes the pair opened right after ours: our only child.
+    if (end <= child || pos_ - a.pos > kFoldSpan) return false;
+    const Token last = t[end];
+    if (!last.closing || end - last.partner != child || last.rule != chain_below(r) ||
+        last.offset != pos_ || t[child].offset != a.pos)
+      return false;
+    const bool stacked = gap_ != 0 && ntokens_ == gap_end_;
+    const auto inner = static_cast<std::uint8_t>(last.inner + 1);
+    t[a.tokens] = Token{a.pos, end - a.tokens, r, false, inner};
+    t[end] = Token{pos_, end - a.tokens, r, true, inner};
+    gap_ = stacked ? gap_ + 1 : 1;
+    gap_top_ = a.tokens;
+    gap_end_ = ntokens_;
+    return true;
+  }
+  [[gnu::always_inline]] void settle() {
+    if (gap_ != 0) [[unlikely]] close_gap();
+  }
+  [[gnu::noinline]] void close_gap();
+
   // The bookkeeping of a rule attempt at `p` that passed the bounds.
   [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {
+    settle();
     --attempts_left_;
     if (++depth_ > peak_) peak_ = depth_;
     return {p, ntokens_, expected_at(p), !atomic_ && look_ == Lookahead::none};
@@ -479,6 +532,7 @@ class ParserState {
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
+    settle();
     if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
     if (ntokens_ == room_) [[unlikely]] grow_tokens();
     tokens_.get()[ntokens_++] = t;
@@ -515,6 +569,13 @@ class ParserState {
   std::unique_ptr<Token, Free> tokens_;
   std::uint32_t room_ = 0;
   std::uint32_t ntokens_ = 0;
+  // The gap a stack of folds left (see fold_child): its width in tokens (0
+  // for none), the stack's opening token, and the list's end when it was
+  // made; an undo that cut the stack off leaves the end elsewhere, and the
+  // gap is then forgotten.
+  std::uint32_t gap_ = 0, gap_top_ = 0, gap_end_ = 0;
+  std::uint32_t fold_from_ = kFoldFrom;
+  bool fold_ = false;  // whether this parse folds
   std::vector<Token> tree_;
   std::vector<std::uint32_t> open_;  // room for spell_out's opening tokens not yet closed
   bool runs_ = false;                // whether a run token was made in this parse

@@ -1,6 +1,7 @@
 #pragma once
 // The parse tree: one flat token list, two tokens per pair, and cheap handles
 // into it. Handles borrow the token list and the query text; neither is copied.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,24 +12,62 @@
 
 namespace torvane::parser {
 
+// The rules an expression passes through on its way to an atom, each the
+// first child of the one before. Where an operand has no operator, each of
+// them holds just the next, over one span: such a stack of pairs takes one
+// pair of tokens, the outermost's, which counts the pairs folded below it
+// (`inner`), and handles present the stack pair by pair. A list of a million
+// numbers keeps a sixth of the tokens it would otherwise. (Only large texts
+// fold: see ParserState::set_fold_from.)
+inline constexpr std::array<Rule, 13> kChain = {
+    Rule::expression,      Rule::or_expr,      Rule::xor_expr,     Rule::and_expr, Rule::not_expr,
+    Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr, Rule::mod_expr, Rule::power_expr,
+    Rule::unary_expr,      Rule::postfix_expr, Rule::atom};
+
+// Each rule's place in kChain, or kChain.size().
+inline constexpr auto kChainIndex = [] {
+  std::array<std::uint8_t, rule_count> at{};
+  at.fill(static_cast<std::uint8_t>(kChain.size()));
+  for (std::size_t i = 0; i < kChain.size(); ++i)
+    at[static_cast<std::size_t>(kChain[i])] = static_cast<std::uint8_t>(i);
+  return at;
+}();
+
+// The rule `depth` places below `r` in kChain (`r` one of its rules).
+constexpr Rule chain_rule(Rule r, std::uint32_t depth) {
+  return kChain[kChainIndex[static_cast<std::size_t>(r)] + depth];
+}
+// The rule right below `r` in kChain, or Rule::count when `r` is none of its
+// rules or the last.
+constexpr Rule chain_below(Rule r) {
+  const std::size_t i = kChainIndex[static_cast<std::size_t>(r)];
+  return i + 1 < kChain.size() ? kChain[i + 1] : Rule::count;
+}
+
 struct Token {
   std::uint32_t offset;   // start (opening token) or end (closing token), in bytes
-  std::uint32_t partner;  // index of the matching token
-  Rule rule;              // the pair's rule (set on the closing token)
+  std::uint32_t partner;  // how many tokens away the matching token lies, either way
+  Rule rule;  // the pair's rule (set on the closing token); the outermost one's when folded
   bool closing;
+  std::uint8_t inner = 0;  // pairs of kChain folded below this one (on both tokens)
 };
-static_assert(std::is_trivially_destructible_v<Token>);
+static_assert(std::is_trivially_destructible_v<Token> && sizeof(Token) == 12);
 
 class Pairs;
 
 // Handles keep the token list's first element rather than the vector: one
 // load less on every step, and the list is never changed while handles live.
+// A folded pair stands for 1 + `inner` pairs; a handle names one of them by
+// its depth below the outermost.
 class Pair {
  public:
-  Pair(const std::vector<Token>* tokens, std::string_view text, std::uint32_t open)
-      : Pair(tokens->data(), text, open) {}
+  Pair(const std::vector<Token>* tokens, std::string_view text, std::uint32_t open,
+       std::uint8_t depth = 0)
+      : Pair(tokens->data(), text, open, depth) {}
 
-  Rule as_rule() const { return close().rule; }
+  [[gnu::always_inline]] Rule as_rule() const {
+    return depth_ == 0 ? close().rule : chain_rule(close().rule, depth_);
+  }
   std::uint32_t start() const { return tokens_[open_].offset; }
   std::uint32_t end() const { return close().offset; }
   // The grammar puts every span inside the text, so no bound is checked.
@@ -37,64 +76,84 @@ class Pair {
   std::string_view source() const { return text_; }
   inline Pairs into_inner() const;
   // The first inner pair, if any.
-  std::optional<Pair> first_child() const {
+  [[gnu::always_inline]] std::optional<Pair> first_child() const {
+    if (depth_ < tokens_[open_].inner)
+      return Pair(tokens_, text_, open_, static_cast<std::uint8_t>(depth_ + 1));
     const std::uint32_t child = open_ + 1;
-    if (child == tokens_[open_].partner) return std::nullopt;
-    return Pair(tokens_, text_, child);
+    if (child == open_ + tokens_[open_].partner) return std::nullopt;
+    return Pair(tokens_, text_, child, 0);
   }
   // Steps down from this pair through pairs that each hold exactly one inner
   // pair, while `follow(pair, its rule, the inner pair's rule)` agrees; the
-  // pair where it stopped. A lone inner pair opens right after its parent and
-  // closes right before it, so each step reads two tokens.
+  // pair where it stopped. A lone inner pair is the next one of a fold, or
+  // opens right after its parent and closes right before it, so each step
+  // reads two tokens.
   template <class Follow>
   Pair descend_while(Follow follow) const {
     // Pointers to the current pair's two tokens walk inwards one token each.
-    std::uint32_t open = open_, close = tokens_[open].partner;
+    std::uint32_t open = open_;
     const Token* first = tokens_ + open;
-    const Token* last = tokens_ + close;
-    while (first + 1 != last && first[1].partner + 1 == close &&
-           follow(Pair(tokens_, text_, open), last->rule, last[-1].rule)) {
-      ++open, --close, ++first, --last;
+    const Token* last = first + first->partner;
+    std::uint8_t depth = depth_;
+    for (;;) {
+      if (depth < first->inner) {
+        const Rule outer = last->rule;
+        const Rule rule = depth == 0 ? outer : chain_rule(outer, depth);
+        if (!follow(Pair(tokens_, text_, open, depth), rule, chain_rule(outer, depth + 1u))) break;
+        ++depth;
+        continue;
+      }
+      if (first + 1 == last || first + 2 + first[1].partner != last) break;
+      const Rule rule = depth == 0 ? last->rule : chain_rule(last->rule, depth);
+      if (!follow(Pair(tokens_, text_, open, depth), rule, last[-1].rule)) break;
+      ++open, ++first, --last;
+      depth = 0;
     }
-    return Pair(tokens_, text_, open);
+    return Pair(tokens_, text_, open, depth);
   }
 
  private:
   friend class Pairs;
-  Pair(const Token* tokens, std::string_view text, std::uint32_t open)
-      : tokens_(tokens), text_(text), open_(open) {}
-  const Token& close() const { return tokens_[tokens_[open_].partner]; }
+  Pair(const Token* tokens, std::string_view text, std::uint32_t open, std::uint8_t depth)
+      : tokens_(tokens), text_(text), open_(open), depth_(depth) {}
+  const Token& close() const { return tokens_[open_ + tokens_[open_].partner]; }
   const Token* tokens_;
   std::string_view text_;
   std::uint32_t open_;
+  std::uint8_t depth_;
 };
 
-// A run of sibling pairs, read from the front: token indices [begin, end).
+// A run of sibling pairs, read from the front: token indices [begin, end),
+// the first at depth `depth` of its fold (a pair inside a fold has no
+// siblings).
 class Pairs {
  public:
   // The top-level pairs of a token list.
   Pairs(std::span<const Token> tokens, std::string_view text)
-      : Pairs(tokens.data(), text, 0, static_cast<std::uint32_t>(tokens.size())) {}
+      : Pairs(tokens.data(), text, 0, static_cast<std::uint32_t>(tokens.size()), 0) {}
 
   bool empty() const { return begin_ >= end_; }
   std::optional<Pair> peek() const {
     if (empty()) return std::nullopt;
-    return Pair(tokens_, text_, begin_);
+    return Pair(tokens_, text_, begin_, depth_);
   }
   std::optional<Pair> next() {
     if (empty()) return std::nullopt;
-    Pair p(tokens_, text_, begin_);
-    begin_ = tokens_[begin_].partner + 1;
+    Pair p(tokens_, text_, begin_, depth_);
+    begin_ += tokens_[begin_].partner + 1;
+    depth_ = 0;
     return p;
   }
 
   // Range-for over the remaining pairs (does not consume *this).
   class iterator {
    public:
-    iterator(const Pairs* owner, std::uint32_t at) : owner_(owner), at_(at) {}
-    Pair operator*() const { return Pair(owner_->tokens_, owner_->text_, at_); }
+    iterator(const Pairs* owner, std::uint32_t at, std::uint8_t depth)
+        : owner_(owner), at_(at), depth_(depth) {}
+    Pair operator*() const { return Pair(owner_->tokens_, owner_->text_, at_, depth_); }
     iterator& operator++() {
-      at_ = owner_->tokens_[at_].partner + 1;
+      at_ += owner_->tokens_[at_].partner + 1;
+      depth_ = 0;
       return *this;
     }
     bool operator!=(const iterator& o) const { return at_ != o.at_; }
@@ -102,22 +161,28 @@ class Pairs {
    private:
     const Pairs* owner_;
     std::uint32_t at_;
+    std::uint8_t depth_;
   };
-  iterator begin() const { return {this, begin_}; }
-  iterator end() const { return {this, end_}; }
+  iterator begin() const { return {this, begin_, depth_}; }
+  iterator end() const { return {this, end_, 0}; }
 
  private:
   friend class Pair;
-  Pairs(const Token* tokens, std::string_view text, std::uint32_t begin, std::uint32_t end)
-      : tokens_(tokens), text_(text), begin_(begin), end_(end) {}
+  Pairs(const Token* tokens, std::string_view text, std::uint32_t begin, std::uint32_t end,
+        std::uint8_t depth)
+      : tokens_(tokens), text_(text), begin_(begin), end_(end), depth_(depth) {}
   const Token* tokens_;
   std::string_view text_;
   std::uint32_t begin_;
   std::uint32_t end_;
+  std::uint8_t depth_;
 };
 
-inline Pairs Pair::into_inner() const {
-  return Pairs(tokens_, text_, open_ + 1, tokens_[open_].partner);
+[[gnu::always_inline]] inline Pairs Pair::into_inner() const {
+  const std::uint32_t close = open_ + tokens_[open_].partner;
+  if (depth_ < tokens_[open_].inner)
+    return Pairs(tokens_, text_, open_, close + 1, static_cast<std::uint8_t>(depth_ + 1));
+  return Pairs(tokens_, text_, open_ + 1, close, 0);
 }
 
 }  // namespace torvane::parser

@@ -45,6 +45,7 @@ std::optional<Failure> run(std::string_view query, ast::CypherQuery& out) {
   const Release release{state};
   auto ok = CypherParser::parse_into(state, Rule::cypher, query);
   if (!ok.ok()) return Failure{std::in_place_index<0>, std::move(ok).error()};
+  state.release_memo_above(kKeptTokens);
   const Pairs top(state.tokens(), query);
   const std::optional<Pair> cypher = top.peek();
   if (!cypher) return Failure{NoParseResult{}};

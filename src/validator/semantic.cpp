@@ -186,12 +186,58 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
                                              std::nullopt, std::nullopt});
 }
 
+std::optional<std::string_view> SemanticValidator::closest_name(Among among, std::string_view owner,
+                                                                std::string_view name) {
+  const auto same = [&](const Searched& x) {
+    return x.among == among && x.owner == owner && x.name == name;
+  };
+  // The kind, the owner's length and the owner make a prefix that no two
+  // lists share.
+  const auto key = [](const Searched& x) {
+    std::string k(1, static_cast<char>(x.among));
+    k += std::to_string(x.owner.size());
+    k += ':';
+    k += x.owner;
+    k += x.name;
+    return k;
+  };
+  if (searched_index_) {
+    if (auto it = searched_index_->find(key({among, owner, name, {}}));
+        it != searched_index_->end())
+      return searched_[it->second].match;
+  } else if (auto it = std::find_if(searched_.begin(), searched_.end(), same);
+             it != searched_.end()) {
+    return it->match;
+  }
+  // Written names are compared without their backticks.
+  const NameOf bare(name);
+  std::optional<std::string_view> match;
+  switch (among) {
+    case Among::labels: match = closest_match(bare.get(), label_candidates()); break;
+    case Among::types: match = closest_match(bare.get(), type_candidates()); break;
+    case Among::label_properties:
+      match = closest_match(bare.get(), schema.node_properties(NameOf(owner).get()));
+      break;
+    case Among::type_properties:
+      match = closest_match(bare.get(), schema.rel_properties(NameOf(owner).get()));
+      break;
+  }
+  searched_.push_back({among, owner, name, match});
+  if (searched_index_) {
+    searched_index_->emplace(key(searched_.back()), searched_.size() - 1);
+  } else if (searched_.size() > Scope::kListedMax) {
+    searched_index_.emplace();
+    for (std::size_t i = 0; i < searched_.size(); ++i)
+      searched_index_->emplace(key(searched_[i]), i);
+  }
+  return match;
+}
+
 // "{lead}{name}{hint}" with the label form of suggestion.
 // One search gives both the hint and the suggestion, so they name the same candidate.
 void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view lead,
-                                           std::string_view name,
-                                           std::span<const std::string_view> candidates) {
-  const auto match = closest_match(NameOf(name).get(), candidates);
+                                           std::string_view name, Among among) {
+  const auto match = closest_name(among, {}, name);
   std::string message{lead};
   message += name;
   message += hint_text(":", match);
@@ -202,9 +248,9 @@ void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view
 
 // `message` is complete up to its hint.
 void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string message,
-                                              std::string_view key,
-                                              std::span<const std::string_view> candidates) {
-  const auto match = closest_match(NameOf(key).get(), candidates);
+                                              std::string_view key, Among among,
+                                              std::string_view owner) {
+  const auto match = closest_name(among, owner, key);
   message += hint_text(".", match);
   std::optional<Suggestion> suggestion;
   if (match) suggestion = make_property_suggestion(key, *match);
@@ -528,7 +574,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               for (const auto& label : std::get<ast::SetItem::Labels>(item.node).labels)
                 if (!node_entry(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInSet,
-                                     "Unknown node label in SET: :", label, label_candidates());
+                                     "Unknown node label in SET: :", label, Among::labels);
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Remove>) {
@@ -539,7 +585,7 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               for (const auto& label : std::get<ast::RemoveItem::Labels>(item.node).labels)
                 if (!node_entry(label))
                   push_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove,
-                                     "Unknown node label in REMOVE: :", label, label_candidates());
+                                     "Unknown node label in REMOVE: :", label, Among::labels);
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Delete>) {
@@ -568,7 +614,7 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   for (const auto& label : node.labels)
     if (!node_entry(label))
       push_unknown_label(DiagnosticCode::UnknownNodeLabel, "Unknown node label: :", label,
-                         label_candidates());
+                         Among::labels);
   const ast::ExprMap* map = inline_map(node.properties);
   if (!map || node.labels.empty()) return;
   for (const auto& entry : *map) {
@@ -578,7 +624,7 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
       if (!properties || properties->contains(NameOf(key).get())) continue;
       push_unknown_property(DiagnosticCode::UnknownNodeProperty,
                             "Unknown property '" + key + "' for node label :" + label, key,
-                            schema.node_properties(NameOf(label).get()));
+                            Among::label_properties, label);
     }
   }
 }
@@ -591,7 +637,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
     const schema::RelationshipDef* found = rel_entry(type);
     if (!found) {
       push_unknown_label(DiagnosticCode::UnknownRelType, "Unknown relationship type: :", type,
-                         type_candidates());
+                         Among::types);
       continue;
     }
     const schema::RelationshipDef& def = *found;
@@ -601,7 +647,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
         if (def.properties.contains(NameOf(key).get())) continue;
         push_unknown_property(DiagnosticCode::UnknownRelProperty,
                               "Unknown property '" + key + "' for relationship type :" + type, key,
-                              schema.rel_properties(NameOf(type).get()));
+                              Among::type_properties, type);
       }
     }
     switch (rel.direction) {
@@ -665,7 +711,7 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
         push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with label :" + std::string(name),
-                              key, schema.node_properties(NameOf(name).get()));
+                              key, Among::label_properties, name);
       }
     } else if (const schema::RelationshipDef* def = rel_entry(name)) {
       for (const auto& key : keys) {
@@ -674,7 +720,7 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with relationship type :" +
                                   std::string(name),
-                              key, schema.rel_properties(NameOf(name).get()));
+                              key, Among::type_properties, name);
       }
     }
   }

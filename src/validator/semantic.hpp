@@ -4,6 +4,7 @@
 // order of the findings is visible to callers, so the walk order is fixed.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -155,10 +156,18 @@ class SemanticValidator {
   }
   std::span<const std::string_view> label_candidates();
   std::span<const std::string_view> type_candidates();
+  // The lists a closest-name search looks through: the schema's labels or
+  // types, or the properties of one label or type (the owner).
+  enum class Among : std::uint8_t { labels, types, label_properties, type_properties };
+  // closest_match of `name` in that list, searched once per validation: a
+  // query may repeat an unknown name many times. `owner` and `name` must
+  // live as long as the validator (views into the tree it walks).
+  std::optional<std::string_view> closest_name(Among among, std::string_view owner,
+                                               std::string_view name);
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
-                          std::string_view name, std::span<const std::string_view> candidates);
+                          std::string_view name, Among among);
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
-                             std::string_view key, std::span<const std::string_view> candidates);
+                             std::string_view key, Among among, std::string_view owner);
   void push_aggregate_misuse(std::string_view context);
   void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.
@@ -187,6 +196,17 @@ class SemanticValidator {
 
   // The links of the chains validate_chain is walking, innermost last.
   std::vector<const parser::ast::Expr*> chain_;
+
+  // What closest_name found, by list and name (views into the tree being
+  // walked), searched in order; once the list outgrows Scope::kListedMax, a
+  // keyed hash index over it takes the searches.
+  struct Searched {
+    Among among;
+    std::string_view owner, name;
+    std::optional<std::string_view> match;
+  };
+  std::vector<Searched> searched_;
+  std::optional<HashMap<std::size_t>> searched_index_;
 };
 
 }  // namespace torvane::validator::semantic

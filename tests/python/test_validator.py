@@ -360,6 +360,54 @@ def test_batch_keeps_its_texts_while_the_list_changes(v):
     assert all(snapshot(results[i]) == expected[i % 6] for i in range(0, len(results), 97))
 
 
+# Another thread looks for result lists through the collector while batches
+# run, and reads ("read") or empties ("clear") every one it finds; a list a
+# batch is still filling must not be among them. Prints the number of scans
+# made while a batch ran.
+SNOOP = textwrap.dedent("""
+    import gc, sys, threading
+    import _torvane as tv
+    mode = sys.argv[1]
+    v = tv.Torvane(tv.Schema({"Person": ["name"]}, {}))
+    texts = ["MATCH (n:Person) RETURN n.name", "MATCH (n:Persn) RETURN n"] * 2000
+    running = threading.Event()
+    done = threading.Event()
+    scans = 0
+
+    def snoop():
+        global scans
+        while not done.is_set():
+            during = running.is_set()
+            for o in gc.get_objects():
+                if type(o) is list and o and type(o[-1]) is tv.ValidationResult:
+                    if mode == "clear":
+                        o.clear()
+                    else:
+                        assert all(r.is_valid == (i % 2 == 0) for i, r in enumerate(o))
+            scans += during and running.is_set()
+
+    t = threading.Thread(target=snoop)
+    t.start()
+    for _ in range(40):
+        running.set()
+        results = v.validate_batch(texts)
+        running.clear()
+        if mode == "read":
+            assert len(results) == len(texts)
+            assert [r.is_valid for r in results[:4]] == [True, False, True, False]
+        del results
+    done.set()
+    t.join()
+    print(scans)
+""")
+
+
+@pytest.mark.parametrize("mode", ["read", "clear"])
+def test_batch_hands_out_no_list_before_it_is_filled(mode):
+    scans = int(run_child(SNOOP, {"RAYON_NUM_THREADS": "4"}, args=[mode]))
+    assert scans > 0  # the other thread did look while batches ran
+
+
 # Counts the threads of the process before import, after import and after a
 # large batch.
 THREADS = textwrap.dedent("""

@@ -26,7 +26,9 @@ namespace {
 std::vector<Pair> all_pairs(const ParseTree& t) {
   std::vector<Pair> out;
   for (std::uint32_t i = 0; i < t.tokens.size(); ++i)
-    if (!t.tokens[i].closing) out.emplace_back(&t.tokens, t.text, i);
+    if (!t.tokens[i].closing)
+      for (unsigned depth = 0; depth <= t.tokens[i].inner; ++depth)
+        out.emplace_back(&t.tokens, t.text, i, static_cast<std::uint8_t>(depth));
   return out;
 }
 
@@ -476,6 +478,92 @@ TEST(ParseTreeShape, OperandsOfOperatorLevels) {
   EXPECT_EQ(child_texts(find(*p, Rule::power_expr)[0]), "-2 |2");
 }
 
+// A stack of expression rules over one span is kept folded; every way of
+// reading pairs sees it pair by pair, and a span that differs (a sign, a
+// trailing blank) ends the stack where it differs.
+TEST(ParseTreeShape, FoldedStacksReadPairByPair) {
+  const std::string q = "RETURN [1, -2 , (3), n.k]";
+  ParserState st;
+  st.set_fold_from(0);
+  ASSERT_TRUE(CypherParser::parse_into(st, Rule::cypher, q).ok());
+  const auto tokens = st.tokens();
+  const ParseTree tree{std::vector<Token>(tokens.begin(), tokens.end()), q};
+  const ParseTree* r = &tree;
+  const auto numbers = find(*r, Rule::integer_literal);
+  ASSERT_EQ(numbers.size(), 3u);
+  const auto elements = child_rules(find(*r, Rule::list_literal)[0]);
+  EXPECT_EQ(elements, "expression expression expression expression");
+  const std::string stack =
+      "expression(or_expr(xor_expr(and_expr(not_expr(comparison_expr(add_sub_expr(mul_div_expr("
+      "mod_expr(power_expr(unary_expr(postfix_expr(atom(literal(integer_literal))))))))))))))";
+  const Pair first = *find(*r, Rule::list_literal)[0].into_inner().peek();
+  EXPECT_EQ(shape(first), stack);
+  // The sign stays outside postfix_expr, the trailing blank outside atom.
+  EXPECT_EQ(child_texts(find(*r, Rule::power_expr)[2]), "-2 ");
+  EXPECT_EQ(child_texts(find(*r, Rule::unary_expr)[2]), "2 ");
+  EXPECT_EQ(child_texts(find(*r, Rule::postfix_expr)[2]), "2");
+  for (const Pair& p : all_pairs(*r)) {
+    const auto inner = p.into_inner();
+    const auto child = p.first_child();
+    ASSERT_EQ(child.has_value(), !inner.empty());
+    if (child) {
+      EXPECT_EQ(child->as_rule(), inner.peek()->as_rule());
+      EXPECT_EQ(child->as_str(), inner.peek()->as_str());
+    }
+    // Down through lone children, as the builder steps: the rules met are
+    // those the nested pairs name.
+    std::string walked;
+    const Pair end = p.descend_while([&](Pair at, Rule rule, Rule below) {
+      EXPECT_EQ(at.as_rule(), rule);
+      EXPECT_EQ(at.first_child()->as_rule(), below);
+      walked += rule_name(rule);
+      walked += '(';
+      return true;
+    });
+    std::string expected = shape(p);
+    expected.resize(walked.size());
+    EXPECT_EQ(walked, expected) << shape(p);
+    std::size_t below = 0;
+    for (const Pair& c : end.into_inner()) below += c.end() >= c.start();
+    EXPECT_NE(below, 1u) << shape(p);
+  }
+}
+
+// Every pair as "rule start end", nested by indentation, read through
+// into_inner, first_child and descend_while alike.
+void walk(Pairs pairs, std::string& out, int depth = 0) {
+  for (const Pair& p : pairs) {
+    out.append(static_cast<std::size_t>(depth), ' ');
+    out += rule_name(p.as_rule());
+    out += ' ' + std::to_string(p.start()) + ' ' + std::to_string(p.end());
+    if (const auto c = p.first_child()) out += std::string(" > ") += rule_name(c->as_rule());
+    const Pair lone = p.descend_while([](Pair, Rule, Rule) { return true; });
+    out += std::string(" >> ") += rule_name(lone.as_rule());
+    out += '\n';
+    walk(p.into_inner(), out, depth + 1);
+  }
+}
+
+std::string pairs_of(std::string_view q, std::uint32_t fold_from) {
+  ParserState st;
+  st.set_fold_from(fold_from);
+  if (!CypherParser::parse_into(st, Rule::cypher, q).ok()) return "rejected";
+  std::string out;
+  walk(Pairs(st.tokens(), q), out);
+  return out;
+}
+
+// Folded or not, a text has the same pairs.
+TEST(ParseTreeShape, FoldingKeepsEveryPair) {
+  const auto files = torvane::testing::corpus_files(torvane::testing::corpus_dir());
+  if (files.empty()) GTEST_SKIP() << "no corpus at " << torvane::testing::corpus_dir();
+  std::vector<std::string> texts = {"RETURN [1, -2 , (3), n.k, a + b * -c, [[1]], {a: [x]}]"};
+  for (const auto& f : files)
+    for (std::string& q : torvane::testing::read_queries(f)) texts.push_back(std::move(q));
+  for (const std::string& q : texts)
+    ASSERT_EQ(pairs_of(q, 0), pairs_of(q, UINT32_MAX)) << q;
+}
+
 TEST(ParseTreeShape, DistinctNeedsWordEnd) {
   // A name that begins with distinct is the argument, not DISTINCT and the rest.
   auto r = CypherParser::parse(Rule::cypher, "RETURN count(distinctX)");
@@ -707,6 +795,7 @@ struct Verdict {
 Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
   ParserState st;
   st.set_memo(memo);
+  st.set_fold_from(0);
   auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
@@ -726,7 +815,8 @@ void expect_same(std::string_view q, const Verdict& a, const Verdict& b) {
   ASSERT_EQ(a.tokens.size(), b.tokens.size()) << q;
   for (std::size_t i = 0; i < a.tokens.size(); ++i) {
     const Token &x = a.tokens[i], &y = b.tokens[i];
-    ASSERT_TRUE(x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing)
+    ASSERT_TRUE(x.offset == y.offset && x.partner == y.partner && x.rule == y.rule && x.closing == y.closing &&
+                x.inner == y.inner)
         << q << " differs at token " << i;
   }
   EXPECT_EQ(a.error.position, b.error.position) << q;
@@ -967,8 +1057,7 @@ TEST(Corpus, EveryQueryParsesOrFails) {
       auto r = CypherParser::parse(Rule::cypher, q);
       if (r.ok()) {
         ++ok;
-        for (const Token& t : r->tokens)
-          if (t.closing) seen.insert(t.rule);
+        for (const Pair& p : all_pairs(*r)) seen.insert(p.as_rule());
       } else {
         const SyntaxError& e = r.error();
         EXPECT_LE(e.position, q.size());

@@ -84,6 +84,34 @@ TEST(Validate, SuggestionsAndValidity) {
   EXPECT_FALSE(none.fixed_query.has_value());
 }
 
+// A name searched once per list and validation: each repeat gets its list's
+// own answer, whichever list was asked first.
+TEST(Validate, RepeatedUnknownNamesKeepTheirListsAnswers) {
+  schema::Schema s;
+  s.nodes["Person"] = HashSet{"name"};
+  s.nodes["Movie"] = HashSet{"title", "nama"};
+  s.relationships["PERSONA"] = schema::RelationshipDef{"Person", "Movie", HashSet{"since"}};
+  const Torvane torvane(std::move(s));
+  const ValidationResult r = torvane.validate(
+      "MATCH (a:Person {nmae: 1})-[:Persn]->(m:Movie {nmae: 2}), (b:Persn), (c:Xyz), (d:Xyz) "
+      "RETURN a.nmae, m.nmae, b, c, d, a.nmae");
+  EXPECT_EQ(r.errors, (std::vector<std::string>{
+                          "Unknown property 'nmae' for node label :Person, did you mean .name?",
+                          "Unknown relationship type: :Persn, did you mean :PERSONA?",
+                          "Unknown property 'nmae' for node label :Movie, did you mean .nama?",
+                          "Unknown node label: :Persn, did you mean :Person?",
+                          "Unknown node label: :Xyz",
+                          "Unknown node label: :Xyz",
+                          "Unknown property 'nmae' on variable 'a' with label :Person, did you "
+                          "mean .name?",
+                          "Unknown property 'nmae' on variable 'm' with label :Movie, did you "
+                          "mean .nama?",
+                          "Unknown property 'nmae' on variable 'a' with label :Person, did you "
+                          "mean .name?",
+                      }));
+  testing::expect_consistent(r, "repeated names");
+}
+
 TEST(Validate, NameThatIsBothLabelAndTypeCountsAsLabel) {
   schema::Schema s;
   s.nodes["Tag"] = HashSet{"name"};
