@@ -9,6 +9,7 @@
 #include "parser/builder.hpp"
 #include "parser/cypher_parser.hpp"
 #include "parser/engine.hpp"
+#include "parser/pairs.hpp"
 
 namespace torvane::parser {
 
@@ -88,21 +89,20 @@ std::optional<std::vector<NamePlace>> name_places(std::string_view query) {
   ParserState& state = thread_state();
   const Release release{state};
   if (!CypherParser::parse_into(state, Rule::cypher, query).ok()) return std::nullopt;
-  // One pass over the token list, which holds the pairs in text order, with
-  // the rules of the pairs around the current one: no walk down the tree.
-  const std::span<const Token> tokens = state.tokens();
-  std::vector<Rule> around;
-  const auto outer = [&around](std::size_t up) {
-    return around.size() >= up ? around[around.size() - up] : Rule::count;
+  // Down the pairs with a stack of the sibling runs still to read, each
+  // beside the rule of the pair that holds it: no recursion.
+  std::vector<std::pair<Pairs, Rule>> levels{{Pairs(state.tokens(), query), Rule::count}};
+  const auto outer = [&levels](std::size_t up) {
+    return levels.size() >= up ? levels[levels.size() - up].second : Rule::count;
   };
   std::vector<NamePlace> places;
-  for (const Token& t : tokens) {
-    if (t.closing) {
-      around.pop_back();
+  while (!levels.empty()) {
+    const std::optional<Pair> p = levels.back().first.next();
+    if (!p) {
+      levels.pop_back();
       continue;
     }
-    const Token& close = tokens[t.partner];
-    const Rule rule = close.rule;
+    const Rule rule = p->as_rule();
     std::optional<NameRole> role;
     if (rule == Rule::label_name) {
       role = NameRole::Label;
@@ -115,8 +115,8 @@ std::optional<std::vector<NamePlace>> name_places(std::string_view query) {
            outer(3) == Rule::properties))
         role = NameRole::PropertyKey;
     }
-    if (role) places.push_back(NamePlace{t.offset, close.offset, *role});
-    around.push_back(rule);
+    if (role) places.push_back(NamePlace{p->start(), p->end(), *role});
+    levels.emplace_back(p->into_inner(), rule);
   }
   return places;
 }
