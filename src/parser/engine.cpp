@@ -39,7 +39,6 @@ void ParserState::reset(std::string_view text) {
   live_.clear();
   guard_ = 0;
   runs_ = false;
-  gap_ = 0;
   fold_ = text.size() >= fold_from_;
 }
 
@@ -96,7 +95,6 @@ void ParserState::drop_repeats(std::uint32_t from) {
 }
 
 std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
-  settle();
   // No attempt that is still running began beyond m.pos.
   if (furthest_ > m.pos) drop_repeats(base_);
   std::uint32_t cell = kSeen;
@@ -140,7 +138,6 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
 }
 
 int ParserState::replay(std::uint32_t index) {
-  settle();
   const MemoEntry& e = memo_entries_[index];
   if (depth_ + e.depth >= depth_limit_) return -1;
   peak_ = std::max(peak_, depth_ + 1 + e.depth);
@@ -166,7 +163,6 @@ void ParserState::push_run(std::uint32_t index) {
 }
 
 void ParserState::finish() {
-  settle();
   if (!runs_) return;
   tree_.clear();
   // Pairs nest no deeper than rule attempts.
@@ -228,29 +224,24 @@ void ParserState::save_runs_from(std::uint32_t at) {
   guard_ = live_.empty() ? 0 : memo_entries_[live_.back()].last;
 }
 
-void ParserState::close_gap() {
-  const std::uint32_t gap = gap_;
-  gap_ = 0;
-  if (ntokens_ != gap_end_) return;  // the stack was undone
+void ParserState::drop_token(std::uint32_t at) {
   Token* const t = tokens_.get();
-  const std::uint32_t top = gap_top_, last = ntokens_ - 1, content = top + 1 + gap;
-  const std::uint32_t n = last - content;
-  // Links within the content are distances, so it moves as it is.
-  std::memmove(t + top + 1, t + content, std::size_t{n} * sizeof(Token));
-  t[top + 1 + n] = t[last];
-  t[top].partner = t[top + 1 + n].partner = n + 1;
-  // In-place runs inside the content move with it; they are the last ones
-  // made, but for one that an undone attempt may have left after the list's
-  // end, which stays where it is.
+  // The opening token at `at` - 1 now reaches one token less far.
+  --t[at - 1].partner;
+  --t[ntokens_ - 1].partner;
+  std::memmove(t + at, t + at + 1, std::size_t{ntokens_ - at - 1} * sizeof(Token));
+  --ntokens_;
+  // In-place runs after `at` move with it; they are the last ones made, but
+  // for one that an undone attempt may have left after the list's end, which
+  // stays where it is.
   for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
     MemoEntry& e = memo_entries_[*it];
-    if (e.first >= ntokens_) continue;
-    if (e.first < content) break;
-    e.first -= gap;
-    e.last -= gap;
+    if (e.first > ntokens_) continue;
+    if (e.first <= at) break;
+    --e.first;
+    --e.last;
   }
-  if (guard_ > top) guard_ = memo_entries_[live_.back()].last;
-  ntokens_ = top + n + 2;
+  if (guard_ >= at) guard_ = memo_entries_[live_.back()].last;
 }
 
 void ParserState::grow_tokens() {

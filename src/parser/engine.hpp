@@ -144,10 +144,7 @@ class ParserState {
   // Tokens the memo moved aside in the last parse, a measure of its work.
   std::size_t tokens_saved() const { return memo_tokens_.size(); }
 
-  Mark mark() {
-    settle();
-    return {pos_, ntokens_};
-  }
+  Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
     pos_ = m.pos;
     ntokens_ = m.tokens;
@@ -221,7 +218,6 @@ class ParserState {
   bool open_attempts(std::span<const Rule> rules, Attempt* out) {
     const auto n = static_cast<std::uint32_t>(rules.size());
     if (depth_ + n > depth_limit_ || attempts_left_ < n) return false;
-    settle();
     // begin_attempt n times over, where nothing moves in between
     attempts_left_ -= n;
     depth_ += n;
@@ -239,7 +235,6 @@ class ParserState {
     --depth_;
     if (a.pairs) {
       if (fold_ && chain_below(r) != Rule::count && fold_child(r, a)) return;
-      settle();
       tokens_.get()[a.tokens].partner = ntokens_ - a.tokens;
       push_token(Token{pos_, ntokens_ - a.tokens, r, true});
     }
@@ -455,7 +450,6 @@ class ParserState {
   // its position, so that its records can be replayed whatever the tracking
   // holds at a later attempt; memo_end merges them back.
   Memo memo_begin() {
-    settle();
     const Memo m{pos_, ntokens_, furthest_, base_, peak_, depth_};
     furthest_ = pos_;
     base_ = static_cast<std::uint32_t>(expected_.size());
@@ -486,11 +480,8 @@ class ParserState {
   // token lists stay equal. Only spans of up to kFoldSpan bytes fold, which
   // bounds the tokens moved per stack.
   //
-  // A fold leaves the child's opening token where it was, as a gap between
-  // our opening token and the content, and takes over the child's closing
-  // token: a stack of folds writes two tokens each and moves nothing. The
-  // gap closes (settle) before anything else reads or writes the list or
-  // notes a place in it, so the content moves once per stack.
+  // The child's opening token then goes: the content moves one token down
+  // as it is, its links being distances.
   static constexpr std::uint32_t kFoldSpan = 256;
   [[gnu::noinline]] bool fold_child(Rule r, const Attempt& a) {
     Token* const t = tokens_.get();
@@ -501,23 +492,17 @@ class ParserState {
     if (!last.closing || end - last.partner != child || last.rule != chain_below(r) ||
         last.offset != pos_ || t[child].offset != a.pos)
       return false;
-    const bool stacked = gap_ != 0 && ntokens_ == gap_end_;
     const auto inner = static_cast<std::uint8_t>(last.inner + 1);
     t[a.tokens] = Token{a.pos, end - a.tokens, r, false, inner};
     t[end] = Token{pos_, end - a.tokens, r, true, inner};
-    gap_ = stacked ? gap_ + 1 : 1;
-    gap_top_ = a.tokens;
-    gap_end_ = ntokens_;
+    drop_token(child);
     return true;
   }
-  [[gnu::always_inline]] void settle() {
-    if (gap_ != 0) [[unlikely]] close_gap();
-  }
-  [[gnu::noinline]] void close_gap();
+  // Removes the token at `at`, which no link crosses, moving the rest down.
+  [[gnu::noinline]] void drop_token(std::uint32_t at);
 
   // The bookkeeping of a rule attempt at `p` that passed the bounds.
   [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {
-    settle();
     --attempts_left_;
     if (++depth_ > peak_) peak_ = depth_;
     return {p, ntokens_, expected_at(p), !atomic_ && look_ == Lookahead::none};
@@ -532,7 +517,6 @@ class ParserState {
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
-    settle();
     if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
     if (ntokens_ == room_) [[unlikely]] grow_tokens();
     tokens_.get()[ntokens_++] = t;
@@ -569,11 +553,6 @@ class ParserState {
   std::unique_ptr<Token, Free> tokens_;
   std::uint32_t room_ = 0;
   std::uint32_t ntokens_ = 0;
-  // The gap a stack of folds left (see fold_child): its width in tokens (0
-  // for none), the stack's opening token, and the list's end when it was
-  // made; an undo that cut the stack off leaves the end elsewhere, and the
-  // gap is then forgotten.
-  std::uint32_t gap_ = 0, gap_top_ = 0, gap_end_ = 0;
   std::uint32_t fold_from_ = kFoldFrom;
   bool fold_ = false;  // whether this parse folds
   std::vector<Token> tree_;
