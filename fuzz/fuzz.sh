@@ -28,22 +28,15 @@ build() {
   local flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
                -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp -Itests/cpp/parser
                "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")
-  local t extra inc libs pids=()
+  local t extra pids=()
   for t in $targets; do
-    extra=() inc=() libs=()
-    case $t in
-      parse) extra=(tests/cpp/parser/tree_dump.cpp) ;;
-      # parse_query's walk lives with the binding, which links the interpreter.
-      query_info)
-        extra=(src/bindings/py_parser.cpp src/bindings/binding.cpp)
-        inc=($(/usr/bin/python3-config --includes))
-        libs=($(/usr/bin/python3-config --ldflags --embed)) ;;
-    esac
+    extra=()
+    [ $t = parse ] && extra=(tests/cpp/parser/tree_dump.cpp)
     # Relink only what changed: the target's sources, the shared header or the library.
     if [ -x $dir/${t}_fuzz ] && [ -z "$(find fuzz/${t}_fuzz.cpp fuzz/fuzz_common.hpp "${extra[@]}" \
           $dir/libtorvane_core.a -newer $dir/${t}_fuzz)" ]; then continue; fi
-    $cxx "${flags[@]}" "${inc[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
-      $(pkg-config --libs icu-uc) "${libs[@]}" -lpthread -o $dir/${t}_fuzz &
+    $cxx "${flags[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
+      $(pkg-config --libs icu-uc) -lpthread -o $dir/${t}_fuzz &
     pids+=($!)
   done
   local pid status=0
