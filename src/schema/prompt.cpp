@@ -21,7 +21,22 @@ void append_padded(std::string& out, std::string_view s, std::size_t width) {
   if (chars < width) out.append(width - chars, ' ');
 }
 
-constexpr std::string_view kEmDash = "\u2014";
+// A Markdown cell: the names, or a dash for none.
+void append_cell(std::string& out, const std::vector<std::string_view>& names) {
+  if (names.empty()) {
+    out += "\u2014";
+  } else {
+    append_joined(out, names);
+  }
+}
+
+// A Cypher property map of the names alone, nothing for none.
+void append_name_map(std::string& out, const std::vector<std::string_view>& names) {
+  if (names.empty()) return;
+  out += " {";
+  append_joined(out, names);
+  out += '}';
+}
 
 }  // namespace
 
@@ -66,11 +81,7 @@ std::string render_markdown(const Schema& s) {
     out += "| :";
     out += label;
     out += " | ";
-    if (props.empty()) {
-      out += kEmDash;
-    } else {
-      append_joined(out, props);
-    }
+    append_cell(out, props);
     out += " |\n";
   }
   out += "\n### Relationships\n\n| Type | Source \u2192 Target | Properties |\n|---|---|---|\n";
@@ -84,11 +95,7 @@ std::string render_markdown(const Schema& s) {
     out += " \u2192 :";
     out += ends->second;
     out += " | ";
-    if (props.empty()) {
-      out += kEmDash;
-    } else {
-      append_joined(out, props);
-    }
+    append_cell(out, props);
     out += " |\n";
   }
   return out;
@@ -100,11 +107,7 @@ std::string render_cypher_context(const Schema& s) {
     auto props = s.node_properties(label);
     out += "(:";
     out += label;
-    if (!props.empty()) {
-      out += " {";
-      append_joined(out, props);
-      out += '}';
-    }
+    append_name_map(out, props);
     out += ")\n";
   }
   out += "\n// Relationship types\n";
@@ -115,11 +118,7 @@ std::string render_cypher_context(const Schema& s) {
     out += ends->first;
     out += ")-[:";
     out += rel_type;
-    if (!props.empty()) {
-      out += " {";
-      append_joined(out, props);
-      out += '}';
-    }
+    append_name_map(out, props);
     out += "]->(:";
     out += ends->second;
     out += ")\n";
