@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bindings/pool.hpp"
+#include "pool/pool.hpp"
 #include "corpus_bench.hpp"
 #include "corpus_schemas.hpp"
 #include "validator/torvane.hpp"
@@ -48,7 +48,7 @@ void validate_batch(benchmark::State& bs, const Batch* batch) {
   const std::size_t n = batch->texts.size();
   for (auto _ : bs) {
     std::vector<std::unique_ptr<Findings>> results(n);
-    torvane::bindings::pool::for_each_index(pool, n, [&](std::size_t i) {
+    torvane::pool::for_each_index(pool, n, [&](std::size_t i) {
       results[i] = std::make_unique<Findings>(batch->validator->findings(batch->texts[i]));
     });
     benchmark::DoNotOptimize(results.data());
@@ -64,7 +64,7 @@ void control(benchmark::State& bs) {
   auto& pool = workers(bs.range(0));
   std::vector<std::uint64_t> out(kTexts);
   for (auto _ : bs) {
-    torvane::bindings::pool::for_each_index(pool, kTexts, [&](std::size_t i) {
+    torvane::pool::for_each_index(pool, kTexts, [&](std::size_t i) {
       std::uint64_t x = i + 1;
       for (int k = 0; k < 1000; ++k) x = (x ^ (x >> 29)) * 0xbf58476d1ce4e5b9ULL;
       out[i] = x;

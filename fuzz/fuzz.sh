@@ -5,7 +5,8 @@
 #   fuzz/fuzz.sh replay             run every target once on each input kept in
 #                                   fuzz/regressions/<target>/
 #   fuzz/fuzz.sh run SECONDS [JOBS] build, seed, then fuzz each target for SECONDS
-#                                   with JOBS parallel workers (default 1)
+#                                   with JOBS parallel workers (default 1), the
+#                                   targets side by side as far as the cores go
 #   fuzz/fuzz.sh TARGET ARGS...     run one target by hand (libFuzzer arguments)
 # FUZZ_TARGETS limits the targets ("parse validate"); FUZZ_SEEDS the number of
 # corpus queries seeded. Inputs that break an invariant are kept in
@@ -27,22 +28,15 @@ build() {
   local flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
                -Wall -Wextra -Werror -Isrc -Ifuzz -Itests/cpp -Itests/cpp/parser
                "-DTORVANE_FUZZ_SCHEMA=\"$PWD/examples/schema.json\"")
-  local t extra inc libs pids=()
+  local t extra pids=()
   for t in $targets; do
-    extra=() inc=() libs=()
-    case $t in
-      parse) extra=(tests/cpp/parser/tree_dump.cpp) ;;
-      # parse_query's walk lives with the binding, which links the interpreter.
-      query_info)
-        extra=(src/bindings/py_parser.cpp src/bindings/binding.cpp)
-        inc=($(/usr/bin/python3-config --includes))
-        libs=($(/usr/bin/python3-config --ldflags --embed)) ;;
-    esac
+    extra=()
+    [ $t = parse ] && extra=(tests/cpp/parser/tree_dump.cpp)
     # Relink only what changed: the target's sources, the shared header or the library.
     if [ -x $dir/${t}_fuzz ] && [ -z "$(find fuzz/${t}_fuzz.cpp fuzz/fuzz_common.hpp "${extra[@]}" \
           $dir/libtorvane_core.a -newer $dir/${t}_fuzz)" ]; then continue; fi
-    $cxx "${flags[@]}" "${inc[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
-      $(pkg-config --libs icu-uc) "${libs[@]}" -lpthread -o $dir/${t}_fuzz &
+    $cxx "${flags[@]}" fuzz/${t}_fuzz.cpp "${extra[@]}" $dir/libtorvane_core.a \
+      $(pkg-config --libs icu-uc) -lpthread -o $dir/${t}_fuzz &
     pids+=($!)
   done
   local pid status=0
@@ -81,6 +75,28 @@ run() {  # run TARGET SECONDS JOBS
   fi
 }
 
+run_all() {  # run_all SECONDS JOBS: every target, as many at once as the cores hold
+  local secs=$1 jobs=$2 t status=0 running=0 slots
+  slots=$(($(nproc) / jobs))
+  [ "$slots" -ge 1 ] || slots=1
+  mkdir -p $dir/logs
+  for t in $targets; do
+    if [ $running -ge "$slots" ]; then
+      wait -n || status=1
+      running=$((running - 1))
+    fi
+    run $t "$secs" "$jobs" >$dir/logs/$t.out 2>&1 &
+    running=$((running + 1))
+  done
+  while [ $running -gt 0 ]; do
+    wait -n || status=1
+    running=$((running - 1))
+  done
+  # Each target's report whole, in the order of the targets.
+  for t in $targets; do cat $dir/logs/$t.out; done
+  return $status
+}
+
 case ${1:-} in
   build) build ;;
   replay) build; replay ;;
@@ -89,8 +105,8 @@ case ${1:-} in
     python3 fuzz/seeds.py $dir/corpus "${FUZZ_SEEDS:-3000}"
     status=0
     replay || status=1
-    for t in $targets; do run $t "${2:?seconds}" "${3:-1}" || status=1; done
+    run_all "${2:?seconds}" "${3:-1}" || status=1
     exit $status ;;
-  "") sed -n '2,12p' "$0"; exit 2 ;;
+  "") sed -n '2,13p' "$0"; exit 2 ;;
   *) t=$1; shift; exec $dir/${t}_fuzz "$@" ;;
 esac

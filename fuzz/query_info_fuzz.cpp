@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bindings/py_parser.hpp"
 #include "fuzz_common.hpp"
 #include "parser/parse.hpp"
+#include "summary/query_info.hpp"
 
 namespace {
 
@@ -21,7 +21,7 @@ void check_names(const std::vector<std::string>& names, std::string_view text) {
 }
 
 void check(std::string_view text) {
-  const auto info = torvane::bindings::py_parser::query_info(text);
+  const auto info = torvane::summary::query_info(text);
   const auto parsed = torvane::parser::parse(text);
   FUZZ_CHECK(info.is_valid == parsed.ok(), text);
   if (!info.is_valid) {

@@ -4,9 +4,17 @@
 # against an installed wheel (Python 3.11) and against a Python 3.12 build;
 # the validator tests under ThreadSanitizer; Python 3.13 and 3.14 in Debian
 # trees of their own; both suites cross-built for 32-bit ARM and run under an
-# emulator; last the fuzz targets briefly.
+# emulator; last the fuzz targets briefly, side by side.
+#   scripts/test.sh          every test, as CI runs them
+#   scripts/test.sh quick    the plain build, its C++ tests and the Python suite
+#                            on it: a first check in about a minute
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mode=${1:-full}
+case $mode in
+  quick | full) ;;
+  *) echo "usage: scripts/test.sh [quick]" >&2; exit 2 ;;
+esac
 scripts/deps.sh
 
 setup() {  # setup DIR OPTIONS...: configure once, reconfigure when options change
@@ -19,6 +27,10 @@ pytest_args=(-q -p no:cacheprovider -W "ignore::DeprecationWarning:_pytest.asser
 setup build/test -Dpython=true -Dtests=true -Dwerror=true
 ninja --quiet -C build/test  # meson test builds only what the tests need; errors still show
 meson test -C build/test --print-errorlogs
+if [ "$mode" = quick ]; then
+  PYTHONPATH=build/test:python /usr/bin/python3 -m pytest "${pytest_args[@]}" tests/python
+  exit 0
+fi
 
 setup build/asan -Dpython=true -Dtests=true -Dwerror=true -Dbuildtype=debugoptimized \
   -Db_sanitize=address,undefined -Db_lundef=false
@@ -32,9 +44,11 @@ LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.
   ASAN_OPTIONS=detect_leaks=0 \
   PYTHONPATH=build/asan:python /usr/bin/python3 -m pytest "${pytest_args[@]}" tests/python
 
-# The wheel a user installs, in a fresh venv.
+# The wheel a user installs, in a fresh venv; its build folder is kept, so
+# that a second run compiles only what changed.
 rm -rf build/wheel build/wheel-venv
-/usr/bin/python3 -m build --wheel --no-isolation -o build/wheel . >/dev/null
+/usr/bin/python3 -m build --wheel --no-isolation -C"builddir=$PWD/build/wheel-build" \
+  -o build/wheel . >/dev/null
 /usr/bin/python3 -m venv --system-site-packages build/wheel-venv
 build/wheel-venv/bin/pip install -q --no-deps --no-index build/wheel/*.whl
 (cd tests/python && ../../build/wheel-venv/bin/python -m pytest "${pytest_args[@]}" .)
@@ -65,5 +79,5 @@ scripts/pythons.sh  # Python 3.13 (trixie) and 3.14 (sid), each in a chroot
 scripts/armhf.sh  # 32-bit ARM: cross-built, both suites under the emulator
 
 # The fuzz targets (clang 16, libFuzzer): the inputs kept from earlier
-# findings, then each target for a short while.
+# findings, then each target for a short while, all of them at once.
 FUZZ_SEEDS=1000 fuzz/fuzz.sh run "${FUZZ_SECONDS:-20}"

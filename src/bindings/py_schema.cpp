@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "schema/prompt.hpp"
+
 namespace torvane::bindings::py_schema {
 
 namespace {
@@ -165,128 +167,6 @@ PyObject* dict_member(PyObject* d, PyObject* key, const char* missing, const cha
     return nullptr;
   }
   return value;
-}
-
-// ---------------------------------------------------------------------------
-// Text renderings
-
-void append_joined(std::string& out, const std::vector<std::string_view>& names) {
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i != 0) out += ", ";
-    out += names[i];
-  }
-}
-
-// The value, then spaces up to `width` characters (Unicode scalar values).
-void append_padded(std::string& out, std::string_view s, std::size_t width) {
-  std::size_t chars = 0;
-  for (char c : s) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  out += s;
-  if (chars < width) out.append(width - chars, ' ');
-}
-
-std::string render_prompt(const Schema& s) {
-  std::string out = "Graph Schema\n============\n\nNodes\n-----\n";
-  for (std::string_view label : s.node_labels()) {
-    auto props = s.node_properties(label);
-    out += "  :";
-    if (props.empty()) {
-      out += label;
-    } else {
-      append_padded(out, label, 26);
-      out += "  ";
-      append_joined(out, props);
-    }
-    out += '\n';
-  }
-  out += "\nRelationships\n-------------\n";
-  for (std::string_view rel_type : s.rel_types()) {
-    auto ends = s.rel_src_tgt(rel_type);
-    auto props = s.rel_properties(rel_type);
-    out += "  :";
-    append_padded(out, rel_type, 26);
-    out += "  (";
-    out += ends->first;
-    out += ")-->(";
-    out += ends->second;
-    out += ')';
-    if (!props.empty()) {
-      out += "   ";
-      append_joined(out, props);
-    }
-    out += '\n';
-  }
-  return out;
-}
-
-constexpr std::string_view kEmDash = "\u2014";
-
-std::string render_markdown(const Schema& s) {
-  std::string out = "### Nodes\n\n| Label | Properties |\n|---|---|\n";
-  for (std::string_view label : s.node_labels()) {
-    auto props = s.node_properties(label);
-    out += "| :";
-    out += label;
-    out += " | ";
-    if (props.empty()) {
-      out += kEmDash;
-    } else {
-      append_joined(out, props);
-    }
-    out += " |\n";
-  }
-  out += "\n### Relationships\n\n| Type | Source \u2192 Target | Properties |\n|---|---|---|\n";
-  for (std::string_view rel_type : s.rel_types()) {
-    auto ends = s.rel_src_tgt(rel_type);
-    auto props = s.rel_properties(rel_type);
-    out += "| :";
-    out += rel_type;
-    out += " | :";
-    out += ends->first;
-    out += " \u2192 :";
-    out += ends->second;
-    out += " | ";
-    if (props.empty()) {
-      out += kEmDash;
-    } else {
-      append_joined(out, props);
-    }
-    out += " |\n";
-  }
-  return out;
-}
-
-std::string render_cypher_context(const Schema& s) {
-  std::string out = "// Node labels and their properties\n";
-  for (std::string_view label : s.node_labels()) {
-    auto props = s.node_properties(label);
-    out += "(:";
-    out += label;
-    if (!props.empty()) {
-      out += " {";
-      append_joined(out, props);
-      out += '}';
-    }
-    out += ")\n";
-  }
-  out += "\n// Relationship types\n";
-  for (std::string_view rel_type : s.rel_types()) {
-    auto ends = s.rel_src_tgt(rel_type);
-    auto props = s.rel_properties(rel_type);
-    out += "(:";
-    out += ends->first;
-    out += ")-[:";
-    out += rel_type;
-    if (!props.empty()) {
-      out += " {";
-      append_joined(out, props);
-      out += '}';
-    }
-    out += "]->(:";
-    out += ends->second;
-    out += ")\n";
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -468,28 +348,6 @@ PyObject* schema_to_json(PyObject* self, PyObject*) {
   });
 }
 
-Schema merged(const Schema& a, const Schema& b) {
-  Schema m = a;
-  for (const auto& [label, props] : b.nodes) {
-    auto it = m.nodes.find(label);
-    if (it == m.nodes.end()) {
-      m.nodes.emplace(label, props);
-    } else {
-      it->second.insert(props.begin(), props.end());
-    }
-  }
-  for (const auto& [rel_type, def] : b.relationships) {
-    auto it = m.relationships.find(rel_type);
-    if (it == m.relationships.end()) {
-      m.relationships.emplace(rel_type, def);
-    } else {
-      // The receiver's endpoints stay; only the properties are united.
-      it->second.properties.insert(def.properties.begin(), def.properties.end());
-    }
-  }
-  return m;
-}
-
 PyObject* schema_merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -500,21 +358,21 @@ PyObject* schema_merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       if (other == nullptr) return argument_error("other");
       SharedBorrow borrow(other->borrow);
       if (!borrow.ok()) return argument_error("other");
-      return new_schema(merged(s, other->value.inner));
+      return new_schema(schema::merged(s, other->value.inner));
     });
   });
 }
 
 PyObject* schema_to_prompt(PyObject* self, PyObject*) {
-  return with_schema(self, [](const Schema& s) { return to_py(render_prompt(s)); });
+  return with_schema(self, [](const Schema& s) { return to_py(schema::render_prompt(s)); });
 }
 
 PyObject* schema_to_markdown(PyObject* self, PyObject*) {
-  return with_schema(self, [](const Schema& s) { return to_py(render_markdown(s)); });
+  return with_schema(self, [](const Schema& s) { return to_py(schema::render_markdown(s)); });
 }
 
 PyObject* schema_to_cypher_context(PyObject* self, PyObject*) {
-  return with_schema(self, [](const Schema& s) { return to_py(render_cypher_context(s)); });
+  return with_schema(self, [](const Schema& s) { return to_py(schema::render_cypher_context(s)); });
 }
 
 PyObject* schema_repr(PyObject* self) {

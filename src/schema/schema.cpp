@@ -198,4 +198,26 @@ Result<Schema, std::string> Schema::deserialize(std::string_view text) {
   return s;
 }
 
+Schema merged(const Schema& a, const Schema& b) {
+  Schema m = a;
+  for (const auto& [label, props] : b.nodes) {
+    auto it = m.nodes.find(label);
+    if (it == m.nodes.end()) {
+      m.nodes.emplace(label, props);
+    } else {
+      it->second.insert(props.begin(), props.end());
+    }
+  }
+  for (const auto& [rel_type, def] : b.relationships) {
+    auto it = m.relationships.find(rel_type);
+    if (it == m.relationships.end()) {
+      m.relationships.emplace(rel_type, def);
+    } else {
+      // The receiver's endpoints stay; only the properties are united.
+      it->second.properties.insert(def.properties.begin(), def.properties.end());
+    }
+  }
+  return m;
+}
+
 }  // namespace torvane::schema

@@ -36,4 +36,8 @@ struct Schema {
   static Result<Schema, std::string> deserialize(std::string_view text);
 };
 
+// The union of two schemas: every label and type of either, with the
+// properties of both where both have it; a type in both keeps a's endpoints.
+Schema merged(const Schema& a, const Schema& b);
+
 }  // namespace torvane::schema

@@ -1,4 +1,4 @@
-#include "bindings/pool.hpp"
+#include "pool/pool.hpp"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace torvane::bindings::pool {
+namespace torvane::pool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -168,4 +168,4 @@ TEST(ForEachIndex, AnExceptionReachesTheCaller) {
 }
 
 }  // namespace
-}  // namespace torvane::bindings::pool
+}  // namespace torvane::pool

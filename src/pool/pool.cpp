@@ -1,4 +1,4 @@
-#include "bindings/pool.hpp"
+#include "pool/pool.hpp"
 
 #include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/info.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace torvane::bindings::pool {
+namespace torvane::pool {
 
 namespace {
 
@@ -248,4 +248,4 @@ oneapi::tbb::task_arena& arena() {
   return *pool;
 }
 
-}  // namespace torvane::bindings::pool
+}  // namespace torvane::pool

@@ -1,6 +1,6 @@
 // The query-summary walk on trees that no query text produces: a standalone
 // CALL and an EXISTS subquery holding a whole query.
-#include "bindings/py_parser.hpp"
+#include "summary/query_info.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "parser/parse.hpp"
 
-namespace torvane::bindings::py_parser {
+namespace torvane::summary {
 namespace {
 
 namespace ast = parser::ast;
@@ -25,7 +25,7 @@ ast::RegularQuery regular(std::string_view text) {
 
 TEST(QueryInfo, StandaloneCallMentionsNothing) {
   ast::CypherQuery call{ast::CypherQuery::StandaloneCall{ast::CallClause{"db.labels", {}, {}}}};
-  const PyQueryInfo info = query_info(call);
+  const QueryInfo info = query_info(call);
   EXPECT_TRUE(info.is_valid);
   EXPECT_TRUE(info.errors.empty());
   EXPECT_TRUE(info.labels_used.empty() && info.rel_types_used.empty() &&
@@ -42,7 +42,7 @@ TEST(QueryInfo, ExistsQueryGivesPropertyKeysOnly) {
   auto& single = std::get<ast::SingleQuery::SinglePart>(outer.first.node);
   std::get<ast::ReadingClause::Match>(single.reading_clauses[0].node).where_clause =
       std::move(exists);
-  const PyQueryInfo info =
+  const QueryInfo info =
       query_info(ast::CypherQuery{ast::CypherQuery::Regular{std::move(outer)}});
   EXPECT_EQ(info.labels_used, Names{"N"});
   EXPECT_TRUE(info.rel_types_used.empty());
@@ -56,4 +56,4 @@ TEST(QueryInfo, NameSetSortsByBytesWithoutRepeats) {
 }
 
 }  // namespace
-}  // namespace torvane::bindings::py_parser
+}  // namespace torvane::summary
