@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/pool.hpp"
+#include "pool/pool.hpp"
 #include "bindings/py_schema.hpp"
 #include "json/writer.hpp"
 
