@@ -5,6 +5,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "ascii.hpp"
+
 namespace torvane::validator::semantic {
 namespace ast = parser::ast;
 
@@ -117,14 +119,6 @@ class Pieces {
 
 void pieces_of(const ast::Expr& e, std::vector<Piece>& out) { std::visit(Pieces{out}, e.node); }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_function_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
-}
-
 std::uint64_t finish(std::uint64_t x) {  // splitmix64's finaliser
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
   x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
@@ -169,7 +163,7 @@ bool same_expr(const ast::Expr& a, const ast::Expr& b) {
           if (p.text != q.text) return false;
           break;
         case Piece::Kind::function_name:
-          if (!same_function_name(p.text, q.text)) return false;
+          if (!ascii_iequal(p.text, q.text)) return false;
           break;
         case Piece::Kind::number:
           if (p.number != q.number) return false;

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "ascii.hpp"
 #include "parser/names.hpp"
 #include "validator/projection.hpp"
 #include "validator/suggestions.hpp"
@@ -52,20 +53,10 @@ class NameSet {
 // Function names are ASCII apart from a namespace, and a namespaced name keeps
 // its dot, so folding ASCII letters gives the same verdict as full Unicode
 // lower-casing (no non-ASCII character lower-cases to these ASCII words).
-bool equals_lower(std::string_view name, std::string_view lower) {
-  if (name.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
 template <std::size_t N>
 bool is_one_of(std::string_view name, const std::string_view (&words)[N]) {
   return std::any_of(std::begin(words), std::end(words),
-                     [&](std::string_view w) { return equals_lower(name, w); });
+                     [&](std::string_view w) { return ascii_iequal(name, w); });
 }
 
 constexpr std::string_view kAggregates[] = {

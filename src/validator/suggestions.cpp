@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "ascii.hpp"
+
 namespace torvane::validator::semantic {
 namespace {
 
@@ -21,8 +23,7 @@ void lower_into(std::string_view s, std::string& out) {
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii) {
     out.resize(s.size());
-    std::transform(s.begin(), s.end(), out.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    std::transform(s.begin(), s.end(), out.begin(), ascii_lower);
     return;
   }
   UErrorCode status = U_ZERO_ERROR;
