@@ -7,6 +7,7 @@
 namespace torvane {
 
 constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Equal once ASCII letters are folded.
 constexpr bool ascii_iequal(std::string_view a, std::string_view b) {

@@ -9,7 +9,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "ascii.hpp"
 #include "parser/engine.hpp"
+#include "parser/lexical.hpp"
 
 namespace torvane::parser::builder {
 
@@ -21,30 +23,6 @@ using ast::Expr;
 namespace {
 
 // ---- Texts ----
-
-constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// The offset after the blanks and comments that start at `p`, read as the
-// grammar's implicit skip reads them (an unclosed "/*" is no comment).
-std::size_t skip_blanks(std::string_view s, std::size_t p) {
-  const std::size_t n = s.size();
-  for (;;) {
-    while (p < n && is_blank(s[p])) ++p;
-    if (p + 1 >= n || s[p] != '/') return p;
-    if (s[p + 1] == '/') {
-      const std::size_t nl = s.find('\n', p + 2);
-      p = nl == std::string_view::npos ? n : nl + 1;
-    } else if (s[p + 1] == '*') {
-      const std::size_t close = s.find("*/", p + 2);
-      if (close == std::string_view::npos) return p;
-      p = close + 2;
-    } else {
-      return p;
-    }
-  }
-}
-
-constexpr char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // Whether `s` begins with `word` (upper case), ASCII letters in either case.
 bool starts_with_word(std::string_view s, std::string_view word) {
@@ -66,15 +44,14 @@ bool starts_with_distinct(std::string_view s) {
   constexpr std::string_view word = "DISTINCT";
   if (!starts_with_word(s, word)) return false;
   if (s.size() == word.size()) return true;
-  const char c = s[word.size()];
-  return !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+  return !is_word_char(s[word.size()]);
 }
 
 // The text between `from` and the end of `p` after blanks and comments: where
 // optional keywords that form no pair are read.
 std::string_view text_after(Pair p, std::uint32_t from) {
   const std::string_view src = p.source().substr(0, p.end());
-  return src.substr(skip_blanks(src, from));
+  return src.substr(after_blanks_and_comments(src, from));
 }
 
 bool word_at(Pair p, std::uint32_t from, std::string_view word) {
@@ -763,7 +740,7 @@ bool Builder::build_set_item(Pair p, ast::SetItem& out, std::uint32_t depth) {
   }
   // "+=" or "=" stands between the variable and the value.
   const std::string_view src = p.source().substr(0, second->start());
-  if (src.substr(skip_blanks(src, first->end())).starts_with("+=")) {
+  if (src.substr(after_blanks_and_comments(src, first->end())).starts_with("+=")) {
     auto& item = out.node.emplace<ast::SetItem::VariableMerge>();
     item.variable = first->as_str();
     return build_expression(*second, item.value, depth + 1);
@@ -1102,7 +1079,7 @@ bool Builder::build_arithmetic(Pair p, Expr& out, std::uint32_t depth) {
       ok = build_expression(c, out, depth);
       first = false;
     } else {
-      const std::size_t op = skip_blanks(src.substr(0, c.start()), prev_end);
+      const std::size_t op = after_blanks_and_comments(src.substr(0, c.start()), prev_end);
       switch (op < c.start() ? src[op] : '\0') {
         case '+': ok = join_operand<Expr::Add>(c, out, depth); break;
         case '-': ok = join_operand<Expr::Sub>(c, out, depth); break;
@@ -1218,7 +1195,7 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
         } else if (a) {
           // A lone bound is the upper one when ".." stands between "[" and it.
           const std::string_view src = p.source().substr(0, a->start());
-          const std::size_t at = skip_blanks(src, op->start() + 1);
+          const std::size_t at = after_blanks_and_comments(src, op->start() + 1);
           (src.substr(at).starts_with("..") ? to_pair : from_pair) = a;
         }
         std::optional<Box<Expr>> from, to;
@@ -1304,8 +1281,8 @@ bool Builder::build_function_invocation(Pair p, Expr::FunctionCall& out, std::ui
     if (c.as_rule() == Rule::expression && !build_expression(c, out.args.emplace_back(), depth + 1))
       return false;
   const std::string_view src = p.source().substr(0, p.end());
-  std::size_t at = skip_blanks(src, name->end());
-  if (at < src.size() && src[at] == '(') at = skip_blanks(src, at + 1);
+  std::size_t at = after_blanks_and_comments(src, name->end());
+  if (at < src.size() && src[at] == '(') at = after_blanks_and_comments(src, at + 1);
   out.distinct = starts_with_distinct(src.substr(at));
   return true;
 }
@@ -1321,7 +1298,7 @@ bool Builder::build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth
     const std::string_view gap = src.substr(0, c.start());
     std::size_t at = gap_start, word_end = gap_start;
     for (;;) {
-      at = skip_blanks(gap, at);
+      at = after_blanks_and_comments(gap, at);
       if (at >= gap.size()) break;
       word_end = ++at;
     }
@@ -1581,7 +1558,7 @@ ast::Range build_range_literal(Pair p) {
   // text); they are no part of a bound, so they are left out first.
   const std::string_view raw = p.as_str();
   std::string compact;
-  for (std::size_t i = skip_blanks(raw, 0); i < raw.size(); i = skip_blanks(raw, i + 1))
+  for (std::size_t i = after_blanks_and_comments(raw, 0); i < raw.size(); i = after_blanks_and_comments(raw, i + 1))
     compact += raw[i];
   std::string_view t = compact;
   while (!t.empty() && t.front() == '*') t.remove_prefix(1);

@@ -42,13 +42,6 @@ void ParserState::reset(std::string_view text) {
   fold_ = text.size() >= fold_from_;
 }
 
-// Offset of the first "*/" at or after `from`, or kNotFound.
-std::uint32_t ParserState::find_block_end(std::uint32_t from) const {
-  const std::string_view rest = text_.substr(std::min<std::size_t>(from, text_.size()));
-  const std::size_t at = rest.find("*/");
-  return at == std::string_view::npos ? kNotFound : static_cast<std::uint32_t>(from + at);
-}
-
 // `k` is what the expected list held at `p` when the attempt began. A single
 // entry recorded at `p` by an inner attempt stands for this rule; two or more
 // are replaced by it, so a report names the rule that was really missing.

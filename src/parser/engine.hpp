@@ -19,6 +19,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "ascii.hpp"
+#include "parser/lexical.hpp"
 #include "parser/pairs.hpp"
 #include "parser/rule.hpp"
 
@@ -332,23 +334,7 @@ class ParserState {
 
   // Where the skip would end from `p`, outside atomic context.
   [[gnu::noinline]] std::uint32_t after_blanks_and_comments(std::uint32_t p) const {
-    const char* const s = text_.data();
-    const std::uint32_t n = size();
-    for (;;) {
-      while (p < n && is_blank(s[p])) ++p;
-      if (p + 1 >= n || s[p] != '/') break;
-      if (s[p + 1] == '/') {
-        const void* nl = std::memchr(s + p + 2, '\n', n - p - 2);
-        p = nl ? static_cast<std::uint32_t>(static_cast<const char*>(nl) - s) + 1 : n;
-      } else if (s[p + 1] == '*') {
-        const std::uint32_t close = find_block_end(p + 2);
-        if (close == kNotFound) break;  // an unclosed "/*" is no comment
-        p = close + 2;
-      } else {
-        break;
-      }
-    }
-    return p;
+    return static_cast<std::uint32_t>(parser::after_blanks_and_comments(text_, p));
   }
 
   [[gnu::always_inline]] bool match_string(std::string_view lit) {
@@ -396,12 +382,7 @@ class ParserState {
   // Moves past `n` bytes that the caller has already looked at.
   void advance(std::uint32_t n) { pos_ += n; }
 
-  bool at_word_end() const { return pos_ >= size() || !is_wordchar(text_[pos_]); }
-
-  static constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-  static constexpr bool is_wordchar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  }
+  bool at_word_end() const { return pos_ >= size() || !is_word_char(text_[pos_]); }
 
   // Switches used by the lookahead and atomic combinators; each restores.
   Lookahead enter_negative() {
@@ -418,7 +399,6 @@ class ParserState {
   void leave_atomic(bool prev) { atomic_ = prev; }
 
  private:
-  static constexpr std::uint32_t kNotFound = 0xFFFFFFFFu;
   // Memo cells: never attempted, attempted once, or the index of an entry
   // plus kFirstEntry.
   static constexpr std::uint32_t kUnseen = 0, kSeen = 1, kFirstEntry = 2;
@@ -471,8 +451,6 @@ class ParserState {
   // Moves the in-place runs that writes from `at` on would overwrite to the memo's list.
   void save_runs_from(std::uint32_t at);
   [[gnu::noinline]] void save_runs_at(std::uint32_t at);
-
-  std::uint32_t find_block_end(std::uint32_t from) const;
 
   // Closes the attempt `a` of a rule of kChain by folding its one child, when
   // that is the pair of the rule below it with the same span (see Token);
@@ -602,8 +580,7 @@ struct Text {
 
 template <std::size_t N>
 constexpr Text<N> lowered(Text<N> t) {
-  for (auto& ch : t.c)
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  for (auto& ch : t.c) ch = ascii_lower(ch);
   return t;
 }
 

@@ -3,12 +3,10 @@
 #include <algorithm>
 
 #include "parser/grammar.hpp"
+#include "parser/lexical.hpp"
 
 namespace torvane::parser {
 namespace {
-
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_word_char(char c) { return is_letter(c) || (c >= '0' && c <= '9') || c == '_'; }
 
 bool is_plain_identifier(std::string_view name) {
   return !name.empty() && (is_letter(name.front()) || name.front() == '_') &&
