@@ -92,13 +92,17 @@ void add_derived(std::vector<Text>& out, const std::string& origin, const std::s
     const char* name;
     std::size_t num, den;
   } kCuts[] = {{"cut1/4", 1, 4}, {"cut1/2", 1, 2}, {"cut3/4", 3, 4}};
-  for (const auto& c : kCuts) out.push_back({c.name + (":" + origin), q.substr(0, boundary(q, n * c.num / c.den))});
+  for (const auto& c : kCuts)
+    out.push_back({c.name + (":" + origin), q.substr(0, boundary(q, n * c.num / c.den))});
   out.push_back({"cutlast:" + origin, q.substr(0, boundary(q, n == 0 ? 0 : n - 1))});
-  out.push_back({"splice:" + origin, q.substr(0, boundary(q, n / 2)) + next.substr(boundary(next, next.size() / 2))});
+  out.push_back({"splice:" + origin,
+                 q.substr(0, boundary(q, n / 2)) + next.substr(boundary(next, next.size() / 2))});
   // The rest after the first clause word: patterns and expressions to start from.
-  for (const char* word : {"MATCH ", "WHERE ", "RETURN "}) {
-    const std::size_t at = q.find(word);
-    if (at != std::string::npos) out.push_back({std::string("after") + word + ":" + origin, q.substr(at + std::strlen(word))});
+  for (const char* word : {"MATCH", "WHERE", "RETURN"}) {
+    const std::size_t at = q.find(std::string(word) + " ");
+    if (at != std::string::npos)
+      out.push_back(
+          {std::string("after") + word + ":" + origin, q.substr(at + std::strlen(word) + 1)});
   }
 }
 
@@ -122,8 +126,9 @@ struct Shape {
 
 // `core` inside n of `open` ... `close`, the innermost m of them `inner_open`
 // ... `inner_close` instead.
-std::string nest(std::string_view open, std::string_view core, std::string_view close, std::size_t n,
-                 std::string_view inner_open = {}, std::string_view inner_close = {}, std::size_t m = 0) {
+std::string nest(std::string_view open, std::string_view core, std::string_view close,
+                 std::size_t n, std::string_view inner_open = {}, std::string_view inner_close = {},
+                 std::size_t m = 0) {
   std::string out = chain(chain("", open, n), inner_open, m);
   out += core;
   return chain(chain(out, inner_close, m), close, n);
@@ -132,7 +137,8 @@ std::string nest(std::string_view open, std::string_view core, std::string_view 
 std::vector<Shape> shapes() {
   std::vector<Shape> v;
   Kind kind = Kind::nesting;
-  auto add = [&](const char* name, std::vector<std::size_t> edges, std::function<std::string(std::size_t)> f) {
+  auto add = [&](const char* name, std::vector<std::size_t> edges,
+                 std::function<std::string(std::size_t)> f) {
     v.push_back({name, kind, std::move(edges), std::move(f)});
   };
   // Nesting, as expressions.
@@ -144,7 +150,8 @@ std::vector<Shape> shapes() {
   add("neg_paren", {69, 70}, [](std::size_t n) { return nest("-(", "1", ")", n); });
   add("add_paren", {69, 70}, [](std::size_t n) { return nest("1 + (", "1", ")", n); });
   add("case", {69, 70}, [](std::size_t n) { return nest("CASE WHEN x THEN ", "1", " END", n); });
-  add("case_operand", {69, 70}, [](std::size_t n) { return nest("CASE ", "x", " WHEN 1 THEN 2 END", n); });
+  add("case_operand", {69, 70},
+      [](std::size_t n) { return nest("CASE ", "x", " WHEN 1 THEN 2 END", n); });
   add("comprehension", {60}, [](std::size_t n) { return nest("[x IN ", "[1]", " | x]", n); });
   add("quantifier", {60}, [](std::size_t n) { return nest("all(x IN ", "[1]", " WHERE x)", n); });
   add("exists", {46}, [](std::size_t n) { return nest("EXISTS {(a {k: ", "1", "})}", n); });
@@ -162,15 +169,20 @@ std::vector<Shape> shapes() {
   add("is_null", {}, [](std::size_t n) { return chain("x", " IS NULL", n); });
   // Patterns.
   kind = Kind::pattern;
-  add("node_map", {60, 61}, [](std::size_t n) { return nest("(a {a: ", "1", "})", 1, "{a: ", "}", n); });
-  add("rel_map", {60, 61}, [](std::size_t n) { return nest("(a)-[r {a: ", "1", "}]->(b)", 1, "{a: ", "}", n); });
+  add("node_map", {60, 61},
+      [](std::size_t n) { return nest("(a {a: ", "1", "})", 1, "{a: ", "}", n); });
+  add("rel_map", {60, 61},
+      [](std::size_t n) { return nest("(a)-[r {a: ", "1", "}]->(b)", 1, "{a: ", "}", n); });
   kind = Kind::pattern_chain;
   add("path", {}, [](std::size_t n) { return chain("(a)", "-[:R]->(b)", n); });
   kind = Kind::nesting;
-  add("shortest", {63, 64, 65}, [](std::size_t n) { return nest("shortestPath((a)-[*]-(b {k: ", "1", "}))", 1, "[", "]", n); });
+  add("shortest", {63, 64, 65}, [](std::size_t n) {
+    return nest("shortestPath((a)-[*]-(b {k: ", "1", "}))", 1, "[", "]", n);
+  });
   // Queries that nest or chain in their clauses, whole.
   kind = Kind::query;
-  add("foreach", {482, 483}, [](std::size_t n) { return nest("FOREACH (x IN [1] | ", "CREATE (a)", ")", n); });
+  add("foreach", {482, 483},
+      [](std::size_t n) { return nest("FOREACH (x IN [1] | ", "CREATE (a)", ")", n); });
   add("union", {}, [](std::size_t n) { return chain("RETURN 1", " UNION RETURN 1", n); });
   add("with", {}, [](std::size_t n) { return chain("", "WITH 1 AS a ", n) + "RETURN a"; });
   add("match", {}, [](std::size_t n) { return chain("", "MATCH (a) ", n) + "RETURN a"; });
@@ -208,7 +220,8 @@ std::vector<Text> all_texts(const std::filesystem::path& dir, std::size_t& corpu
   std::vector<std::pair<std::string, std::string>> corpus;  // origin, query
   for (const auto& f : torvane::testing::corpus_files(dir)) {
     const auto qs = torvane::testing::read_queries(f);
-    for (std::size_t i = 0; i < qs.size(); ++i) corpus.push_back({f.stem().string() + ":" + std::to_string(i + 1), qs[i]});
+    for (std::size_t i = 0; i < qs.size(); ++i)
+      corpus.push_back({f.stem().string() + ":" + std::to_string(i + 1), qs[i]});
   }
   corpus_count = corpus.size();
   for (const auto& [origin, q] : corpus) out.push_back({"corpus:" + origin, q});
@@ -280,8 +293,10 @@ std::uint64_t run_engine(ParserState& st, Rule start, std::string_view text, boo
   h.u64(ok);
   h.u64(static_cast<std::uint64_t>(st.stopped()));
   h.u64(st.stopped() == ParserState::Stop::none ? 0 : st.stopped_at());
-  if (ok) hash_pairs(Pairs(st.tokens(), text), h);
-  else hash_syntax_error(r.error(), h);
+  if (ok)
+    hash_pairs(Pairs(st.tokens(), text), h);
+  else
+    hash_syntax_error(r.error(), h);
   return h.h;
 }
 
@@ -300,7 +315,8 @@ TextResult run_text(std::string_view text) {
     rr.attempts = attempts.h;
     rr.product_stop = product.stopped();
     rr.plain_stop = plain.stopped();
-    if (plain.stopped() != ParserState::Stop::too_long && rr.product != rr.plain) out.engines_differ = true;
+    if (plain.stopped() != ParserState::Stop::too_long && rr.product != rr.plain)
+      out.engines_differ = true;
   }
   // The syntax tree through both entry points, or their errors.
   Fnv h;
@@ -351,9 +367,11 @@ int print_edges() {
   for (const Shape& s : shapes()) {
     std::printf("%-14s", s.name);
     if (s.kind != Kind::query)
-      std::printf(" expression %4zu  pattern %4zu ", edge(s.make, Rule::expression), edge(s.make, Rule::pattern));
+      std::printf(" expression %4zu  pattern %4zu ", edge(s.make, Rule::expression),
+                  edge(s.make, Rule::pattern));
     const auto query = [&s](std::size_t n) { return as_query(s, n); };
-    std::printf(" cypher %4zu  statement %4zu\n", edge(query, Rule::cypher), edge(query, Rule::statement));
+    std::printf(" cypher %4zu  statement %4zu\n", edge(query, Rule::cypher),
+                edge(query, Rule::statement));
   }
   return 0;
 }
@@ -366,10 +384,14 @@ int main(int argc, char** argv) {
   std::filesystem::path dir = torvane::testing::corpus_dir();
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
-    if (a == "--lines") lines = true;
-    else if (a == "--edges") edges = true;
-    else if (a == "--jobs" && i + 1 < argc) jobs = static_cast<unsigned>(std::max(1, std::atoi(argv[++i])));
-    else if (!a.empty() && a[0] != '-') dir = a;
+    if (a == "--lines")
+      lines = true;
+    else if (a == "--edges")
+      edges = true;
+    else if (a == "--jobs" && i + 1 < argc)
+      jobs = static_cast<unsigned>(std::max(1, std::atoi(argv[++i])));
+    else if (!a.empty() && a[0] != '-')
+      dir = a;
     else {
       std::fprintf(stderr, "usage: grammar_digest [corpus-dir] [--lines] [--jobs N] [--edges]\n");
       return 2;
@@ -391,7 +413,8 @@ int main(int argc, char** argv) {
   auto work = [&] {
     constexpr std::size_t kBatch = 64;
     for (std::size_t b; (b = next.fetch_add(kBatch)) < texts.size();)
-      for (std::size_t i = b; i < std::min(b + kBatch, texts.size()); ++i) results[i] = run_text(texts[i].text);
+      for (std::size_t i = b; i < std::min(b + kBatch, texts.size()); ++i)
+        results[i] = run_text(texts[i].text);
   };
   std::vector<std::thread> pool;
   for (unsigned j = 1; j < jobs; ++j) pool.emplace_back(work);
@@ -411,8 +434,9 @@ int main(int argc, char** argv) {
       ++stops[k][0][static_cast<std::size_t>(r.rules[k].product_stop)];
       ++stops[k][1][static_cast<std::size_t>(r.rules[k].plain_stop)];
       if (lines)
-        std::printf("%zu %s %s %s %016llx %016llx %016llx\n", i, texts[i].origin.c_str(), kStartNames[k],
-                    r.rules[k].ok ? "ok" : "fail", static_cast<unsigned long long>(r.rules[k].product),
+        std::printf("%zu %s %s %s %016llx %016llx %016llx\n", i, texts[i].origin.c_str(),
+                    kStartNames[k], r.rules[k].ok ? "ok" : "fail",
+                    static_cast<unsigned long long>(r.rules[k].product),
                     static_cast<unsigned long long>(r.rules[k].plain),
                     static_cast<unsigned long long>(r.rules[k].attempts));
     }
@@ -429,16 +453,23 @@ int main(int argc, char** argv) {
 
   std::printf("texts %zu (corpus queries %zu)\n", texts.size(), corpus_count);
   for (std::size_t k = 0; k < kNumStarts; ++k)
-    std::printf("start %-10s ok %zu fail %zu; too deep %zu, too long %zu (plain engine: %zu, %zu)\n",
-                kStartNames[k], ok[k], texts.size() - ok[k], stops[k][0][1], stops[k][0][2], stops[k][1][1],
-                stops[k][1][2]);
+    std::printf(
+        "start %-10s ok %zu fail %zu; too deep %zu, too long %zu (plain engine: %zu, %zu)\n",
+        kStartNames[k], ok[k], texts.size() - ok[k], stops[k][0][1], stops[k][0][2], stops[k][1][1],
+        stops[k][1][2]);
   std::printf("syntax tree  ok %zu fail %zu\n", ast_ok, texts.size() - ast_ok);
-  std::printf("texts where the engines disagree (plain engine within its work bound): %zu\n", differ);
-  std::printf("digest pairs+errors (product engine) %016llx\n", static_cast<unsigned long long>(product.h));
-  std::printf("digest pairs+errors (plain engine)   %016llx\n", static_cast<unsigned long long>(plain.h));
-  std::printf("digest attempts (both engines)       %016llx\n", static_cast<unsigned long long>(attempts.h));
-  std::printf("digest syntax trees                  %016llx\n", static_cast<unsigned long long>(ast.h));
-  std::printf("digest total                         %016llx\n", static_cast<unsigned long long>(total.h));
+  std::printf("texts where the engines disagree (plain engine within its work bound): %zu\n",
+              differ);
+  std::printf("digest pairs+errors (product engine) %016llx\n",
+              static_cast<unsigned long long>(product.h));
+  std::printf("digest pairs+errors (plain engine)   %016llx\n",
+              static_cast<unsigned long long>(plain.h));
+  std::printf("digest attempts (both engines)       %016llx\n",
+              static_cast<unsigned long long>(attempts.h));
+  std::printf("digest syntax trees                  %016llx\n",
+              static_cast<unsigned long long>(ast.h));
+  std::printf("digest total                         %016llx\n",
+              static_cast<unsigned long long>(total.h));
   std::fprintf(stderr, "%.1f s\n", secs);
   return 0;
 }
