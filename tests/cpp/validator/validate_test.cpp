@@ -16,6 +16,7 @@
 #include "corpus_schemas.hpp"
 #include "parser/builder.hpp"
 #include "parser/parse.hpp"
+#include "validator/corrected_query.hpp"
 #include "validator/semantic.hpp"
 
 namespace torvane::validator {

@@ -10,7 +10,7 @@
 
 #include "common/name_changes.hpp"
 #include "diagnostics/diagnostics.hpp"
-#include "validator/torvane.hpp"
+#include "validator/corrected_query.hpp"
 
 namespace torvane {
 namespace {
