@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "json/writer.hpp"
 #include "parser/parse.hpp"
 #include "validator/corrected_query.hpp"
 #include "validator/semantic.hpp"
@@ -21,6 +22,55 @@ bool selects(Messages which, const ValidationDiagnostic& d) {
     case Messages::Warnings: return !error;
   }
   return false;
+}
+
+std::vector<std::string_view> messages(const Findings& r, Messages which) {
+  std::vector<std::string_view> out;
+  for (const auto& d : r.diagnostics)
+    if (selects(which, d)) out.push_back(d.message);
+  return out;
+}
+
+void write_json(std::string& out, const Findings& r) {
+  json::Writer w(out);
+  const auto strings = [&](std::string_view key, Messages which) {
+    w.key(key).begin_array();
+    for (const auto& d : r.diagnostics)
+      if (selects(which, d)) w.string(d.message);
+    w.end_array();
+  };
+  // Members in byte order of their keys, at both levels.
+  w.begin_object().key("diagnostics").begin_array();
+  for (const auto& d : r.diagnostics) {
+    w.begin_object();
+    w.key("code").string(diagnostics::code_str(d.code));
+    w.key("code_name").string(diagnostics::code_name(d.code));
+    w.key("message").string(d.message);
+    if (d.position) {
+      w.key("position_col").uint(d.position->second);
+      w.key("position_line").uint(d.position->first);
+    }
+    w.key("severity").string(diagnostics::as_str(d.severity));
+    if (d.suggestion) {
+      w.key("suggestion_description").string(d.suggestion->description);
+      w.key("suggestion_original").string(d.suggestion->original);
+      w.key("suggestion_replacement").string(d.suggestion->replacement);
+    }
+    w.end_object();
+  }
+  w.end_array();
+  strings("errors", Messages::Errors);
+  w.key("fixed_query");
+  if (r.fixed_query) {
+    w.string(*r.fixed_query);
+  } else {
+    w.null();
+  }
+  w.key("is_valid").boolean(r.is_valid);
+  strings("semantic_errors", Messages::SemanticErrors);
+  strings("syntax_errors", Messages::SyntaxErrors);
+  strings("warnings", Messages::Warnings);
+  w.end_object();
 }
 
 namespace {

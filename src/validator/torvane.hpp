@@ -36,6 +36,11 @@ struct Findings {
 // `warnings` of every warning.
 enum class Messages : std::uint8_t { Errors, SyntaxErrors, SemanticErrors, Warnings };
 bool selects(Messages which, const diagnostics::ValidationDiagnostic& d);
+// The messages of the findings `which` selects, in order.
+std::vector<std::string_view> messages(const Findings& r, Messages which);
+
+// The compact JSON form of a result, keys in byte order at both levels.
+void write_json(std::string& out, const Findings& r);
 
 struct Torvane {
   explicit Torvane(torvane::schema::Schema s) : schema(std::move(s)) {}
