@@ -1,7 +1,6 @@
 #include "summary/query_info.hpp"
 
 #include <algorithm>
-#include <concepts>
 #include <variant>
 
 #include "parser/parse.hpp"
@@ -18,18 +17,12 @@ std::vector<std::string> NameSet::sorted() {
 
 namespace {
 
-template <class T, class... U>
-concept OneOf = (std::same_as<T, U> || ...);
-
-template <class T>
-concept Quantifier = OneOf<T, ast::Expr::All, ast::Expr::Any, ast::Expr::None, ast::Expr::Single>;
+using ast::Quantifier;
 
 // Variants that hold no property access, or whose insides are not looked at.
 template <class T>
 concept Opaque =
-    OneOf<T, ast::Expr::Integer, ast::Expr::Float, ast::Expr::String, ast::Expr::Boolean,
-          ast::Expr::Null, ast::Expr::Variable, ast::Expr::Parameter, ast::Expr::CountStar,
-          ast::Expr::Reduce, ast::Expr::ShortestPath>;
+    ast::Leaf<T> || ast::OneOf<T, ast::Expr::Variable, ast::Expr::Reduce, ast::Expr::ShortestPath>;
 
 void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& properties) {
   if (e) collect_expr(**e, properties);

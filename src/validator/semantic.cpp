@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <concepts>
 #include <unordered_set>
 #include <utility>
 
@@ -66,14 +65,10 @@ constexpr std::string_view kAggregates[] = {
 constexpr std::string_view kNumericAggregates[] = {
     "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
 
+using ast::Leaf;
+using ast::Quantifier;
 using ast::chain::OneOperand;
 using ast::chain::TwoOperands;
-
-template <class T>
-concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
-    std::is_same_v<T, ast::Expr::String> || std::is_same_v<T, ast::Expr::Boolean> ||
-    std::is_same_v<T, ast::Expr::Null> || std::is_same_v<T, ast::Expr::Parameter> ||
-    std::is_same_v<T, ast::Expr::CountStar>;
 
 // The output name of a projection item: its alias, else a bare variable's name.
 const std::string* output_name(const ast::ReturnItem& item) {
@@ -780,7 +775,7 @@ struct SemanticValidator::ExprChecker {
       v.validate_expr(*e.rhs);
     } else if constexpr (OneOperand<T>) {
       // NOT, IS [NOT] NULL and unary minus hold only their operand.
-    } else if constexpr (requires { e.predicate; }) {  // all, any, none, single
+    } else if constexpr (Quantifier<T>) {
       v.validate_expr(*e.list);
       const bool here = bind_temporary(e.variable);
       opt(e.predicate);
