@@ -20,9 +20,10 @@ using diagnostics::ValidationDiagnostic;
 
 namespace {
 
-// A set of names that live in the tree being walked: a few in place, searched
-// in order, and past Scope::kListedMax a keyed hash set, as in the scope.
-class NameSet {
+// A set of variable names (pattern variables, projection names) that live in
+// the tree being walked: a few in place, searched in order, and past
+// Scope::kListedMax a keyed hash set, as in the scope.
+class VariableNameSet {
  public:
   bool contains(std::string_view name) const {
     if (hashed_) return hashed_->contains(name);
@@ -83,7 +84,7 @@ const ast::ExprMap* inline_map(const std::optional<ast::MapOrParam>& properties)
   return map ? &map->entries : nullptr;
 }
 
-void add_part_names(const ast::PatternPart& part, NameSet& names) {
+void add_part_names(const ast::PatternPart& part, VariableNameSet& names) {
   if (part.variable) names.insert(*part.variable);
   if (part.element.start.variable) names.insert(*part.element.start.variable);
   for (const auto& step : part.element.chain) {
@@ -92,7 +93,7 @@ void add_part_names(const ast::PatternPart& part, NameSet& names) {
   }
 }
 
-bool part_touches(const ast::PatternPart& part, const NameSet& names) {
+bool part_touches(const ast::PatternPart& part, const VariableNameSet& names) {
   auto in = [&](const std::optional<std::string>& v) { return v && names.contains(*v); };
   if (in(part.variable) || in(part.element.start.variable)) return true;
   return std::any_of(part.element.chain.begin(), part.element.chain.end(), [&](const auto& step) {
@@ -414,7 +415,7 @@ void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) 
 }
 
 void SemanticValidator::check_alias_uniqueness(const std::vector<ast::ReturnItem>& items) {
-  NameSet seen;
+  VariableNameSet seen;
   for (const auto& item : items) {
     const std::string* name = output_name(item);
     if (!name || seen.insert(*name)) continue;
@@ -479,7 +480,7 @@ void SemanticValidator::check_match_warnings(const ast::ReadingClause::Match& ma
   const auto& parts = match.pattern.parts;
   if (parts.size() >= 2) {
     // Only the parts' own variables connect them, not earlier clauses.
-    NameSet names;
+    VariableNameSet names;
     add_part_names(parts.front(), names);
     for (std::size_t i = 1; i < parts.size(); ++i) {
       if (!part_touches(parts[i], names)) {
