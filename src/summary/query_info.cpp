@@ -30,7 +30,8 @@ void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, MentionedName
 
 // An EXISTS subquery contributes its property keys only; its labels and
 // relationship types go to sets that are dropped.
-[[gnu::noinline]] void collect_exists_query(const ast::RegularQuery& query, MentionedNames& properties) {
+[[gnu::noinline]] void collect_exists_query(const ast::RegularQuery& query,
+                                            MentionedNames& properties) {
   MentionedNames labels;
   MentionedNames rel_types;
   collect_single_query(query.first, labels, rel_types, properties);
@@ -93,7 +94,8 @@ struct ExprWalker {
   void operator()(const T&) const {}
 };
 
-void collect_node(const ast::NodePattern& node, MentionedNames& labels, MentionedNames& properties) {
+void collect_node(const ast::NodePattern& node, MentionedNames& labels,
+                  MentionedNames& properties) {
   for (const std::string& label : node.labels) labels.insert(label);
   if (!node.properties) return;
   if (const auto* map = std::get_if<ast::MapOrParam::Map>(&node.properties->node)) {
@@ -105,8 +107,8 @@ void collect_node(const ast::NodePattern& node, MentionedNames& labels, Mentione
 }
 
 // A relationship gives its types only: its own property map is not read.
-void collect_pattern_part(const ast::PatternPart& part, MentionedNames& labels, MentionedNames& rel_types,
-                          MentionedNames& properties) {
+void collect_pattern_part(const ast::PatternPart& part, MentionedNames& labels,
+                          MentionedNames& rel_types, MentionedNames& properties) {
   collect_node(part.element.start, labels, properties);
   for (const ast::PatternStep& step : part.element.chain) {
     for (const std::string& type : step.relationship.types) rel_types.insert(type);
@@ -114,8 +116,8 @@ void collect_pattern_part(const ast::PatternPart& part, MentionedNames& labels, 
   }
 }
 
-void collect_reading(const ast::ReadingClause& clause, MentionedNames& labels, MentionedNames& rel_types,
-                     MentionedNames& properties) {
+void collect_reading(const ast::ReadingClause& clause, MentionedNames& labels,
+                     MentionedNames& rel_types, MentionedNames& properties) {
   // UNWIND and CALL are not looked at.
   if (const auto* m = std::get_if<ast::ReadingClause::Match>(&clause.node)) {
     collect_pattern(m->pattern, labels, rel_types, properties);
@@ -155,8 +157,8 @@ void collect_pattern(const ast::Pattern& pattern, MentionedNames& labels, Mentio
   }
 }
 
-void collect_updating(const ast::UpdatingClause& clause, MentionedNames& labels, MentionedNames& rel_types,
-                      MentionedNames& properties) {
+void collect_updating(const ast::UpdatingClause& clause, MentionedNames& labels,
+                      MentionedNames& rel_types, MentionedNames& properties) {
   // SET, REMOVE, DELETE and FOREACH are not looked at, nor the ON MATCH and
   // ON CREATE items of a MERGE.
   if (const auto* c = std::get_if<ast::UpdatingClause::Create>(&clause.node)) {
@@ -166,8 +168,8 @@ void collect_updating(const ast::UpdatingClause& clause, MentionedNames& labels,
   }
 }
 
-void collect_single_query(const ast::SingleQuery& query, MentionedNames& labels, MentionedNames& rel_types,
-                          MentionedNames& properties) {
+void collect_single_query(const ast::SingleQuery& query, MentionedNames& labels,
+                          MentionedNames& rel_types, MentionedNames& properties) {
   if (const auto* single = std::get_if<ast::SingleQuery::SinglePart>(&query.node)) {
     collect_clauses(single->reading_clauses, single->updating_clauses, labels, rel_types,
                     properties);

@@ -40,8 +40,8 @@ void collect_single_query(const parser::ast::SingleQuery& query, MentionedNames&
                           MentionedNames& rel_types, MentionedNames& properties);
 void collect_updating(const parser::ast::UpdatingClause& clause, MentionedNames& labels,
                       MentionedNames& rel_types, MentionedNames& properties);
-void collect_pattern(const parser::ast::Pattern& pattern, MentionedNames& labels, MentionedNames& rel_types,
-                     MentionedNames& properties);
+void collect_pattern(const parser::ast::Pattern& pattern, MentionedNames& labels,
+                     MentionedNames& rel_types, MentionedNames& properties);
 void collect_expr(const parser::ast::Expr& expr, MentionedNames& properties);
 
 // The summary of one query text, and of a tree that parsed.

@@ -37,7 +37,8 @@ ValidationDiagnostic suggested(DiagnosticCode code, std::string original, std::s
           std::nullopt};
 }
 ValidationDiagnostic key_fix(std::string original, std::string replacement) {
-  return suggested(DiagnosticCode::UnknownNodePropertyOnVar, std::move(original), std::move(replacement));
+  return suggested(DiagnosticCode::UnknownNodePropertyOnVar, std::move(original),
+                   std::move(replacement));
 }
 ValidationDiagnostic label_fix(std::string original, std::string replacement) {
   return suggested(DiagnosticCode::UnknownNodeLabel, std::move(original), std::move(replacement));

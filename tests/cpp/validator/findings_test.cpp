@@ -751,23 +751,23 @@ TEST(ResultJson, KeysInByteOrder) {
       {DiagnosticCode::UnlabeledFullScan, Severity::Warning, "scan", std::nullopt, std::nullopt});
   std::string out = "kept:";
   write_json(out, found);
-  EXPECT_EQ(out,
-            R"(kept:{"diagnostics":[)"
-            R"({"code":"E101","code_name":"ParseError","message":"at \"x\"\n",)"
-            R"("position_col":7,"position_line":2,"severity":"error"},)"
-            R"({"code":"E201","code_name":"UnknownNodeLabel","message":"label","severity":"error",)"
-            R"("suggestion_description":"fix","suggestion_original":":Persn",)"
-            R"("suggestion_replacement":":Person"},)"
-            R"({"code":"W201","code_name":"UnlabeledFullScan","message":"scan","severity":"warning"}],)"
-            R"("errors":["at \"x\"\n","label"],"fixed_query":"MATCH (p:Person) RETURN p",)"
-            R"("is_valid":false,"semantic_errors":["label"],"syntax_errors":["at \"x\"\n"],)"
-            R"("warnings":["scan"]})");
+  EXPECT_EQ(
+      out,
+      R"(kept:{"diagnostics":[)"
+      R"({"code":"E101","code_name":"ParseError","message":"at \"x\"\n",)"
+      R"("position_col":7,"position_line":2,"severity":"error"},)"
+      R"({"code":"E201","code_name":"UnknownNodeLabel","message":"label","severity":"error",)"
+      R"("suggestion_description":"fix","suggestion_original":":Persn",)"
+      R"("suggestion_replacement":":Person"},)"
+      R"({"code":"W201","code_name":"UnlabeledFullScan","message":"scan","severity":"warning"}],)"
+      R"("errors":["at \"x\"\n","label"],"fixed_query":"MATCH (p:Person) RETURN p",)"
+      R"("is_valid":false,"semantic_errors":["label"],"syntax_errors":["at \"x\"\n"],)"
+      R"("warnings":["scan"]})");
   Findings valid{true, {}, std::nullopt};
   out.clear();
   write_json(out, valid);
-  EXPECT_EQ(out,
-            R"({"diagnostics":[],"errors":[],"fixed_query":null,"is_valid":true,)"
-            R"("semantic_errors":[],"syntax_errors":[],"warnings":[]})");
+  EXPECT_EQ(out, R"({"diagnostics":[],"errors":[],"fixed_query":null,"is_valid":true,)"
+                 R"("semantic_errors":[],"syntax_errors":[],"warnings":[]})");
 }
 
 }  // namespace
