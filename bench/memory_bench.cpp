@@ -34,6 +34,7 @@
 #include "parser/engine.hpp"
 #include "parser/parse.hpp"
 #include "schema/schema.hpp"
+#include "validator/corrected_query.hpp"
 #include "validator/torvane.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "bindings/binding.hpp"
 #include "bindings/py_generator.hpp"
-#include "bindings/py_parser.hpp"
+#include "bindings/py_query_info.hpp"
 #include "bindings/py_schema.hpp"
 #include "bindings/py_validator.hpp"
 
@@ -35,9 +35,9 @@ bool module_body(PyObject* module) {
          add_class(module, "ValidationResult", py_validator::result_type()) &&
          add_class(module, "ValidationDiagnostic", py_validator::diagnostic_type()) &&
          add_class(module, "CypherGenerator", py_generator::generator_type()) &&
-         add_class(module, "QueryInfo", py_parser::query_info_type()) &&
+         add_class(module, "QueryInfo", py_query_info::query_info_type()) &&
          add_function(module, "parse_query",
-                      Ref::steal(py_parser::parse_query_function(module)));
+                      Ref::steal(py_query_info::parse_query_function(module)));
 }
 
 PyObject* init() {

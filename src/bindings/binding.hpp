@@ -387,6 +387,7 @@ bool add_to_module(PyObject* module, const char* name, PyObject* value);
 // ---------------------------------------------------------------------------
 // Debug-list form of reprs: ["a", "b\n"]
 
+// The core's debug form of `s`; text that is not well-formed UTF-8 is a panic.
 void append_debug_str(std::string& out, std::string_view s);
 
 template <class Strings>

@@ -9,7 +9,6 @@
 
 #include "pool/pool.hpp"
 #include "bindings/py_schema.hpp"
-#include "json/writer.hpp"
 
 namespace torvane::bindings::py_validator {
 
@@ -229,14 +228,6 @@ auto with_result(PyObject* self, F&& f) {
   return with<PyValidationResult>(self, [&](const PyValidationResult& r) { return f(*r.found); });
 }
 
-// The messages of the findings `which` selects, in order.
-std::vector<std::string_view> messages(const validator::Findings& r, Messages which) {
-  std::vector<std::string_view> out;
-  for (const auto& d : r.diagnostics)
-    if (selects(which, d)) out.push_back(d.message);
-  return out;
-}
-
 // A new list of str holding those messages.
 PyObject* message_list(const validator::Findings& r, Messages which) {
   return to_py_list(messages(r, which));
@@ -299,7 +290,7 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
 PyObject* result_to_json(PyObject* self, PyObject*) {
   return with_result(self, [](const validator::Findings& r) {
     std::string out;
-    write_json(out, r);
+    validator::write_json(out, r);
     return to_py(out);
   });
 }
@@ -530,48 +521,6 @@ PyTypeObject* diagnostic_type() {
 PyObject* new_result(validator::Findings&& found) {
   return new_instance(result_type(),
                       PyValidationResult{std::make_unique<validator::Findings>(std::move(found))});
-}
-
-void write_json(std::string& out, const validator::Findings& r) {
-  json::Writer w(out);
-  const auto strings = [&](std::string_view key, Messages which) {
-    w.key(key).begin_array();
-    for (const auto& d : r.diagnostics)
-      if (selects(which, d)) w.string(d.message);
-    w.end_array();
-  };
-  // Members in byte order of their keys, at both levels.
-  w.begin_object().key("diagnostics").begin_array();
-  for (const auto& d : r.diagnostics) {
-    w.begin_object();
-    w.key("code").string(diagnostics::code_str(d.code));
-    w.key("code_name").string(diagnostics::code_name(d.code));
-    w.key("message").string(d.message);
-    if (d.position) {
-      w.key("position_col").uint(d.position->second);
-      w.key("position_line").uint(d.position->first);
-    }
-    w.key("severity").string(diagnostics::as_str(d.severity));
-    if (d.suggestion) {
-      w.key("suggestion_description").string(d.suggestion->description);
-      w.key("suggestion_original").string(d.suggestion->original);
-      w.key("suggestion_replacement").string(d.suggestion->replacement);
-    }
-    w.end_object();
-  }
-  w.end_array();
-  strings("errors", Messages::Errors);
-  w.key("fixed_query");
-  if (r.fixed_query) {
-    w.string(*r.fixed_query);
-  } else {
-    w.null();
-  }
-  w.key("is_valid").boolean(r.is_valid);
-  strings("semantic_errors", Messages::SemanticErrors);
-  strings("syntax_errors", Messages::SyntaxErrors);
-  strings("warnings", Messages::Warnings);
-  w.end_object();
 }
 
 }  // namespace torvane::bindings::py_validator

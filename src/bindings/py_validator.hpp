@@ -27,6 +27,7 @@ struct PyValidationResult {
   std::unique_ptr<validator::Findings> found;  // never null
 };
 
+using validator::messages;
 using validator::Messages;
 using validator::selects;
 
@@ -54,8 +55,5 @@ PyTypeObject* diagnostic_type();
 
 // A new ValidationResult object holding `found`.
 PyObject* new_result(validator::Findings&& found);
-
-// The compact JSON form of a result, keys in byte order at both levels.
-void write_json(std::string& out, const validator::Findings& r);
 
 }  // namespace torvane::bindings::py_validator

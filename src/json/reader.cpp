@@ -1,12 +1,12 @@
 #include "json/reader.hpp"
 
-#include <unicode/uchar.h>
-
 #include <charconv>
 #include <cmath>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "debug_str.hpp"
 
 namespace torvane::json {
 namespace {
@@ -57,63 +57,6 @@ std::size_t utf8_length(std::string_view s) {
   for (std::size_t i = 2; i < len; ++i)
     if ((b(i) & 0xC0) != 0x80) return 0;
   return len;
-}
-
-// Characters that a value description writes as \u{...}: controls,
-// formats, private use, unassigned, separators other than the space, and
-// combining marks that would join the quote.
-bool escaped_in_description(UChar32 cp) {
-  switch (u_charType(cp)) {
-    case U_CONTROL_CHAR:
-    case U_FORMAT_CHAR:
-    case U_SURROGATE:
-    case U_PRIVATE_USE_CHAR:
-    case U_UNASSIGNED:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
-      return true;
-    case U_SPACE_SEPARATOR:
-      return cp != ' ';
-    default:
-      return u_hasBinaryProperty(cp, UCHAR_GRAPHEME_EXTEND) != 0;
-  }
-}
-
-// `s` (well-formed UTF-8) in double quotes with \" \\ \t \r \n \0 and \u{hex}.
-std::string quote_for_description(std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (std::size_t i = 0; i < s.size();) {
-    const std::size_t len = utf8_length(s.substr(i));
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    UChar32 cp = b0;
-    if (len == 2) cp = ((b0 & 0x1F) << 6) | (s[i + 1] & 0x3F);
-    if (len == 3) cp = ((b0 & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
-    if (len == 4)
-      cp = ((b0 & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
-           (s[i + 3] & 0x3F);
-    switch (cp) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\0': out += "\\0"; break;
-      default:
-        if ((cp >= 0x20 && cp < 0x7F) || !escaped_in_description(cp)) {
-          out.append(s.substr(i, len));
-        } else {
-          out += "\\u{";
-          int shift = 20;
-          while (shift > 0 && ((cp >> shift) & 0xF) == 0) shift -= 4;
-          for (; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
-          out.push_back('}');
-        }
-    }
-    i += len == 0 ? 1 : len;  // the reader only hands over well-formed text
-  }
-  out.push_back('"');
-  return out;
 }
 
 // Whether a number whose conversion left the range of double is too large
@@ -219,7 +162,8 @@ bool Reader::fail_unexpected(std::string_view expected) {
       ++pos_;
       std::string s;
       if (!string_body(&s, Mode::Keep)) return false;
-      desc = "string " + quote_for_description(s);
+      desc = "string ";
+      append_debug_str(desc, s);  // cannot fail: every string read is well-formed
       break;
     }
     case '[':

@@ -227,6 +227,17 @@ struct Expr::When {
   Expr result;
 };
 
+// Groups of expression variants that the tree's walks treat alike.
+template <class T, class... U>
+concept OneOf = (std::same_as<T, U> || ...);
+// all, any, none and single: a variable over a list, and an optional predicate.
+template <class T>
+concept Quantifier = OneOf<T, Expr::All, Expr::Any, Expr::None, Expr::Single>;
+// Literals other than lists and maps, parameters and count(*): nothing inside.
+template <class T>
+concept Leaf = OneOf<T, Expr::Integer, Expr::Float, Expr::String, Expr::Boolean, Expr::Null,
+                     Expr::Parameter, Expr::CountStar>;
+
 namespace chain {
 // The variants with two operands, and those with one (NOT, IS NULL, IS NOT
 // NULL, unary minus); a CASE's optional operand is no such operand.
@@ -240,8 +251,7 @@ concept OneOperand = requires(T& e) {
   { e.operand } -> std::same_as<Box<Expr>&>;
 };
 template <class T>
-concept Postfix = std::is_same_v<T, Expr::PropertyAccess> || std::is_same_v<T, Expr::Index> ||
-                  std::is_same_v<T, Expr::Slice>;
+concept Postfix = OneOf<T, Expr::PropertyAccess, Expr::Index, Expr::Slice>;
 
 template <class T>
 concept Link = TwoOperands<T> || OneOperand<T> || Postfix<T>;

@@ -1,7 +1,6 @@
 #include "summary/query_info.hpp"
 
 #include <algorithm>
-#include <concepts>
 #include <variant>
 
 #include "parser/parse.hpp"
@@ -10,7 +9,7 @@ namespace torvane::summary {
 
 namespace ast = parser::ast;
 
-std::vector<std::string> NameSet::sorted() {
+std::vector<std::string> MentionedNames::sorted() {
   std::sort(names_.begin(), names_.end());
   names_.erase(std::unique(names_.begin(), names_.end()), names_.end());
   return {names_.begin(), names_.end()};
@@ -18,28 +17,23 @@ std::vector<std::string> NameSet::sorted() {
 
 namespace {
 
-template <class T, class... U>
-concept OneOf = (std::same_as<T, U> || ...);
-
-template <class T>
-concept Quantifier = OneOf<T, ast::Expr::All, ast::Expr::Any, ast::Expr::None, ast::Expr::Single>;
+using ast::Quantifier;
 
 // Variants that hold no property access, or whose insides are not looked at.
 template <class T>
 concept Opaque =
-    OneOf<T, ast::Expr::Integer, ast::Expr::Float, ast::Expr::String, ast::Expr::Boolean,
-          ast::Expr::Null, ast::Expr::Variable, ast::Expr::Parameter, ast::Expr::CountStar,
-          ast::Expr::Reduce, ast::Expr::ShortestPath>;
+    ast::Leaf<T> || ast::OneOf<T, ast::Expr::Variable, ast::Expr::Reduce, ast::Expr::ShortestPath>;
 
-void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& properties) {
+void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, MentionedNames& properties) {
   if (e) collect_expr(**e, properties);
 }
 
 // An EXISTS subquery contributes its property keys only; its labels and
 // relationship types go to sets that are dropped.
-[[gnu::noinline]] void collect_exists_query(const ast::RegularQuery& query, NameSet& properties) {
-  NameSet labels;
-  NameSet rel_types;
+[[gnu::noinline]] void collect_exists_query(const ast::RegularQuery& query,
+                                            MentionedNames& properties) {
+  MentionedNames labels;
+  MentionedNames rel_types;
   collect_single_query(query.first, labels, rel_types, properties);
   for (const ast::Union& u : query.unions) {
     collect_single_query(u.query, labels, rel_types, properties);
@@ -49,7 +43,7 @@ void collect_optional(const std::optional<ast::Box<ast::Expr>>& e, NameSet& prop
 // What one expression adds besides its chain link, which collect_expr
 // follows itself.
 struct ExprWalker {
-  NameSet& properties;
+  MentionedNames& properties;
 
   void operator()(const ast::Expr::PropertyAccess& e) const { properties.insert(e.key); }
   void operator()(const ast::Expr::List& e) const {
@@ -100,7 +94,8 @@ struct ExprWalker {
   void operator()(const T&) const {}
 };
 
-void collect_node(const ast::NodePattern& node, NameSet& labels, NameSet& properties) {
+void collect_node(const ast::NodePattern& node, MentionedNames& labels,
+                  MentionedNames& properties) {
   for (const std::string& label : node.labels) labels.insert(label);
   if (!node.properties) return;
   if (const auto* map = std::get_if<ast::MapOrParam::Map>(&node.properties->node)) {
@@ -112,8 +107,8 @@ void collect_node(const ast::NodePattern& node, NameSet& labels, NameSet& proper
 }
 
 // A relationship gives its types only: its own property map is not read.
-void collect_pattern_part(const ast::PatternPart& part, NameSet& labels, NameSet& rel_types,
-                          NameSet& properties) {
+void collect_pattern_part(const ast::PatternPart& part, MentionedNames& labels,
+                          MentionedNames& rel_types, MentionedNames& properties) {
   collect_node(part.element.start, labels, properties);
   for (const ast::PatternStep& step : part.element.chain) {
     for (const std::string& type : step.relationship.types) rel_types.insert(type);
@@ -121,8 +116,8 @@ void collect_pattern_part(const ast::PatternPart& part, NameSet& labels, NameSet
   }
 }
 
-void collect_reading(const ast::ReadingClause& clause, NameSet& labels, NameSet& rel_types,
-                     NameSet& properties) {
+void collect_reading(const ast::ReadingClause& clause, MentionedNames& labels,
+                     MentionedNames& rel_types, MentionedNames& properties) {
   // UNWIND and CALL are not looked at.
   if (const auto* m = std::get_if<ast::ReadingClause::Match>(&clause.node)) {
     collect_pattern(m->pattern, labels, rel_types, properties);
@@ -132,14 +127,14 @@ void collect_reading(const ast::ReadingClause& clause, NameSet& labels, NameSet&
 
 // Reading clauses, then updating clauses; a WITH that closes the part is not walked.
 void collect_clauses(const std::vector<ast::ReadingClause>& reading,
-                     const std::vector<ast::UpdatingClause>& updating, NameSet& labels,
-                     NameSet& rel_types, NameSet& properties) {
+                     const std::vector<ast::UpdatingClause>& updating, MentionedNames& labels,
+                     MentionedNames& rel_types, MentionedNames& properties) {
   for (const ast::ReadingClause& c : reading) collect_reading(c, labels, rel_types, properties);
   for (const ast::UpdatingClause& c : updating) collect_updating(c, labels, rel_types, properties);
 }
 
 // The returned expressions only: aliases, ORDER BY, SKIP and LIMIT are not looked at.
-void collect_return(const std::optional<ast::ReturnClause>& clause, NameSet& properties) {
+void collect_return(const std::optional<ast::ReturnClause>& clause, MentionedNames& properties) {
   if (!clause) return;
   if (const auto* items = std::get_if<ast::ReturnItems::Items>(&clause->items.node)) {
     for (const ast::ReturnItem& item : items->items) collect_expr(item.expr, properties);
@@ -150,20 +145,20 @@ void collect_return(const std::optional<ast::ReturnClause>& clause, NameSet& pro
 
 // Along a chain in a loop, into the other children by recursion; the names
 // are sorted afterwards, so the order of the walk does not show.
-void collect_expr(const ast::Expr& expr, NameSet& properties) {
+void collect_expr(const ast::Expr& expr, MentionedNames& properties) {
   for (const ast::Expr* at = &expr; at; at = ast::chain_next(*at))
     std::visit(ExprWalker{properties}, at->node);
 }
 
-void collect_pattern(const ast::Pattern& pattern, NameSet& labels, NameSet& rel_types,
-                     NameSet& properties) {
+void collect_pattern(const ast::Pattern& pattern, MentionedNames& labels, MentionedNames& rel_types,
+                     MentionedNames& properties) {
   for (const ast::PatternPart& part : pattern.parts) {
     collect_pattern_part(part, labels, rel_types, properties);
   }
 }
 
-void collect_updating(const ast::UpdatingClause& clause, NameSet& labels, NameSet& rel_types,
-                      NameSet& properties) {
+void collect_updating(const ast::UpdatingClause& clause, MentionedNames& labels,
+                      MentionedNames& rel_types, MentionedNames& properties) {
   // SET, REMOVE, DELETE and FOREACH are not looked at, nor the ON MATCH and
   // ON CREATE items of a MERGE.
   if (const auto* c = std::get_if<ast::UpdatingClause::Create>(&clause.node)) {
@@ -173,8 +168,8 @@ void collect_updating(const ast::UpdatingClause& clause, NameSet& labels, NameSe
   }
 }
 
-void collect_single_query(const ast::SingleQuery& query, NameSet& labels, NameSet& rel_types,
-                          NameSet& properties) {
+void collect_single_query(const ast::SingleQuery& query, MentionedNames& labels,
+                          MentionedNames& rel_types, MentionedNames& properties) {
   if (const auto* single = std::get_if<ast::SingleQuery::SinglePart>(&query.node)) {
     collect_clauses(single->reading_clauses, single->updating_clauses, labels, rel_types,
                     properties);
@@ -196,9 +191,9 @@ QueryInfo query_info(std::string_view query) {
 }
 
 QueryInfo query_info(const ast::CypherQuery& tree) {
-  NameSet labels;
-  NameSet rel_types;
-  NameSet properties;
+  MentionedNames labels;
+  MentionedNames rel_types;
+  MentionedNames properties;
   // A standalone CALL mentions no names.
   if (const auto* regular = std::get_if<ast::CypherQuery::Regular>(&tree.node)) {
     collect_single_query(regular->query.first, labels, rel_types, properties);

@@ -20,7 +20,7 @@ struct QueryInfo {
 
 // The names a walk found. Names point into the syntax tree, which outlives the
 // walk; repeats are kept until sorted() drops them, so inserting is one append.
-class NameSet {
+class MentionedNames {
  public:
   void insert(std::string_view name) {
     if (names_.empty()) names_.reserve(16);  // one allocation for most queries
@@ -36,13 +36,13 @@ class NameSet {
 // The walkers: each adds what its node mentions. Their recursion follows the
 // tree's nesting, which the grammar bounds, and not its chains (see
 // parser/ast.hpp), which they walk in loops.
-void collect_single_query(const parser::ast::SingleQuery& query, NameSet& labels,
-                          NameSet& rel_types, NameSet& properties);
-void collect_updating(const parser::ast::UpdatingClause& clause, NameSet& labels,
-                      NameSet& rel_types, NameSet& properties);
-void collect_pattern(const parser::ast::Pattern& pattern, NameSet& labels, NameSet& rel_types,
-                     NameSet& properties);
-void collect_expr(const parser::ast::Expr& expr, NameSet& properties);
+void collect_single_query(const parser::ast::SingleQuery& query, MentionedNames& labels,
+                          MentionedNames& rel_types, MentionedNames& properties);
+void collect_updating(const parser::ast::UpdatingClause& clause, MentionedNames& labels,
+                      MentionedNames& rel_types, MentionedNames& properties);
+void collect_pattern(const parser::ast::Pattern& pattern, MentionedNames& labels,
+                     MentionedNames& rel_types, MentionedNames& properties);
+void collect_expr(const parser::ast::Expr& expr, MentionedNames& properties);
 
 // The summary of one query text, and of a tree that parsed.
 QueryInfo query_info(std::string_view query);

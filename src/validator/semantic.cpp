@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <concepts>
 #include <unordered_set>
 #include <utility>
 
@@ -21,9 +20,10 @@ using diagnostics::ValidationDiagnostic;
 
 namespace {
 
-// A set of names that live in the tree being walked: a few in place, searched
-// in order, and past Scope::kListedMax a keyed hash set, as in the scope.
-class NameSet {
+// A set of variable names (pattern variables, projection names) that live in
+// the tree being walked: a few in place, searched in order, and past
+// Scope::kListedMax a keyed hash set, as in the scope.
+class VariableNameSet {
  public:
   bool contains(std::string_view name) const {
     if (hashed_) return hashed_->contains(name);
@@ -66,14 +66,10 @@ constexpr std::string_view kAggregates[] = {
 constexpr std::string_view kNumericAggregates[] = {
     "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
 
+using ast::Leaf;
+using ast::Quantifier;
 using ast::chain::OneOperand;
 using ast::chain::TwoOperands;
-
-template <class T>
-concept Leaf = std::is_same_v<T, ast::Expr::Integer> || std::is_same_v<T, ast::Expr::Float> ||
-    std::is_same_v<T, ast::Expr::String> || std::is_same_v<T, ast::Expr::Boolean> ||
-    std::is_same_v<T, ast::Expr::Null> || std::is_same_v<T, ast::Expr::Parameter> ||
-    std::is_same_v<T, ast::Expr::CountStar>;
 
 // The output name of a projection item: its alias, else a bare variable's name.
 const std::string* output_name(const ast::ReturnItem& item) {
@@ -88,7 +84,7 @@ const ast::ExprMap* inline_map(const std::optional<ast::MapOrParam>& properties)
   return map ? &map->entries : nullptr;
 }
 
-void add_part_names(const ast::PatternPart& part, NameSet& names) {
+void add_part_names(const ast::PatternPart& part, VariableNameSet& names) {
   if (part.variable) names.insert(*part.variable);
   if (part.element.start.variable) names.insert(*part.element.start.variable);
   for (const auto& step : part.element.chain) {
@@ -97,7 +93,7 @@ void add_part_names(const ast::PatternPart& part, NameSet& names) {
   }
 }
 
-bool part_touches(const ast::PatternPart& part, const NameSet& names) {
+bool part_touches(const ast::PatternPart& part, const VariableNameSet& names) {
   auto in = [&](const std::optional<std::string>& v) { return v && names.contains(*v); };
   if (in(part.variable) || in(part.element.start.variable)) return true;
   return std::any_of(part.element.chain.begin(), part.element.chain.end(), [&](const auto& step) {
@@ -419,7 +415,7 @@ void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) 
 }
 
 void SemanticValidator::check_alias_uniqueness(const std::vector<ast::ReturnItem>& items) {
-  NameSet seen;
+  VariableNameSet seen;
   for (const auto& item : items) {
     const std::string* name = output_name(item);
     if (!name || seen.insert(*name)) continue;
@@ -484,7 +480,7 @@ void SemanticValidator::check_match_warnings(const ast::ReadingClause::Match& ma
   const auto& parts = match.pattern.parts;
   if (parts.size() >= 2) {
     // Only the parts' own variables connect them, not earlier clauses.
-    NameSet names;
+    VariableNameSet names;
     add_part_names(parts.front(), names);
     for (std::size_t i = 1; i < parts.size(); ++i) {
       if (!part_touches(parts[i], names)) {
@@ -780,7 +776,7 @@ struct SemanticValidator::ExprChecker {
       v.validate_expr(*e.rhs);
     } else if constexpr (OneOperand<T>) {
       // NOT, IS [NOT] NULL and unary minus hold only their operand.
-    } else if constexpr (requires { e.predicate; }) {  // all, any, none, single
+    } else if constexpr (Quantifier<T>) {
       v.validate_expr(*e.list);
       const bool here = bind_temporary(e.variable);
       opt(e.predicate);

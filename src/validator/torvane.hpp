@@ -36,6 +36,11 @@ struct Findings {
 // `warnings` of every warning.
 enum class Messages : std::uint8_t { Errors, SyntaxErrors, SemanticErrors, Warnings };
 bool selects(Messages which, const diagnostics::ValidationDiagnostic& d);
+// The messages of the findings `which` selects, in order.
+std::vector<std::string_view> messages(const Findings& r, Messages which);
+
+// The compact JSON form of a result, keys in byte order at both levels.
+void write_json(std::string& out, const Findings& r);
 
 struct Torvane {
   explicit Torvane(torvane::schema::Schema s) : schema(std::move(s)) {}
@@ -50,17 +55,5 @@ struct Torvane {
 
   torvane::schema::Schema schema;
 };
-
-// What a finding's suggestion renames: a node label, a relationship type or
-// a property key; none for a finding that names no such thing.
-std::optional<parser::NameRole> renamed_role(diagnostics::DiagnosticCode code);
-
-// The query with every suggested replacement applied, or none when an error
-// lacks a suggestion (or there is no error, or the text does not parse). A
-// misspelt label, type or key is replaced where the query's parse writes a
-// name of that kind, however it is written (backticks or not), and the
-// replacement is written in backticks when a bare name would not read back.
-std::optional<std::string> corrected_query(
-    std::string_view query, const std::vector<diagnostics::ValidationDiagnostic>& diagnostics);
 
 }  // namespace torvane::validator

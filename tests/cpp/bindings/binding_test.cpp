@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "debug_str.hpp"
+
 namespace torvane::bindings {
 namespace {
 
@@ -303,6 +305,16 @@ TEST(DebugList, Escapes) {
     std::string out;
     append_debug_list(out, c.items);
     EXPECT_EQ(out, c.want);
+  }
+}
+
+// The core reports text that is not well-formed UTF-8; the binding turns that
+// into a panic.
+TEST(DebugList, IllFormedTextIsAPanic) {
+  for (const std::string bad : {"\xC3", "a\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC0\xAF"}) {
+    std::string out;
+    EXPECT_FALSE(torvane::append_debug_str(out, bad)) << out;
+    EXPECT_THROW(append_debug_str(out, bad), Panic);
   }
 }
 

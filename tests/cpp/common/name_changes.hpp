@@ -14,7 +14,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "parser/names.hpp"
 #include "parser/parse.hpp"
-#include "validator/torvane.hpp"
+#include "validator/corrected_query.hpp"
 
 namespace torvane::testing {
 

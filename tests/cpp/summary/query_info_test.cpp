@@ -50,7 +50,7 @@ TEST(QueryInfo, ExistsQueryGivesPropertyKeysOnly) {
 }
 
 TEST(QueryInfo, NameSetSortsByBytesWithoutRepeats) {
-  NameSet set;
+  MentionedNames set;
   for (const char* name : {"b", "\xc3\xa9", "B", "a", "b", "`z`", "B"}) set.insert(name);
   EXPECT_EQ(set.sorted(), (Names{"B", "`z`", "a", "b", "\xc3\xa9"}));
 }

@@ -736,5 +736,39 @@ TEST(Findings, ManyNamesAsFew) {
           labels}});
 }
 
+// The JSON form: members in byte order of their keys at both levels, the
+// position and suggestion members only where there are such values, and each
+// message list the messages its findings select.
+TEST(ResultJson, KeysInByteOrder) {
+  using diagnostics::DiagnosticCode;
+  using diagnostics::Severity;
+  Findings found{false, {}, "MATCH (p:Person) RETURN p"};
+  found.diagnostics.push_back({DiagnosticCode::ParseError, Severity::Error, "at \"x\"\n",
+                               std::nullopt, std::pair<std::uint32_t, std::uint32_t>{2, 7}});
+  found.diagnostics.push_back({DiagnosticCode::UnknownNodeLabel, Severity::Error, "label",
+                               diagnostics::Suggestion{":Persn", ":Person", "fix"}, std::nullopt});
+  found.diagnostics.push_back(
+      {DiagnosticCode::UnlabeledFullScan, Severity::Warning, "scan", std::nullopt, std::nullopt});
+  std::string out = "kept:";
+  write_json(out, found);
+  EXPECT_EQ(
+      out,
+      R"(kept:{"diagnostics":[)"
+      R"({"code":"E101","code_name":"ParseError","message":"at \"x\"\n",)"
+      R"("position_col":7,"position_line":2,"severity":"error"},)"
+      R"({"code":"E201","code_name":"UnknownNodeLabel","message":"label","severity":"error",)"
+      R"("suggestion_description":"fix","suggestion_original":":Persn",)"
+      R"("suggestion_replacement":":Person"},)"
+      R"({"code":"W201","code_name":"UnlabeledFullScan","message":"scan","severity":"warning"}],)"
+      R"("errors":["at \"x\"\n","label"],"fixed_query":"MATCH (p:Person) RETURN p",)"
+      R"("is_valid":false,"semantic_errors":["label"],"syntax_errors":["at \"x\"\n"],)"
+      R"("warnings":["scan"]})");
+  Findings valid{true, {}, std::nullopt};
+  out.clear();
+  write_json(out, valid);
+  EXPECT_EQ(out, R"({"diagnostics":[],"errors":[],"fixed_query":null,"is_valid":true,)"
+                 R"("semantic_errors":[],"syntax_errors":[],"warnings":[]})");
+}
+
 }  // namespace
 }  // namespace torvane::validator

@@ -4,7 +4,7 @@
 #include "bindings/binding.hpp"
 #include "summary/query_info.hpp"
 
-namespace torvane::bindings::py_parser {
+namespace torvane::bindings::py_query_info {
 
 // The binding type of QueryInfo holds the core's summary as it is.
 using PyQueryInfo = summary::QueryInfo;
@@ -15,4 +15,4 @@ PyTypeObject* query_info_type();
 // The function parse_query bound to `module`. Null with the error set.
 PyObject* parse_query_function(PyObject* module);
 
-}  // namespace torvane::bindings::py_parser
+}  // namespace torvane::bindings::py_query_info

@@ -1,10 +1,10 @@
-#include "bindings/py_parser.hpp"
+#include "bindings/py_query_info.hpp"
 
 #include <string>
 #include <string_view>
 #include <utility>
 
-namespace torvane::bindings::py_parser {
+namespace torvane::bindings::py_query_info {
 
 namespace {
 
@@ -109,4 +109,4 @@ PyObject* parse_query_function(PyObject* module) {
   return PyCFunction_NewEx(&parse_query_def, module, name.get());
 }
 
-}  // namespace torvane::bindings::py_parser
+}  // namespace torvane::bindings::py_query_info

@@ -1,16 +1,18 @@
 // The corrected query renames a name only where the parse has it in the role
 // its finding names, writes a replacement so that it reads back as that name,
 // and leaves every other byte as it was. Held to on random queries full of
-// names that look alike in other roles, and on one with thousands of names.
+// names that look alike in other roles, and on one with thousands of names;
+// and the cases by name role, spelling and overlap.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/name_changes.hpp"
 #include "diagnostics/diagnostics.hpp"
-#include "validator/torvane.hpp"
+#include "validator/corrected_query.hpp"
 
 namespace torvane {
 namespace {
@@ -28,6 +30,75 @@ ValidationDiagnostic fix(DiagnosticCode code, const std::string& from, const std
   const bool label = code != DiagnosticCode::UnknownNodeProperty;
   return {code, Severity::Error, "m",
           Suggestion{label ? cat(":", from) : from, label ? cat(":", to) : to, "d"}, std::nullopt};
+}
+
+ValidationDiagnostic suggested(DiagnosticCode code, std::string original, std::string replacement) {
+  return {code, Severity::Error, "m", Suggestion{std::move(original), std::move(replacement), "d"},
+          std::nullopt};
+}
+ValidationDiagnostic key_fix(std::string original, std::string replacement) {
+  return suggested(DiagnosticCode::UnknownNodePropertyOnVar, std::move(original),
+                   std::move(replacement));
+}
+ValidationDiagnostic label_fix(std::string original, std::string replacement) {
+  return suggested(DiagnosticCode::UnknownNodeLabel, std::move(original), std::move(replacement));
+}
+ValidationDiagnostic type_fix(std::string original, std::string replacement) {
+  return suggested(DiagnosticCode::UnknownRelType, std::move(original), std::move(replacement));
+}
+
+TEST(CorrectedQuery, Cases) {
+  const ValidationDiagnostic warning{DiagnosticCode::UnlabeledFullScan, Severity::Warning, "w",
+                                     std::nullopt, std::nullopt};
+  const ValidationDiagnostic unfixable{DiagnosticCode::UnboundVariable, Severity::Error, "e",
+                                       std::nullopt, std::nullopt};
+  struct Case {
+    std::string query;
+    std::vector<ValidationDiagnostic> diagnostics;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"RETURN a.k", {}, std::nullopt},
+      {"RETURN a.k", {warning}, std::nullopt},
+      {"RETURN a.k", {key_fix("k", "j"), unfixable}, std::nullopt},
+      {"RETURN a.k", {warning, key_fix("k", "j")}, "RETURN a.j"},
+      // A key where it is written as a key only: after a ".", in a pattern's
+      // property map, SET and REMOVE; never a variable, alias, parameter,
+      // function name, expression map key, string, comment or longer name.
+      {"MATCH (k {k: k.k}) SET k.k = k(k), k += {k: 1} REMOVE k.k "
+       "RETURN k.k AS k, $k, {k: 'k'}, k.kk, k.`k` // k.k\n, k /* k.k */",
+       {key_fix("k", "j")},
+       "MATCH (k {j: k.j}) SET k.j = k(k), k += {k: 1} REMOVE k.j "
+       "RETURN k.j AS k, $k, {k: 'k'}, k.kk, k.j // k.k\n, k /* k.k */"},
+      {"RETURN n.nme AS nme, $nme", {key_fix("nme", "name")}, "RETURN n.name AS nme, $nme"},
+      // A label where it is written as a label, however spaced, commented or
+      // quoted; not as a type, variable or key.
+      {"MATCH (Pers:Pers: Pers:/* c */Pers:`Pers`)-[Pers:Pers]->() SET Pers::Pers "
+       "REMOVE Pers::Pers RETURN Pers.Pers",
+       {label_fix(":Pers", ":Person")},
+       "MATCH (Pers:Person: Person:/* c */Person:Person)-[Pers:Pers]->() SET Pers::Person "
+       "REMOVE Pers::Person RETURN Pers.Pers"},
+      {"MATCH (a:Pers)-[:Pers|:`Pers`]->(b) RETURN a",
+       {type_fix(":Pers", ":ACTED_IN")},
+       "MATCH (a:Pers)-[:ACTED_IN|:ACTED_IN]->(b) RETURN a"},
+      // The name without its backticks is the name; the first fix of a name wins.
+      {"MATCH (:`Pers`:Pers)", {label_fix(":`Pers`", ":Person"), label_fix(":Pers", ":Pet")},
+       "MATCH (:Person:Person)"},
+      // A replacement that a bare name would not read back is backticked.
+      {"RETURN n.a, n.b, n.c, n.d, n.e, n.f",
+       {key_fix("a", "x-1"), key_fix("b", "order"), key_fix("c", "1st"), key_fix("d", "ñame"),
+        key_fix("e", "a`b"), key_fix("f", "_ok1")},
+       "RETURN n.`x-1`, n.`order`, n.`1st`, n.`ñame`, n.`a``b`, n._ok1"},
+      {"MATCH (:Ordr)", {label_fix(":Ordr", ":Order")}, "MATCH (:`Order`)"},
+      // No fix works on the text another made, whatever their lengths.
+      {"RETURN x.nme, x.names", {key_fix("nme", "name"), key_fix("names", "nme")},
+       "RETURN x.name, x.nme"},
+      {"RETURN x.a, x.b", {key_fix("a", "b"), key_fix("b", "c")}, "RETURN x.b, x.c"},
+      // Only for a text that parses.
+      {"RETURN a.", {key_fix("a", "b")}, std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(corrected_query(c.query, c.diagnostics), c.expected) << c.query;
 }
 
 TEST(CorrectedQuery, RandomQueriesChangeOnlyTheirNames) {
