@@ -202,7 +202,7 @@ bool Builder::build_sort_item(Pair p, ast::SortItem& out, std::uint32_t depth) {
   return build_expression(*e, out.expr, depth + 1);
 }
 
-// ---- The steps, each on its own ----
+// ---- The entry points ----
 
 BuildResult<ast::CypherQuery> build_query(Pair cypher) {
   return run(&Builder::build_query, cypher);
@@ -213,114 +213,6 @@ std::optional<BuildFailure> build_query(Pair cypher, ast::CypherQuery& out) {
   if (b.build_query(cypher, out)) return std::nullopt;
   if (b.too_deep) return BuildFailure{std::move(*b.too_deep)};
   return BuildFailure{std::move(*b.failure)};
-}
-
-BuildResult<ast::RegularQuery> build_regular_query(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_regular_query, p, depth);
-}
-
-BuildResult<ast::SingleQuery> build_single_query(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_single_query, p, depth);
-}
-
-BuildResult<ast::WithClause> build_with_clause(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_with_clause, p, depth);
-}
-
-BuildResult<ast::ReturnClause> build_return_clause(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_return_clause, p, depth);
-}
-
-BuildResult<ReturnBody> build_return_body(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_return_body<ReturnBody>, p, depth);
-}
-
-BuildResult<ast::SortItem> build_sort_item(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_sort_item, p, depth);
-}
-
-BuildResult<ast::ReadingClause> build_reading_clause(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_reading_clause, p, depth);
-}
-
-BuildResult<ast::CallClause> build_call_clause(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_call_clause, p, depth);
-}
-
-BuildResult<ast::UpdatingClause> build_updating_clause(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_updating_clause, p, depth);
-}
-
-BuildResult<std::vector<ast::SetItem>> build_set_clause(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_set_clause, p, depth);
-}
-
-BuildResult<ast::Pattern> build_pattern(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_pattern, p, depth);
-}
-
-BuildResult<ast::PatternPart> build_pattern_part(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_pattern_part, p, depth);
-}
-
-BuildResult<ast::NodePattern> build_node_pattern(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_node_pattern, p, depth);
-}
-
-BuildResult<ast::RelationshipPattern> build_relationship_pattern(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_relationship_pattern, p, depth);
-}
-
-BuildResult<ast::MapOrParam> build_properties(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_properties, p, depth);
-}
-
-BuildResult<ast::ExprMap> build_map_literal(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_map_literal, p, depth);
-}
-
-BuildResult<ast::PropertyExpr> build_property_expression(Pair p) {
-  return run(&Builder::build_property_expression, p);
-}
-
-std::vector<std::string> build_node_labels(Pair p) {
-  std::vector<std::string> labels;
-  collect_names(p, Rule::label_name, labels);
-  return labels;
-}
-
-std::vector<std::string> build_rel_types(Pair p) {
-  std::vector<std::string> types;
-  collect_names(p, Rule::rel_type_name, types);
-  return types;
-}
-
-BuildResult<Expr> build_expression(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_expression, p, depth);
-}
-
-BuildResult<Expr> build_or_expr(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_or_expr, p, depth);
-}
-
-BuildResult<Expr> build_comparison_expr(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_comparison_expr, p, depth);
-}
-
-BuildResult<Expr> build_postfix_expr(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_postfix_expr, p, depth);
-}
-
-BuildResult<Expr> build_atom(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_atom, p, depth);
-}
-
-BuildResult<Expr> build_literal(Pair p, std::uint32_t depth) {
-  return run(&Builder::build_literal, p, depth);
-}
-
-BuildResult<FilterExpression> parse_filter_expression(Pair p, std::uint32_t depth) {
-  return run(&Builder::parse_filter_expression, p, depth);
 }
 
 }  // namespace torvane::parser::builder

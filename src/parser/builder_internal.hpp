@@ -26,6 +26,13 @@ namespace torvane::parser::builder {
 using ast::Box;
 using ast::Expr;
 
+// The variable, list and predicate of `v IN list WHERE predicate`.
+struct FilterExpression {
+  std::string variable;
+  ast::Expr list;
+  std::optional<ast::Expr> predicate;
+};
+
 // ---- Texts ----
 
 // Whether `s` begins with `word` (upper case), ASCII letters in either case.
@@ -161,6 +168,7 @@ enum class Comparison {
 // the parent, or an element put in place in its list), so nothing built is
 // moved on its way up. A step returns whether it succeeded; the first failure
 // waits in `failure`, and every step above it returns false at once.
+// `depth` is how deeply the value being built is nested (see builder.hpp).
 class Builder {
  public:
   std::optional<CypherError> failure;
@@ -173,8 +181,8 @@ class Builder {
   bool build_single_query(Pair p, ast::SingleQuery& out, std::uint32_t depth);
   bool build_with_clause(Pair p, ast::WithClause& out, std::uint32_t depth);
   bool build_return_clause(Pair p, ast::ReturnClause& out, std::uint32_t depth);
-  // Into a ReturnBody or ReturnClause (items as ReturnItems), or a WithClause
-  // (a plain list and the star flag).
+  // Into a ReturnClause (items as ReturnItems) or a WithClause (a plain list
+  // and the star flag).
   template <class Target>
   bool build_return_body(Pair p, Target& out, std::uint32_t depth);
   bool build_sort_item(Pair p, ast::SortItem& out, std::uint32_t depth);
@@ -262,6 +270,8 @@ BuildResult<T> run(bool (Builder::*step)(Pair, T&, Args...), Pair p,
   if (!(b.*step)(p, built.value(), args...)) built = Err{std::move(*b.failure)};
   return built;
 }
+
+ast::Range build_range_literal(Pair p);
 
 #pragma GCC visibility pop
 
