@@ -75,9 +75,9 @@ bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
   switch (c->as_rule()) {
     case Rule::literal: return build_literal(*c, out, depth);
     case Rule::parameter:
-      out.node.emplace<Expr::Parameter>(Copy{strip_dollars(c->as_str())});
+      out.node.emplace<Expr::Parameter>(InPlaceString{strip_dollars(c->as_str())});
       return true;
-    case Rule::variable: out.node.emplace<Expr::Variable>(Copy{c->as_str()}); return true;
+    case Rule::variable: out.node.emplace<Expr::Variable>(InPlaceString{c->as_str()}); return true;
     case Rule::count_star: out.node.emplace<Expr::CountStar>(); return true;
     case Rule::function_invocation:
       return build_function_invocation(*c, out.node.emplace<Expr::FunctionCall>(), depth);
@@ -105,10 +105,10 @@ bool Builder::build_literal(Pair p, Expr& out, std::uint32_t depth) {
     case Rule::integer_literal: out.node.emplace<Expr::Integer>(read_integer(t)); return true;
     case Rule::float_literal: out.node.emplace<Expr::Float>(read_float(t)); return true;
     case Rule::string_literal:
-      out.node.emplace<Expr::String>(Copy{t.size() >= 2 ? t.substr(1, t.size() - 2) : ""});
+      out.node.emplace<Expr::String>(InPlaceString{t.size() >= 2 ? t.substr(1, t.size() - 2) : ""});
       return true;
     case Rule::boolean_literal:
-      out.node.emplace<Expr::Boolean>(equals_word(t, "TRUE"));
+      out.node.emplace<Expr::Boolean>(ascii_iequal(t, "TRUE"));
       return true;
     case Rule::null_literal: out.node.emplace<Expr::Null>(); return true;
     case Rule::list_literal: {
@@ -161,13 +161,13 @@ bool Builder::build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth
     Role role = Role::none;
     if (before.size() >= 4) {
       const std::string_view last = before.substr(before.size() - 4);
-      if (starts_with_word(last, "CASE"))
+      if (ascii_iequal(last, "CASE"))
         role = Role::operand;
-      else if (starts_with_word(last, "WHEN"))
+      else if (ascii_iequal(last, "WHEN"))
         role = Role::when;
-      else if (starts_with_word(last, "THEN"))
+      else if (ascii_iequal(last, "THEN"))
         role = Role::then;
-      else if (starts_with_word(last, "ELSE"))
+      else if (ascii_iequal(last, "ELSE"))
         role = Role::otherwise;
     }
     gap_start = c.end();
@@ -270,8 +270,8 @@ bool Builder::build_reduce_expression(Pair p, Expr& out, std::uint32_t depth) {
   if (!projection_pair) return fail("REDUCE missing projection expression");
   Box<Expr> projection(Expr{});
   if (!build_expression(*projection_pair, *projection, depth + 1)) return false;
-  out.node.emplace<Expr::Reduce>(Copy{accumulator->as_str()}, std::move(init),
-                                 Copy{variable->as_str()}, std::move(list), std::move(projection));
+  out.node.emplace<Expr::Reduce>(InPlaceString{accumulator->as_str()}, std::move(init),
+                                 InPlaceString{variable->as_str()}, std::move(list), std::move(projection));
   return true;
 }
 

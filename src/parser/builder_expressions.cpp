@@ -15,12 +15,12 @@ Comparison comparison_of(std::string_view o) {
   if (o == ">") return Comparison::Gt;
   if (o == ">=") return Comparison::Gte;
   if (o == "=~") return Comparison::RegexMatch;
-  if (equals_word(o, "IN")) return Comparison::In;
+  if (ascii_iequal(o, "IN")) return Comparison::In;
   // STARTS WITH and ENDS WITH by their first word: blanks and comments may
   // stand between the two.
   if (starts_with_word(o, "STARTS")) return Comparison::StartsWith;
   if (starts_with_word(o, "ENDS")) return Comparison::EndsWith;
-  if (equals_word(o, "CONTAINS")) return Comparison::Contains;
+  if (ascii_iequal(o, "CONTAINS")) return Comparison::Contains;
   return Comparison::Unknown;
 }
 }  // namespace
@@ -283,7 +283,7 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
         const std::optional<Pair> key = op->first_child();
         if (!key) return fail("Property lookup missing key");
         Box<Expr> base(std::move(out));
-        out.node.emplace<Expr::PropertyAccess>(std::move(base), Copy{key->as_str()});
+        out.node.emplace<Expr::PropertyAccess>(std::move(base), InPlaceString{key->as_str()});
         break;
       }
       case Rule::subscript_op: {

@@ -35,14 +35,12 @@ struct FilterExpression {
 
 // ---- Texts ----
 
-// Whether `s` begins with `word` (upper case), ASCII letters in either case.
+// Whether `s` begins with `word`, ASCII letters in either case.
 inline bool starts_with_word(std::string_view s, std::string_view word) {
-  if (s.size() < word.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i)
-    if (ascii_upper(s[i]) != word[i]) return false;
-  return true;
+  return s.size() >= word.size() && ascii_iequal(s.substr(0, word.size()), word);
 }
 
+// `s` with its ASCII letters in upper case.
 std::string upper(std::string_view s);
 
 // Whether `s` begins with DISTINCT as a whole word: unlike the clause words,
@@ -86,17 +84,12 @@ inline std::string_view strip_dollars(std::string_view s) {
 
 // A text copied into the string it initialises: a node's name member is made
 // in place from it, with no temporary string moved in.
-struct Copy {
+struct InPlaceString {
   std::string_view text;
   operator std::string() const { return std::string(text); }
 };
 
-// Whether `s` equals `word` (upper case), ASCII letters in either case.
-inline bool equals_word(std::string_view s, std::string_view word) {
-  return s.size() == word.size() && starts_with_word(s, word);
-}
-
-// Whether `word` (upper case) occurs in `s`, ASCII letters in either case.
+// Whether `word` occurs in `s`, ASCII letters in either case.
 bool contains_word(std::string_view s, std::string_view word);
 
 // ---- Pairs ----

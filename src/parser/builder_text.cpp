@@ -50,7 +50,7 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-// Whether `word` (upper case) occurs in `s`, ASCII letters in either case.
+// Whether `word` occurs in `s`, ASCII letters in either case.
 bool contains_word(std::string_view s, std::string_view word) {
   for (std::size_t i = 0; i + word.size() <= s.size(); ++i)
     if (starts_with_word(s.substr(i), word)) return true;
