@@ -29,12 +29,7 @@ bool Builder::build_regular_query(Pair p, ast::RegularQuery& out, std::uint32_t 
   if (!build_single_query(*first, out.first, depth)) return false;
   for (Pair u : kids) {
     if (u.as_rule() != Rule::union_clause) continue;
-    std::optional<Pair> single;
-    for (Pair c : u.into_inner())
-      if (c.as_rule() == Rule::single_query) {
-        single = c;
-        break;
-      }
+    const std::optional<Pair> single = first_child_of(u, Rule::single_query);
     if (!single) return fail("Missing union single_query");
     ast::Union& next = out.unions.emplace_back();
     next.all = keyword_after_lead(u, 5, "ALL");

@@ -75,12 +75,7 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
       case Rule::not_expr: {
         const std::uint32_t nots = count_children(p, Rule::not_kw);
         if (nots > 0) return build_not_expr(p, nots, out, depth);
-        std::optional<Pair> operand;
-        for (Pair c : p.into_inner())
-          if (c.as_rule() == Rule::comparison_expr) {
-            operand = c;
-            break;
-          }
+        const std::optional<Pair> operand = first_child_of(p, Rule::comparison_expr);
         if (!operand) return fail("NOT missing comparison_expr");
         p = *operand;
         continue;
@@ -117,12 +112,7 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
       case Rule::unary_expr: {
         if (!p.as_str().empty() && p.as_str().front() == '-')
           return build_unary_minus(p, out, depth);
-        std::optional<Pair> operand;
-        for (Pair c : p.into_inner())
-          if (c.as_rule() == Rule::postfix_expr) {
-            operand = c;
-            break;
-          }
+        const std::optional<Pair> operand = first_child_of(p, Rule::postfix_expr);
         if (!operand) return fail("Unary missing postfix");
         p = *operand;
         continue;
@@ -202,12 +192,7 @@ bool Builder::build_arithmetic(Pair p, Expr& out, std::uint32_t depth) {
 }
 
 bool Builder::build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_t depth) {
-  std::optional<Pair> operand;
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::comparison_expr) {
-      operand = c;
-      break;
-    }
+  const std::optional<Pair> operand = first_child_of(p, Rule::comparison_expr);
   if (!operand) return fail("NOT missing comparison_expr");
   if (!build_comparison_expr(*operand, out, depth)) return false;
   for (std::uint32_t i = 0; i < nots; ++i) wrap<Expr::Not>(out);
@@ -215,13 +200,11 @@ bool Builder::build_not_expr(Pair p, std::uint32_t nots, Expr& out, std::uint32_
 }
 
 bool Builder::build_unary_minus(Pair p, Expr& out, std::uint32_t depth) {
-  for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::postfix_expr) {
-      if (!build_postfix_expr(c, out, depth)) return false;
-      wrap<Expr::Neg>(out);
-      return true;
-    }
-  return fail("Unary missing postfix");
+  const std::optional<Pair> operand = first_child_of(p, Rule::postfix_expr);
+  if (!operand) return fail("Unary missing postfix");
+  if (!build_postfix_expr(*operand, out, depth)) return false;
+  wrap<Expr::Neg>(out);
+  return true;
 }
 
 bool Builder::build_comparison_expr(Pair p, Expr& out, std::uint32_t depth) {

@@ -100,6 +100,13 @@ inline std::uint32_t count_children(Pair p, Rule r) {
   return n;
 }
 
+// The first child of `p` of rule `r`, if any.
+inline std::optional<Pair> first_child_of(Pair p, Rule r) {
+  for (Pair c : p.into_inner())
+    if (c.as_rule() == r) return c;
+  return std::nullopt;
+}
+
 // Number of operands of a keyword level; `only` receives the first one.
 inline std::uint32_t count_operands(Pair p, Rule keyword, std::optional<Pair>* only) {
   std::uint32_t n = 0;
