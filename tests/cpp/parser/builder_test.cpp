@@ -8,6 +8,7 @@
 
 #include "common/small_stack.hpp"
 #include "parser/builder.hpp"
+#include "parser/builder_internal.hpp"
 #include "parser/cypher_parser.hpp"
 #include "parser/parse.hpp"
 #include "tree_dump.hpp"
@@ -281,6 +282,14 @@ TEST(Builder, CopyIsDeepAndKeepsMapOrder) {
   EXPECT_EQ(dump(copy).substr(0, 6), "MATCH ");
 }
 
+// Runs one of the builder's steps on `p`, at depth 0 where it takes one: its
+// failure message, or "built".
+template <class T, class... Depth>
+std::string step_message(bool (builder::Builder::*step)(Pair, T&, Depth...), Pair p) {
+  auto r = builder::run(step, p, Depth{}...);
+  return r.ok() ? std::string("built") : r.error().message;
+}
+
 // Each step's fixed failure texts, reached by handing it pairs of another
 // shape than the grammar gives it (a parse from another start rule).
 TEST(Builder, StepFailureTexts) {
@@ -291,7 +300,7 @@ TEST(Builder, StepFailureTexts) {
     Step step;
     const char* expected;
   };
-#define STEP(f) [](Pair p) -> std::string { auto r = builder::f(p); return r.ok() ? std::string("built") : r.error().message; }
+#define STEP(f) [](Pair p) { return step_message(&builder::Builder::f, p); }
   const std::vector<StepCase> cases = {
       {Rule::variable, "n", STEP(build_query), "Empty query"},
       {Rule::expression, "1", STEP(build_query), "Expected statement, got or_expr"},
@@ -359,8 +368,11 @@ TEST(Builder, NestingBoundGivesTheGrammarsError) {
   auto tree = CypherParser::parse(Rule::expression, text);
   ASSERT_TRUE(tree.ok());
   const Pair top = *tree->pairs().peek();
-  EXPECT_TRUE(builder::build_expression(top, builder::kMaxNesting - 1).ok());
-  auto r = builder::build_expression(top, builder::kMaxNesting);
+  const auto build_expression = [](Pair p, std::uint32_t depth) {
+    return builder::run(&builder::Builder::build_expression, p, depth);
+  };
+  EXPECT_TRUE(build_expression(top, builder::kMaxNesting - 1).ok());
+  auto r = build_expression(top, builder::kMaxNesting);
   ASSERT_FALSE(r.ok());
   const SyntaxError expected = make_nesting_error(text, static_cast<std::uint32_t>(text.find('2')));
   EXPECT_EQ(std::make_pair(expected.line, expected.column), std::make_pair(2u, 4u));
@@ -383,7 +395,8 @@ TEST(Builder, NestingBoundGivesTheGrammarsError) {
   const std::string two = "MATCH (n {a: 1}) RETURN n UNION RETURN (1)";
   auto query = CypherParser::parse(Rule::regular_query, two);
   ASSERT_TRUE(query.ok());
-  auto branch = builder::build_regular_query(*query->pairs().peek(), builder::kMaxNesting - 1);
+  auto branch = builder::run(&builder::Builder::build_regular_query, *query->pairs().peek(),
+                             builder::kMaxNesting - 1);
   ASSERT_FALSE(branch.ok());
   EXPECT_EQ(branch.error().message,
             make_nesting_error(two, static_cast<std::uint32_t>(two.rfind('1'))).display());
