@@ -364,14 +364,16 @@ bool Reader::begin_object(std::string_view expected) {
   return true;
 }
 
-Reader::Next Reader::next_element(bool& first) {
+// Past what stands before a container's next member: `close` ends the
+// container; members are parted by commas, and a comma may not trail.
+Reader::Next Reader::next_member(bool& first, char close, const char* eof, const char* parted) {
   const int c = peek();
-  if (c == ']') {
+  if (c == close) {
     ++pos_;
     return Next::End;
   }
   if (c == -1) {
-    fail_peek("EOF while parsing a list");
+    fail_peek(eof);
     return Next::Error;
   }
   if (first) {
@@ -379,20 +381,20 @@ Reader::Next Reader::next_element(bool& first) {
     return Next::Item;
   }
   if (c != ',') {
-    fail_peek("expected `,` or `]`");
+    fail_peek(parted);
     return Next::Error;
   }
   ++pos_;
-  switch (peek()) {
-    case ']':
-      fail_peek("trailing comma");
-      return Next::Error;
-    case -1:
-      fail_peek("EOF while parsing a value");
-      return Next::Error;
-    default:
-      return Next::Item;
+  const int after = peek();
+  if (after == close || after == -1) {
+    fail_peek(after == close ? "trailing comma" : "EOF while parsing a value");
+    return Next::Error;
   }
+  return Next::Item;
+}
+
+Reader::Next Reader::next_element(bool& first) {
+  return next_member(first, ']', "EOF while parsing a list", "expected `,` or `]`");
 }
 
 bool Reader::end_array() {
@@ -411,41 +413,17 @@ bool Reader::end_array() {
 }
 
 Reader::Next Reader::next_key(bool& first, std::string* key, bool colon) {
-  int c = peek();
-  if (c == '}') {
-    ++pos_;
-    return Next::End;
-  }
-  if (c == -1) {
-    fail_peek("EOF while parsing an object");
+  const Next next = next_member(first, '}', "EOF while parsing an object", "expected `,` or `}`");
+  if (next != Next::Item) return next;
+  if (peek() != '"') {
+    fail_peek("key must be a string");
     return Next::Error;
   }
-  if (c == ',' && !first) {
-    ++pos_;
-    c = peek();
-  } else if (first) {
-    first = false;
-  } else {
-    fail_peek("expected `,` or `}`");
-    return Next::Error;
-  }
-  switch (c) {
-    case '"':
-      ++pos_;
-      if (key != nullptr) key->clear();
-      if (!string_body(key, key != nullptr ? Mode::Keep : Mode::Skip)) return Next::Error;
-      if (colon && !read_colon()) return Next::Error;
-      return Next::Item;
-    case '}':
-      fail_peek("trailing comma");
-      return Next::Error;
-    case -1:
-      fail_peek("EOF while parsing a value");
-      return Next::Error;
-    default:
-      fail_peek("key must be a string");
-      return Next::Error;
-  }
+  ++pos_;
+  if (key != nullptr) key->clear();
+  if (!string_body(key, key != nullptr ? Mode::Keep : Mode::Skip)) return Next::Error;
+  if (colon && !read_colon()) return Next::Error;
+  return Next::Item;
 }
 
 bool Reader::read_colon() {

@@ -62,6 +62,7 @@ class Reader {
   enum class Mode : std::uint8_t { Keep, Skip };
 
   bool fail_at(std::size_t pos, std::string message);
+  Next next_member(bool& first, char close, const char* eof, const char* parted);
   [[gnu::cold]] bool fail_peek(std::string message);  // just after the next byte
   bool ident(std::string_view rest);
   bool string_body(std::string* out, Mode mode);
