@@ -46,23 +46,6 @@ bool read_set(Reader& r, HashSet& out) {
   }
 }
 
-// {"Label": [...], ...}; a repeated label replaces the earlier entry.
-bool read_node_map(Reader& r, HashMap<HashSet>& out) {
-  if (!r.begin_object("a map")) return false;
-  std::string label;
-  for (bool first = true;;) {
-    switch (r.next_key(first, &label)) {
-      case Reader::Next::Error: return false;
-      case Reader::Next::End: return true;
-      case Reader::Next::Item: {
-        HashSet properties;
-        if (!read_set(r, properties)) return false;
-        out.insert_or_assign(label, std::move(properties));
-      }
-    }
-  }
-}
-
 // ["Source", "Target", [...]]
 bool read_relationship(Reader& r, RelationshipDef& out) {
   static constexpr std::string_view kTuple = "a tuple of size 3";
@@ -82,18 +65,20 @@ bool read_relationship(Reader& r, RelationshipDef& out) {
   return r.end_array();
 }
 
-// {"TYPE": [...], ...}; a repeated type replaces the earlier entry.
-bool read_rel_map(Reader& r, HashMap<RelationshipDef>& out) {
+// {"Name": value, ...}, each value read by `read_value`; a repeated name
+// replaces the earlier entry.
+template <class T>
+bool read_map(Reader& r, HashMap<T>& out, bool (*read_value)(Reader&, T&)) {
   if (!r.begin_object("a map")) return false;
-  std::string type;
+  std::string name;
   for (bool first = true;;) {
-    switch (r.next_key(first, &type)) {
+    switch (r.next_key(first, &name)) {
       case Reader::Next::Error: return false;
       case Reader::Next::End: return true;
       case Reader::Next::Item: {
-        RelationshipDef def;
-        if (!read_relationship(r, def)) return false;
-        out.insert_or_assign(type, std::move(def));
+        T value;
+        if (!read_value(r, value)) return false;
+        out.insert_or_assign(name, std::move(value));
       }
     }
   }
@@ -120,11 +105,11 @@ bool read_schema(Reader& r, Schema& s) {
       if (key == "nodes") {
         if (nodes) return r.fail_here("duplicate field `nodes`");
         nodes = true;
-        if (!r.read_colon() || !read_node_map(r, s.nodes)) return false;
+        if (!r.read_colon() || !read_map(r, s.nodes, read_set)) return false;
       } else if (key == "relationships") {
         if (relationships) return r.fail_here("duplicate field `relationships`");
         relationships = true;
-        if (!r.read_colon() || !read_rel_map(r, s.relationships)) return false;
+        if (!r.read_colon() || !read_map(r, s.relationships, read_relationship)) return false;
       } else if (!r.read_colon() || !r.skip_value()) {
         return false;
       }
@@ -140,7 +125,7 @@ bool read_schema(Reader& r, Schema& s) {
         case Reader::Next::End: return r.fail_invalid_length(i, kStruct);
         case Reader::Next::Item: break;
       }
-      if (!(i == 0 ? read_node_map(r, s.nodes) : read_rel_map(r, s.relationships))) return false;
+      if (!(i == 0 ? read_map(r, s.nodes, read_set) : read_map(r, s.relationships, read_relationship))) return false;
     }
     return r.end_array();
   }

@@ -233,6 +233,12 @@ void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view
   push_error(code, std::move(message), std::move(suggestion));
 }
 
+void SemanticValidator::check_labels(const std::vector<std::string>& labels, DiagnosticCode code,
+                                     std::string_view lead) {
+  for (const auto& label : labels)
+    if (!node_entry(label)) push_unknown_label(code, lead, label, Among::labels);
+}
+
 // `message` is complete up to its hint.
 void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string message,
                                               std::string_view key, Among among,
@@ -558,10 +564,8 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
               if (contains_aggregate(vm->value)) push_aggregate_misuse("SET");
               validate_expr(vm->value);
             } else {
-              for (const auto& label : std::get<ast::SetItem::Labels>(item.node).labels)
-                if (!node_entry(label))
-                  push_unknown_label(DiagnosticCode::UnknownNodeLabelInSet,
-                                     "Unknown node label in SET: :", label, Among::labels);
+              check_labels(std::get<ast::SetItem::Labels>(item.node).labels,
+                           DiagnosticCode::UnknownNodeLabelInSet, "Unknown node label in SET: :");
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Remove>) {
@@ -569,10 +573,9 @@ void SemanticValidator::validate_flat_updating_clause(const ast::UpdatingClause&
             if (const auto* p = std::get_if<ast::RemoveItem::Property>(&item.node)) {
               validate_property_access(p->property.variable, p->property.keys);
             } else {
-              for (const auto& label : std::get<ast::RemoveItem::Labels>(item.node).labels)
-                if (!node_entry(label))
-                  push_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove,
-                                     "Unknown node label in REMOVE: :", label, Among::labels);
+              check_labels(std::get<ast::RemoveItem::Labels>(item.node).labels,
+                           DiagnosticCode::UnknownNodeLabelInRemove,
+                           "Unknown node label in REMOVE: :");
             }
           }
         } else if constexpr (std::is_same_v<C, ast::UpdatingClause::Delete>) {
@@ -598,10 +601,7 @@ void SemanticValidator::validate_pattern_element(const ast::PatternElement& elem
 }
 
 void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
-  for (const auto& label : node.labels)
-    if (!node_entry(label))
-      push_unknown_label(DiagnosticCode::UnknownNodeLabel, "Unknown node label: :", label,
-                         Among::labels);
+  check_labels(node.labels, DiagnosticCode::UnknownNodeLabel, "Unknown node label: :");
   const ast::ExprMap* map = inline_map(node.properties);
   if (!map || node.labels.empty()) return;
   for (const auto& entry : *map) {

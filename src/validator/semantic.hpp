@@ -164,6 +164,9 @@ class SemanticValidator {
   // live as long as the validator (views into the tree it walks).
   std::optional<std::string_view> closest_name(Among among, std::string_view owner,
                                                std::string_view name);
+  // Each of `labels` that the schema lacks, reported with `code`.
+  void check_labels(const std::vector<std::string>& labels, diagnostics::DiagnosticCode code,
+                    std::string_view lead);
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
                           std::string_view name, Among among);
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
