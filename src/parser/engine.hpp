@@ -88,9 +88,15 @@ class ParserState {
 
   // Starts a fresh parse of `text`; keeps the vectors' capacity.
   void reset(std::string_view text);
-  // With the memo off every attempt runs its body (see also rule_first): the
-  // plain engine, which tests compare the remembering one against.
+  // The memo (see memo_rule) and the shortcuts (rule_unless, rule_first,
+  // fail_at_once, silent_attempts and the grammar's operator levels run as
+  // one) each have a switch; the product runs with both. With both off every
+  // attempt runs its body: the plain engine, which tests compare the others
+  // against. The shortcuts count attempts and depth exactly as the bodies
+  // they stand for would, so with the memo off they must match the plain
+  // engine attempt for attempt; the memo saves attempts. Set before reset().
   void set_memo(bool on) { memo_on_ = on; }
+  void set_shortcuts(bool on) { shortcuts_on_ = on; }
   // Stacks of expression rules fold (see Token) in texts of at least this
   // many bytes: a fold costs a little time, and saves memory that only a
   // large text makes matter. Set before reset().
@@ -143,6 +149,9 @@ class ParserState {
   std::uint32_t stopped_at() const { return stop_at_; }
   // Rule attempts whose bodies ran in the last parse.
   std::uint64_t attempts() const { return attempts_given_ - attempts_left_; }
+  // The deepest nesting of rule attempts in the last parse, those that the
+  // shortcuts and the memo stand for included.
+  std::uint32_t peak_depth() const { return peak_; }
   // Tokens the memo moved aside in the last parse, a measure of its work.
   std::size_t tokens_saved() const { return memo_tokens_.size(); }
 
@@ -249,15 +258,14 @@ class ParserState {
   }
 
   // The attempt of a rule whose body fails at the position, leaving no pairs
-  // and recording only its own failure, after attempts of other rules at
-  // most `Below` levels deeper (counted as `Inner` against the budget): made
-  // without running the body. False, doing nothing, with the memo off or
-  // where the body would hit a bound; the caller then runs the rule.
-  template <std::uint32_t Inner = 0, std::uint32_t Below = 0>
-  [[gnu::always_inline]] bool fail_at_once(Rule r) {
-    if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner) return false;
-    attempts_left_ -= Inner;
-    peak_ = std::max(peak_, depth_ + 1 + Below);
+  // and recording only its own failure, after `inner` attempts of other rules
+  // at most `below` levels deeper: made without running the body. False,
+  // doing nothing, with the shortcuts off or where the body would hit a
+  // bound; the caller then runs the rule.
+  [[gnu::always_inline]] bool fail_at_once(Rule r, std::uint32_t inner = 0, std::uint32_t below = 0) {
+    if (!shortcuts_on_ || depth_ + below >= depth_limit_ || attempts_left_ <= inner) return false;
+    attempts_left_ -= inner;
+    peak_ = std::max(peak_, depth_ + 1 + below);
     fail_untried(r);
     return true;
   }
@@ -265,18 +273,23 @@ class ParserState {
   // Counts `n` rule attempts, each inside the one before, made where they
   // leave no pairs and no failure records (in atomic context, or under a
   // negative lookahead), whose outcome the caller finds itself. False,
-  // counting none, with the memo off or where one would hit a bound.
+  // counting none, with the shortcuts off or where one would hit a bound.
   bool silent_attempts(std::uint32_t n) {
-    if (!memo_on_ || depth_ + n > depth_limit_ || attempts_left_ < n) return false;
+    if (!shortcuts_on_ || depth_ + n > depth_limit_ || attempts_left_ < n) return false;
     attempts_left_ -= n;
     peak_ = std::max(peak_, depth_ + n);
     return true;
   }
 
-  // A rule attempt that fails at once where `can_begin` rules its text out.
-  template <std::uint32_t Inner, std::uint32_t Below, class C, class F>
-  bool rule_unless(Rule r, const C& can_begin, const F& body) {
-    if (can_begin(*this) || !fail_at_once<Inner, Below>(r)) return rule(r, body);
+  // What the test of rule_unless gives where the rule's text may begin.
+  static constexpr std::uint32_t kMayBegin = UINT32_MAX;
+  // A rule attempt that fails at once where `ruled_out` rules its text out:
+  // it then gives the number of attempts the body would make inside the
+  // rule's, at most `Below` levels deeper, else kMayBegin.
+  template <std::uint32_t Below, class C, class F>
+  bool rule_unless(Rule r, const C& ruled_out, const F& body) {
+    const std::uint32_t inner = ruled_out(*this);
+    if (inner == kMayBegin || !fail_at_once(r, inner, Below)) return rule(r, body);
     return false;
   }
 
@@ -284,15 +297,15 @@ class ParserState {
   // `First`; its body's `Inner` attempts lie one level deeper.
   template <const CharSet& First, std::uint32_t Inner, class F>
   bool rule_first(Rule r, const F& body) {
-    return rule_unless<Inner, (Inner > 0 ? 1 : 0)>(r, [](const ParserState& s) { return s.next_in(First); },
-                                                    body);
+    return rule_unless<(Inner > 0 ? 1 : 0)>(
+        r, [](const ParserState& s) { return s.next_in(First) ? kMayBegin : Inner; }, body);
   }
 
   // Whether there is a byte at the position and it is in `set`.
   bool next_in(const CharSet& set) const {
     return pos_ < size() && set.has(static_cast<unsigned char>(text_[pos_]));
   }
-  bool memo_on() const { return memo_on_; }
+  bool shortcuts_on() const { return shortcuts_on_; }
 
   // A rule attempt whose outcome is remembered by (slot, position): a later
   // attempt of the rule at the same position replays it, giving the same
@@ -549,6 +562,7 @@ class ParserState {
   Stop stop_ = Stop::none;
   std::uint32_t stop_at_ = 0;
   bool memo_on_ = true;
+  bool shortcuts_on_ = true;
   Pass pass_ = Pass::both;
   std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
   std::vector<MemoEntry> memo_entries_;
