@@ -1,12 +1,11 @@
 #pragma once
-// The PEG engine that carries the grammar: one parse state and a handful of
-// combinators (sequence, ordered choice, optional, repetition, lookahead,
-// literals). Rule bodies in grammar.cpp are compositions of these and nothing
-// else; skipping, atomic mode, undo and failure tracking all live here.
-//
-// The combinators are small structs whose call operator takes the state; they
-// hold only other combinators or function pointers, so a body expression costs
-// no allocation and inlines into its rule function.
+// The PEG engine that carries the grammar: the parse state, ParserState, with
+// the rule attempt, undo, the implicit skip, the literals and the bounds on
+// depth and work, and the shortcuts that stand for attempts without running
+// them. Its other parts live in rooms of their own: the combinators that rule
+// bodies are written with (peg.hpp), the failure record that the syntax-error
+// report is made from (failures.hpp) and the memo of remembered attempts
+// (memo.hpp).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +18,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "ascii.hpp"
 #include "parser/lexical.hpp"
 #include "parser/pairs.hpp"
 #include "parser/rule.hpp"
@@ -62,7 +60,7 @@ namespace peg {
 // bookkeeping by: a terminal body (literals, character classes and their
 // combinations) tries no rule; a leaf body (those, atomic bodies and their
 // combinations) makes no pairs and no failure records of its own. Defined
-// with the combinators below.
+// for each combinator in peg.hpp.
 enum class Kind : std::uint8_t { rules, leaf, terminal };
 template <class F>
 inline constexpr Kind kKind = Kind::rules;
@@ -576,223 +574,4 @@ class ParserState {
 
 using RuleFn = bool (*)(ParserState&);
 
-// ---------------------------------------------------------------------------
-// Combinators.
-
-namespace peg {
-
-// A literal as a class-type template argument.
-template <std::size_t N>
-struct Text {
-  char c[N - 1 > 0 ? N - 1 : 1]{};
-  static constexpr std::size_t size = N - 1;
-  constexpr Text(const char (&s)[N]) {
-    for (std::size_t i = 0; i + 1 < N; ++i) c[i] = s[i];
-  }
-  constexpr std::string_view view() const { return {c, size}; }
-};
-
-template <std::size_t N>
-constexpr Text<N> lowered(Text<N> t) {
-  for (auto& ch : t.c) ch = ascii_lower(ch);
-  return t;
-}
-
-// Exact literal "..."
-template <Text S>
-struct Lit {
-  bool operator()(ParserState& s) const { return s.match_string(S.view()); }
-};
-
-// Case-insensitive literal ^"..."
-template <Text S>
-struct Kw {
-  static constexpr Text<S.size + 1> lower = lowered(S);
-  bool operator()(ParserState& s) const { return s.match_insensitive(lower.view()); }
-};
-
-// WE, the word end. A sequence never skips in front of it.
-struct We {
-  bool operator()(ParserState& s) const { return s.at_word_end(); }
-};
-
-struct Soi {
-  bool operator()(ParserState& s) const { return s.pos() == 0; }
-};
-
-struct Any {
-  bool operator()(ParserState& s) const { return s.skip_char(); }
-};
-
-template <char First, char Last>
-struct Range {
-  bool operator()(ParserState& s) const { return s.match_range(First, Last); }
-};
-
-// A rule attempt, through a pointer to its function.
-inline bool call(ParserState& s, RuleFn f) { return f(s); }
-template <class P>
-inline bool call(ParserState& s, const P& p) { return p(s); }
-
-template <class P>
-using Elem = std::conditional_t<std::is_function_v<P>, std::add_pointer_t<P>, P>;
-
-template <class... P>
-struct Seq {
-  std::tuple<P...> parts;
-  bool operator()(ParserState& s) const {
-    const ParserState::Mark m = s.mark();
-    if (run<0>(s)) return true;
-    s.restore(m);
-    return false;
-  }
-  template <std::size_t I>
-  bool run(ParserState& s) const {
-    if constexpr (I == sizeof...(P)) {
-      return true;
-    } else {
-      using E = std::tuple_element_t<I, std::tuple<P...>>;
-      if constexpr (I > 0 && !std::is_same_v<E, We>) s.skip();
-      if (!call(s, std::get<I>(parts))) return false;
-      return run<I + 1>(s);
-    }
-  }
-};
-
-template <class... P>
-struct Alt {
-  std::tuple<P...> parts;
-  bool operator()(ParserState& s) const {
-    return std::apply([&s](const auto&... p) { return (call(s, p) || ...); }, parts);
-  }
-};
-
-template <class P>
-struct Opt {
-  P part;
-  bool operator()(ParserState& s) const {
-    (void)call(s, part);
-    return true;
-  }
-};
-
-// x*: greedy; each further iteration is skip ~ x and gives its skip back when
-// x fails.
-template <class P>
-struct Star {
-  P part;
-  bool operator()(ParserState& s) const {
-    if (!call(s, part)) return true;
-    if (s.atomic_context()) {
-      while (call(s, part)) {
-      }
-      return true;
-    }
-    for (;;) {
-      const ParserState::Mark m = s.mark();
-      s.skip();
-      if (!call(s, part)) {
-        s.restore(m);
-        return true;
-      }
-    }
-  }
-};
-
-// !x
-template <class P>
-struct Not {
-  P part;
-  bool operator()(ParserState& s) const {
-    const ParserState::Mark m = s.mark();
-    const auto prev = s.enter_negative();
-    const bool ok = call(s, part);
-    s.leave_lookahead(prev);
-    s.restore(m);
-    return !ok;
-  }
-};
-
-template <class P>
-struct Atomic {
-  P part;
-  bool operator()(ParserState& s) const {
-    const bool prev = s.enter_atomic();
-    const bool ok = call(s, part);
-    s.leave_atomic(prev);
-    return ok;
-  }
-};
-
-template <Text S>
-inline constexpr Kind kKind<Lit<S>> = Kind::terminal;
-template <Text S>
-inline constexpr Kind kKind<Kw<S>> = Kind::terminal;
-template <>
-inline constexpr Kind kKind<We> = Kind::terminal;
-template <>
-inline constexpr Kind kKind<Soi> = Kind::terminal;
-template <>
-inline constexpr Kind kKind<Any> = Kind::terminal;
-template <char First, char Last>
-inline constexpr Kind kKind<Range<First, Last>> = Kind::terminal;
-template <class P>
-inline constexpr Kind kKind<Atomic<P>> = kTerminal<P> ? Kind::terminal : Kind::leaf;
-// A combination is what the least of its parts is.
-template <class... P>
-inline constexpr Kind kKind<Seq<P...>> = std::min({kKind<P>...});
-template <class... P>
-inline constexpr Kind kKind<Alt<P...>> = std::min({kKind<P>...});
-template <class P>
-inline constexpr Kind kKind<Opt<P>> = kKind<P>;
-template <class P>
-inline constexpr Kind kKind<Star<P>> = kKind<P>;
-template <class P>
-inline constexpr Kind kKind<Not<P>> = kKind<P>;
-
-template <class H, class... P>
-inline constexpr bool kTerminalHead<Seq<H, P...>> = kTerminal<H> && !(kTerminal<P> && ...);
-
-template <class... P>
-constexpr Seq<Elem<P>...> seq(const P&... p) {
-  return {{p...}};
-}
-template <class... P>
-constexpr Alt<Elem<P>...> alt(const P&... p) {
-  return {{p...}};
-}
-template <class P>
-constexpr Opt<Elem<P>> opt(const P& p) {
-  return {p};
-}
-template <class P>
-constexpr Star<Elem<P>> star(const P& p) {
-  return {p};
-}
-// x+ is exactly x ~ x*: the skip after the first x stays even when no second
-// x follows.
-template <class P>
-constexpr auto plus(const P& p) {
-  return seq(p, star(p));
-}
-template <class P>
-constexpr Not<Elem<P>> neg(const P& p) {
-  return {p};
-}
-template <class P>
-constexpr Atomic<Elem<P>> atomic(const P& p) {
-  return {p};
-}
-
-template <Text S>
-inline constexpr Lit<S> lit{};
-template <Text S>
-inline constexpr Kw<S> kw{};
-inline constexpr We we{};
-inline constexpr Soi soi{};
-inline constexpr Any any{};
-template <char First, char Last>
-inline constexpr Range<First, Last> range{};
-
-}  // namespace peg
 }  // namespace torvane::parser
