@@ -16,9 +16,7 @@ void ParserState::reset(std::string_view text) {
   ntokens_ = 0;
   look_ = pass_ == Pass::report ? Lookahead::positive : Lookahead::none;
   atomic_ = false;
-  furthest_ = 0;
-  expected_.clear();
-  base_ = 0;
+  failures_.reset();
   depth_ = 0;
   peak_ = 0;
   depth_limit_ = kMaxRuleDepth;
@@ -42,54 +40,9 @@ void ParserState::reset(std::string_view text) {
   fold_ = text.size() >= fold_from_;
 }
 
-// `k` is what the expected list held at `p` when the attempt began. A single
-// entry recorded at `p` by an inner attempt stands for this rule; two or more
-// are replaced by it, so a report names the rule that was really missing.
-void ParserState::record_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-  std::uint32_t keep = k;
-  if (p > furthest_) {
-    furthest_ = p;
-    keep = base_;
-  }
-  // Only ever shortens: erasing at the end moves no element.
-  if (keep < expected_.size()) expected_.erase(expected_.begin() + keep, expected_.end());
-  expected_.push_back(r);
-}
-
-// Failure records depend on the tracking only through whether they stand
-// before, at or beyond its furthest position; a remembered attempt's records
-// all stand at its own furthest position `at` (earlier ones were dropped when
-// it moved on), in recording order.
-void ParserState::merge_expected(std::uint32_t at, const Rule* first, const Rule* last) {
-  if (first == last || at < furthest_) return;
-  if (at > furthest_) {
-    furthest_ = at;
-    expected_.resize(base_);
-  }
-  expected_.insert(expected_.end(), first, last);
-}
-
-// Keeps the first of each rule in expected_[from, end). Only the counts of
-// records made since an attempt began at the furthest position steer the
-// tracking; once no running attempt began there, the records only stand for
-// the rules they name. Without this, a text read again at every level of its
-// nesting would carry a list that doubles with each level.
-void ParserState::drop_repeats(std::uint32_t from) {
-  std::uint64_t seen[2] = {0, 0};
-  auto out = expected_.begin() + from;
-  for (auto it = out; it != expected_.end(); ++it) {
-    const auto v = static_cast<unsigned>(*it);
-    const std::uint64_t bit = std::uint64_t{1} << (v & 63u);
-    if (seen[v >> 6] & bit) continue;
-    seen[v >> 6] |= bit;
-    *out++ = *it;
-  }
-  expected_.erase(out, expected_.end());
-}
-
 std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
   // No attempt that is still running began beyond m.pos.
-  if (furthest_ > m.pos) drop_repeats(base_);
+  failures_.settle(m.pos);
   std::uint32_t cell = kSeen;
   if (stop_ == Stop::none) {
     cell = static_cast<std::uint32_t>(memo_entries_.size()) + kFirstEntry;
@@ -97,7 +50,7 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
     e.ok = ok;
     e.end = pos_;
     e.depth = peak_ > m.depth ? peak_ - m.depth - 1 : 0;
-    e.furthest = furthest_;
+    e.furthest = failures_.furthest();
     e.in_place = true;
     e.first = m.tokens;
     e.last = ok ? ntokens_ : m.tokens;
@@ -109,23 +62,13 @@ std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
       guard_ = e.last;
     }
     e.expected_begin = static_cast<std::uint32_t>(memo_expected_.size());
-    memo_expected_.insert(memo_expected_.end(), expected_.begin() + base_, expected_.end());
+    const std::span<const Rule> own = failures_.own();
+    memo_expected_.insert(memo_expected_.end(), own.begin(), own.end());
     e.expected_end = static_cast<std::uint32_t>(memo_expected_.size());
     memo_entries_.push_back(e);
   }
-  // Merge the attempt's own records into the tracking around it.
-  const std::uint32_t own = base_;
-  if (expected_.size() == own) {
-    furthest_ = m.furthest;
-  } else if (furthest_ > m.furthest) {
-    expected_.erase(expected_.begin() + m.base, expected_.begin() + own);
-  } else if (furthest_ == m.furthest) {
-    if (furthest_ > m.pos) drop_repeats(m.base);
-  } else {
-    expected_.resize(own);
-    furthest_ = m.furthest;
-  }
-  base_ = m.base;
+  // Merge the attempt's own records into the record around it.
+  failures_.end_own(m.failures, m.pos);
   peak_ = std::max(peak_, m.peak);
   return cell;
 }
@@ -135,9 +78,9 @@ int ParserState::replay(std::uint32_t index) {
   if (depth_ + e.depth >= depth_limit_) return -1;
   peak_ = std::max(peak_, depth_ + 1 + e.depth);
   const std::uint32_t at = pos_;
-  merge_expected(e.furthest, memo_expected_.data() + e.expected_begin,
-                 memo_expected_.data() + e.expected_end);
-  if (furthest_ > at) drop_repeats(base_);
+  failures_.merge(e.furthest, std::span<const Rule>(memo_expected_).subspan(
+                                  e.expected_begin, e.expected_end - e.expected_begin));
+  failures_.settle(at);
   if (!e.ok) return 0;
   // Most replays follow a failed attempt that began at the same place in
   // the list, so the tokens are still there.

@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "parser/failures.hpp"
 #include "parser/lexical.hpp"
 #include "parser/pairs.hpp"
 #include "parser/rule.hpp"
@@ -137,8 +138,8 @@ class ParserState {
     if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
     if (live_.capacity() > keep) decltype(live_)().swap(live_);
   }
-  std::uint32_t furthest() const { return furthest_; }
-  const std::vector<Rule>& expected() const { return expected_; }
+  std::uint32_t furthest() const { return failures_.furthest(); }
+  const std::vector<Rule>& expected() const { return failures_.expected(); }
   bool atomic_context() const { return atomic_; }
   Lookahead lookahead() const { return look_; }
   // Which bound stopped the parse, if one did, and where.
@@ -231,7 +232,7 @@ class ParserState {
     attempts_left_ -= n;
     depth_ += n;
     peak_ = std::max(peak_, depth_);
-    const Attempt a{pos_, ntokens_, expected_at(pos_), !atomic_ && look_ == Lookahead::none};
+    const Attempt a{pos_, ntokens_, failures_.at(pos_), !atomic_ && look_ == Lookahead::none};
     for (std::uint32_t j = 0; j < n; ++j) {
       out[j] = a;
       if (!a.pairs) continue;
@@ -434,16 +435,16 @@ class ParserState {
   };
   // What a remembered attempt saves of the state around it.
   struct Memo {
-    std::uint32_t pos, tokens, furthest, base, peak, depth;
+    std::uint32_t pos, tokens;
+    FailureRecord::Outer failures;
+    std::uint32_t peak, depth;
   };
 
-  // A remembered attempt runs with failure tracking of its own, started at
-  // its position, so that its records can be replayed whatever the tracking
-  // holds at a later attempt; memo_end merges them back.
+  // A remembered attempt runs with a failure record of its own (see
+  // FailureRecord::begin_own) and counts its depth from its own start;
+  // memo_end merges both back.
   Memo memo_begin() {
-    const Memo m{pos_, ntokens_, furthest_, base_, peak_, depth_};
-    furthest_ = pos_;
-    base_ = static_cast<std::uint32_t>(expected_.size());
+    const Memo m{pos_, ntokens_, failures_.begin_own(pos_), peak_, depth_};
     peak_ = depth_;
     return m;
   }
@@ -451,10 +452,6 @@ class ParserState {
   // Replays entry `e`: 1 for a success, 0 for a failure, -1 when the attempt
   // would reach the nesting bound at this depth.
   int replay(std::uint32_t e);
-  // Merges failure records made at `at`, as the tracking would have taken
-  // them one by one.
-  void merge_expected(std::uint32_t at, const Rule* first, const Rule* last);
-  void drop_repeats(std::uint32_t from);
   // Stands for the tokens of a success that is not in place at the end of
   // the list by one run token; finish() spells it out.
   void push_run(std::uint32_t index);
@@ -494,14 +491,14 @@ class ParserState {
   [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {
     --attempts_left_;
     if (++depth_ > peak_) peak_ = depth_;
-    return {p, ntokens_, expected_at(p), !atomic_ && look_ == Lookahead::none};
+    return {p, ntokens_, failures_.at(p), !atomic_ && look_ == Lookahead::none};
   }
   // That of one that passed the bounds and failed at the position without
   // trying a rule.
   [[gnu::always_inline]] void fail_untried(Rule r) {
     --attempts_left_;
     peak_ = std::max(peak_, depth_ + 1);
-    record_attempt_failure(r, pos_, expected_at(pos_));
+    record_attempt_failure(r, pos_, failures_.at(pos_));
   }
 
   // The token list is a buffer kept between parses; undo only moves its end.
@@ -512,23 +509,11 @@ class ParserState {
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
-  // What the expected list held at `p` for an attempt that begins there (see
-  // record_failure).
-  std::uint32_t expected_at(std::uint32_t p) const {
-    return p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_;
-  }
   // The failure record of an attempt of `r` that began at `p`, where the
   // pass and the context keep one.
   void record_attempt_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-    if (pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
+    if (pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative) failures_.note(r, p, k);
   }
-  // Failure tracking: the cases that change nothing inline, the update out
-  // of line.
-  void note_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-    if (p < furthest_ || (p == furthest_ && expected_.size() == std::size_t{k} + 1)) return;
-    record_failure(r, p, k);
-  }
-  [[gnu::noinline]] void record_failure(Rule r, std::uint32_t p, std::uint32_t k);
   [[gnu::cold]] [[gnu::noinline]] void bound_hit(std::uint32_t p);
 
   std::string_view text_;
@@ -549,9 +534,7 @@ class ParserState {
   bool runs_ = false;                // whether a run token was made in this parse
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
-  std::uint32_t furthest_ = 0;
-  std::vector<Rule> expected_;  // in recording order; sorted only for the report
-  std::uint32_t base_ = 0;  // start of the expected list of a remembered attempt
+  FailureRecord failures_;
   std::uint32_t depth_ = 0;
   std::uint32_t peak_ = 0;  // deepest depth_ since the innermost remembered attempt began
   std::uint32_t depth_limit_ = kMaxRuleDepth;  // dropped to 0 once a bound is hit: every attempt then fails
