@@ -14,7 +14,7 @@ void ParserState::reset(std::string_view text) {
   text_ = text;
   pos_ = 0;
   ntokens_ = 0;
-  look_ = pass_ == Pass::report ? Lookahead::positive : Lookahead::none;
+  look_ = Lookahead::none;
   atomic_ = false;
   failures_.reset();
   depth_ = 0;

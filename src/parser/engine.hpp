@@ -104,8 +104,7 @@ class ParserState {
   // Failure records steer nothing but the report of a failed parse, and
   // pairs nothing but the tree of a successful one; neither steers the parse.
   // So a parse can run for its tree alone, and a failed one again for its
-  // report alone (as under a lookahead, which makes no pairs). Set before
-  // reset(); by default a parse makes both.
+  // report alone. Set before reset(); by default a parse makes both.
   enum class Pass : std::uint8_t { both, tree, report };
   void set_pass(Pass p) { pass_ = p; }
 
@@ -232,7 +231,7 @@ class ParserState {
     attempts_left_ -= n;
     depth_ += n;
     peak_ = std::max(peak_, depth_);
-    const Attempt a{pos_, ntokens_, failures_.at(pos_), !atomic_ && look_ == Lookahead::none};
+    const Attempt a{pos_, ntokens_, failures_.at(pos_), makes_pairs()};
     for (std::uint32_t j = 0; j < n; ++j) {
       out[j] = a;
       if (!a.pairs) continue;
@@ -491,7 +490,7 @@ class ParserState {
   [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {
     --attempts_left_;
     if (++depth_ > peak_) peak_ = depth_;
-    return {p, ntokens_, failures_.at(p), !atomic_ && look_ == Lookahead::none};
+    return {p, ntokens_, failures_.at(p), makes_pairs()};
   }
   // That of one that passed the bounds and failed at the position without
   // trying a rule.
@@ -509,6 +508,9 @@ class ParserState {
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
+  // Whether a rule attempt made now makes a pair: outside atomic context and
+  // lookahead, in a pass that makes the tree.
+  bool makes_pairs() const { return !atomic_ && look_ == Lookahead::none && pass_ != Pass::report; }
   // The failure record of an attempt of `r` that began at `p`, where the
   // pass and the context keep one.
   void record_attempt_failure(Rule r, std::uint32_t p, std::uint32_t k) {
