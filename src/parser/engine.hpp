@@ -20,6 +20,7 @@
 
 #include "parser/failures.hpp"
 #include "parser/lexical.hpp"
+#include "parser/memo.hpp"
 #include "parser/pairs.hpp"
 #include "parser/rule.hpp"
 
@@ -37,10 +38,6 @@ inline constexpr std::uint32_t kMaxRuleDepth = 1000;
 // byte and nested texts made to be read again under 64.
 inline constexpr std::uint64_t kBaseRuleAttempts = 1'000'000;
 inline constexpr std::uint64_t kRuleAttemptsPerByte = 256;
-
-// Number of rules whose attempts the parse state remembers by position (see
-// ParserState::memo_rule); the grammar assigns each its slot.
-inline constexpr std::size_t kMemoSlots = 3;
 
 class ParserState;
 
@@ -114,7 +111,7 @@ class ParserState {
   // The parse tree of the last successful parse (after finish()): the
   // working list itself unless runs had to be spelled out.
   std::span<const Token> tokens() const {
-    return runs_ ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.get(), ntokens_);
+    return memo_.has_runs() ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.get(), ntokens_);
   }
   // Spells out every run token of the tokens made so far, if there is one.
   void finish();
@@ -131,12 +128,7 @@ class ParserState {
   }
   // The same for the memo alone, which the tree of a finished parse no longer
   // needs: freed before the tree is built, a large query's peak is lower.
-  void release_memo_above(std::size_t keep) {
-    if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
-    if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
-    if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
-    if (live_.capacity() > keep) decltype(live_)().swap(live_);
-  }
+  void release_memo_above(std::size_t keep) { memo_.release_above(keep); }
   std::uint32_t furthest() const { return failures_.furthest(); }
   const std::vector<Rule>& expected() const { return failures_.expected(); }
   bool atomic_context() const { return atomic_; }
@@ -151,7 +143,7 @@ class ParserState {
   // shortcuts and the memo stand for included.
   std::uint32_t peak_depth() const { return peak_; }
   // Tokens the memo moved aside in the last parse, a measure of its work.
-  std::size_t tokens_saved() const { return memo_tokens_.size(); }
+  std::size_t tokens_saved() const { return memo_.tokens_saved(); }
 
   Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
@@ -318,17 +310,17 @@ class ParserState {
   bool memo_rule(Rule r, const F& body) {
     static_assert(Slot < kMemoSlots);
     if (!memo_on_ || depth_ >= depth_limit_) return rule(r, body);
-    std::uint32_t& cell = memo_[std::size_t{pos_} * kMemoSlots + Slot];
-    if (cell >= kFirstEntry) {
-      const int replayed = replay(cell - kFirstEntry);
+    std::uint32_t& cell = memo_.cell(pos_, Slot);
+    if (cell >= Memo::kFirstEntry) {
+      const int replayed = replay(cell - Memo::kFirstEntry);
       if (replayed >= 0) return replayed != 0;
       return rule(r, body);  // too deep to replay here: the run hits the nesting bound
     }
-    if (Second && cell == kUnseen) {
-      cell = kSeen;
+    if (Second && cell == Memo::kUnseen) {
+      cell = Memo::kSeen;
       return rule(r, body);
     }
-    const Memo m = memo_begin();
+    const MemoMark m = memo_begin();
     const bool ok = rule(r, body);
     cell = memo_end(m, ok);
     return ok;
@@ -410,30 +402,8 @@ class ParserState {
   void leave_atomic(bool prev) { atomic_ = prev; }
 
  private:
-  // Memo cells: never attempted, attempted once, or the index of an entry
-  // plus kFirstEntry.
-  static constexpr std::uint32_t kUnseen = 0, kSeen = 1, kFirstEntry = 2;
-
-  // A token that stands for the tokens of a remembered success: its
-  // `partner` is the entry's index. Replaying a run by one token keeps the
-  // work linear where remembered runs lie within one another.
-  static constexpr Rule kRunToken = Rule::count;
-
-  // One remembered attempt. The tokens of a success stay where the attempt
-  // wrote them in the working list while nothing overwrites them ("in
-  // place"); they move to the memo's own list just before something would.
-  // Its expected rules lie in the memo's own list.
-  struct MemoEntry {
-    std::uint32_t end;              // position after a success
-    std::uint32_t first, last;      // its tokens, in the working list or the memo's
-    std::uint32_t expected_begin, expected_end;
-    std::uint32_t furthest;         // where the attempt's own failure records stand
-    std::uint32_t depth;            // nested attempts below its own, at most
-    bool ok;
-    bool in_place;
-  };
   // What a remembered attempt saves of the state around it.
-  struct Memo {
+  struct MemoMark {
     std::uint32_t pos, tokens;
     FailureRecord::Outer failures;
     std::uint32_t peak, depth;
@@ -442,22 +412,18 @@ class ParserState {
   // A remembered attempt runs with a failure record of its own (see
   // FailureRecord::begin_own) and counts its depth from its own start;
   // memo_end merges both back.
-  Memo memo_begin() {
-    const Memo m{pos_, ntokens_, failures_.begin_own(pos_), peak_, depth_};
+  MemoMark memo_begin() {
+    const MemoMark m{pos_, ntokens_, failures_.begin_own(pos_), peak_, depth_};
     peak_ = depth_;
     return m;
   }
-  std::uint32_t memo_end(const Memo& m, bool ok);
+  std::uint32_t memo_end(const MemoMark& m, bool ok);
   // Replays entry `e`: 1 for a success, 0 for a failure, -1 when the attempt
   // would reach the nesting bound at this depth.
   int replay(std::uint32_t e);
   // Stands for the tokens of a success that is not in place at the end of
   // the list by one run token; finish() spells it out.
   void push_run(std::uint32_t index);
-  void spell_out(const Token* first, const Token* last, std::uint32_t& depth);
-  // Moves the in-place runs that writes from `at` on would overwrite to the memo's list.
-  void save_runs_from(std::uint32_t at);
-  [[gnu::noinline]] void save_runs_at(std::uint32_t at);
 
   // Closes the attempt `a` of a rule of kChain by folding its one child, when
   // that is the pair of the rule below it with the same span (see Token);
@@ -502,7 +468,7 @@ class ParserState {
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
-    if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
+    if (ntokens_ < memo_.guard()) [[unlikely]] memo_.before_write(ntokens_, tokens_.get());
     if (ntokens_ == room_) [[unlikely]] grow_tokens();
     tokens_.get()[ntokens_++] = t;
   }
@@ -531,9 +497,7 @@ class ParserState {
   std::uint32_t ntokens_ = 0;
   std::uint32_t fold_from_ = kFoldFrom;
   bool fold_ = false;  // whether this parse folds
-  std::vector<Token> tree_;
-  std::vector<std::uint32_t> open_;  // room for spell_out's opening tokens not yet closed
-  bool runs_ = false;                // whether a run token was made in this parse
+  std::vector<Token> tree_;  // the tokens spelled out, where the working list holds runs
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
   FailureRecord failures_;
@@ -547,14 +511,7 @@ class ParserState {
   bool memo_on_ = true;
   bool shortcuts_on_ = true;
   Pass pass_ = Pass::both;
-  std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
-  std::vector<MemoEntry> memo_entries_;
-  std::vector<Token> memo_tokens_;
-  // The in-place successes, in the order they were made; their ends never
-  // decrease along it, and guard_ is the last one's end (0 when there is none).
-  std::vector<std::uint32_t> live_;
-  std::uint32_t guard_ = 0;
-  std::vector<Rule> memo_expected_;
+  Memo memo_;
 };
 
 using RuleFn = bool (*)(ParserState&);
