@@ -16,6 +16,7 @@ void ParserState::reset(std::string_view text) {
   ntokens_ = 0;
   look_ = Lookahead::none;
   atomic_ = false;
+  pairs_ = context_makes_pairs();
   failures_.reset();
   depth_ = 0;
   peak_ = 0;

@@ -391,15 +391,23 @@ class ParserState {
   Lookahead enter_negative() {
     const Lookahead prev = look_;
     look_ = prev == Lookahead::negative ? Lookahead::positive : Lookahead::negative;
+    pairs_ = false;
     return prev;
   }
-  void leave_lookahead(Lookahead prev) { look_ = prev; }
+  void leave_lookahead(Lookahead prev) {
+    look_ = prev;
+    pairs_ = context_makes_pairs();
+  }
   bool enter_atomic() {
     const bool prev = atomic_;
     atomic_ = true;
+    pairs_ = false;
     return prev;
   }
-  void leave_atomic(bool prev) { atomic_ = prev; }
+  void leave_atomic(bool prev) {
+    atomic_ = prev;
+    pairs_ = context_makes_pairs();
+  }
 
  private:
   // What a remembered attempt saves of the state around it.
@@ -475,8 +483,10 @@ class ParserState {
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
   // Whether a rule attempt made now makes a pair: outside atomic context and
-  // lookahead, in a pass that makes the tree.
-  bool makes_pairs() const { return !atomic_ && look_ == Lookahead::none && pass_ != Pass::report; }
+  // lookahead, in a pass that makes the tree. Kept in pairs_ as the context
+  // changes, since every attempt reads it.
+  bool makes_pairs() const { return pairs_; }
+  bool context_makes_pairs() const { return !atomic_ && look_ == Lookahead::none && pass_ != Pass::report; }
   // The failure record of an attempt of `r` that began at `p`, where the
   // pass and the context keep one.
   void record_attempt_failure(Rule r, std::uint32_t p, std::uint32_t k) {
@@ -500,6 +510,7 @@ class ParserState {
   std::vector<Token> tree_;  // the tokens spelled out, where the working list holds runs
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
+  bool pairs_ = true;  // context_makes_pairs()
   FailureRecord failures_;
   std::uint32_t depth_ = 0;
   std::uint32_t peak_ = 0;  // deepest depth_ since the innermost remembered attempt began

@@ -29,21 +29,6 @@ void FailureRecord::merge(std::uint32_t at, std::span<const Rule> records) {
   expected_.insert(expected_.end(), records.begin(), records.end());
 }
 
-void FailureRecord::end_own(const Outer& outer, std::uint32_t pos) {
-  const std::uint32_t own = base_;
-  if (expected_.size() == own) {
-    furthest_ = outer.furthest;
-  } else if (furthest_ > outer.furthest) {
-    expected_.erase(expected_.begin() + outer.base, expected_.begin() + own);
-  } else if (furthest_ == outer.furthest) {
-    if (furthest_ > pos) drop_repeats(outer.base);
-  } else {
-    expected_.resize(own);
-    furthest_ = outer.furthest;
-  }
-  base_ = outer.base;
-}
-
 // Keeps the first of each rule in expected_[from, end). Only the counts of
 // records made since an attempt began at the furthest position steer the
 // record; once no running attempt began there, the records only stand for

@@ -58,7 +58,20 @@ class FailureRecord {
   }
   // Merges the records of the remembered attempt that began at `pos` into
   // the record around it, `outer`.
-  void end_own(const Outer& outer, std::uint32_t pos);
+  void end_own(const Outer& outer, std::uint32_t pos) {
+    const std::uint32_t own = base_;
+    if (expected_.size() == own) {
+      furthest_ = outer.furthest;
+    } else if (furthest_ > outer.furthest) {
+      expected_.erase(expected_.begin() + outer.base, expected_.begin() + own);
+    } else if (furthest_ == outer.furthest) {
+      if (furthest_ > pos) drop_repeats(outer.base);
+    } else {
+      expected_.resize(own);
+      furthest_ = outer.furthest;
+    }
+    base_ = outer.base;
+  }
   // Merges records made at `at` by a replayed attempt, as the record would
   // have taken them one by one.
   void merge(std::uint32_t at, std::span<const Rule> records);

@@ -172,7 +172,7 @@ struct Word {
   bool reserved = false;
 };
 
-Word word_at(std::string_view rest) {
+[[gnu::always_inline]] inline Word word_at(std::string_view rest) {
   Word w;
   std::uint64_t key = 0;  // its first kPacked bytes, lower-cased
   bool letters = true;

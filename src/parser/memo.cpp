@@ -29,23 +29,6 @@ void Memo::release_above(std::size_t keep) {
   if (live_.capacity() > keep) decltype(live_)().swap(live_);
 }
 
-std::uint32_t Memo::add(MemoEntry e, std::span<const Rule> records, const Token* working) {
-  const auto index = static_cast<std::uint32_t>(entries_.size());
-  e.in_place = true;
-  if (e.last > e.first) {
-    // A run left after this one (wholly after it: see before_write) goes,
-    // so that ends never decrease along live_.
-    if (e.last < guard_) save_runs_from(e.last, working);
-    live_.push_back(index);
-    guard_ = e.last;
-  }
-  e.expected_begin = static_cast<std::uint32_t>(expected_.size());
-  expected_.insert(expected_.end(), records.begin(), records.end());
-  e.expected_end = static_cast<std::uint32_t>(expected_.size());
-  entries_.push_back(e);
-  return index + kFirstEntry;
-}
-
 // Runs that lie wholly after `at` are not overwritten yet, and the usual next
 // step replays the last one in place (a failed attempt undid it and an
 // alternative began one token earlier); that run stays while every other run

@@ -56,7 +56,22 @@ class Memo {
   }
   // Remembers `e`, whose tokens (a success's) lie in place in `working`, with
   // its failure records; gives its cell value.
-  std::uint32_t add(MemoEntry e, std::span<const Rule> records, const Token* working);
+  std::uint32_t add(MemoEntry e, std::span<const Rule> records, const Token* working) {
+    const auto index = static_cast<std::uint32_t>(entries_.size());
+    e.in_place = true;
+    if (e.last > e.first) {
+      // A run left after this one (wholly after it: see before_write) goes,
+      // so that ends never decrease along live_.
+      if (e.last < guard_) save_runs_from(e.last, working);
+      live_.push_back(index);
+      guard_ = e.last;
+    }
+    e.expected_begin = static_cast<std::uint32_t>(expected_.size());
+    expected_.insert(expected_.end(), records.begin(), records.end());
+    e.expected_end = static_cast<std::uint32_t>(expected_.size());
+    entries_.push_back(e);
+    return index + kFirstEntry;
+  }
   // Tokens moved out of the working list in this parse, a measure of the work.
   std::size_t tokens_saved() const { return tokens_.size(); }
 
