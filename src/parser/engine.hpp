@@ -41,6 +41,13 @@ inline constexpr std::uint64_t kRuleAttemptsPerByte = 256;
 
 class ParserState;
 
+// The case fold of keyword matching, where the byte is compared with a
+// lower-case ASCII letter or is known to be a letter: setting bit 5 maps
+// 'A'..'Z' onto 'a'..'z' and keeps those, in one instruction where
+// ascii_lower takes a test; other bytes it maps anywhere, so it serves only
+// there.
+constexpr char fold_to_letter(char c) { return static_cast<char>(c | 0x20); }
+
 // A set of bytes, for the characters that can begin a rule's text.
 struct CharSet {
   std::uint64_t bits[4]{};
@@ -353,10 +360,7 @@ class ParserState {
     const char* s = text_.data() + pos_;
     for (std::size_t j = 0; j < lower.size(); ++j) {
       const char l = lower[j];
-      const auto c = static_cast<unsigned char>(s[j]);
-      if (l >= 'a' && l <= 'z' ? (c | 0x20u) != static_cast<unsigned char>(l)
-                               : c != static_cast<unsigned char>(l))
-        return false;
+      if (is_letter(l) ? fold_to_letter(s[j]) != l : s[j] != l) return false;
     }
     pos_ += static_cast<std::uint32_t>(lower.size());
     return true;

@@ -105,9 +105,10 @@ enum : std::uint8_t { kLetter = 1, kDigit = 2, kUnderscore = 4 };
 
 constexpr std::array<std::uint8_t, 256> make_classes() {
   std::array<std::uint8_t, 256> t{};
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = t[c - 'a' + 'A'] = kLetter;
-  for (int c = '0'; c <= '9'; ++c) t[c] = kDigit;
-  t['_'] = kUnderscore;
+  for (int b = 0; b < 256; ++b) {
+    const auto c = static_cast<char>(b);
+    t[b] = is_letter(c) ? kLetter : c == '_' ? kUnderscore : is_word_char(c) ? kDigit : 0;
+  }
   return t;
 }
 constexpr std::array<std::uint8_t, 256> kClasses = make_classes();
@@ -180,10 +181,10 @@ struct Word {
     const std::uint8_t k = byte_class(rest[w.size]);
     if (k == 0) break;
     letters &= k == kLetter;
-    if (w.size < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[w.size] | 0x20)} << (8 * w.size);
+    if (w.size < kPacked) key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(rest[w.size]))} << (8 * w.size);
   }
   const std::size_t n = w.size;
-  const auto lower = [&rest](std::size_t i) { return static_cast<char>(rest[i] | 0x20); };
+  const auto lower = [&rest](std::size_t i) { return fold_to_letter(rest[i]); };
   w.reserved = letters && (n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
                            : n == 9  ? key == pack("ascending") && lower(8) == 'g'
                            : n == 10 ? key == pack("descending") && lower(8) == 'n' && lower(9) == 'g'
