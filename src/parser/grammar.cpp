@@ -181,7 +181,8 @@ struct Word {
     const std::uint8_t k = byte_class(rest[w.size]);
     if (k == 0) break;
     letters &= k == kLetter;
-    if (w.size < kPacked) key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(rest[w.size]))} << (8 * w.size);
+    if (w.size < kPacked)
+      key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(rest[w.size]))} << (8 * w.size);
   }
   const std::size_t n = w.size;
   const auto lower = [&rest](std::size_t i) { return fold_to_letter(rest[i]); };
@@ -552,8 +553,8 @@ bool not_kw(ParserState& s) { return s.rule(Rule::not_kw, atomic(seq(kw<"NOT">, 
 // An operand passes through the ten levels from or_expr to unary_expr, and
 // most pass without an operator. Run rule by rule, each level costs an
 // attempt and a probe for its operator. With the shortcuts on, `levels` runs
-// them as one: the attempts open together, a probe that the byte after the skip
-// rules out fails at once, and the levels close together, which gives the
+// them as one: the attempts open together, a probe that the byte after the
+// skip rules out fails at once, and the levels close together, which gives the
 // pairs, the position, the failure records and the count of attempts of the
 // rules written out in `level_rule`, which the plain engine runs.
 
@@ -741,8 +742,8 @@ bool count_star(ParserState& s) {
 bool function_invocation(ParserState& s) {
   // Failing, it tries function_name, namespace, identifier and keyword, one within the other.
   return s.rule_unless<4>(Rule::function_invocation, CallRuledOut{},
-                             seq(function_name, lit<"(">, opt(DISTINCT),
-                                 opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
+                          seq(function_name, lit<"(">, opt(DISTINCT),
+                              opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
 }
 
 // function_name (atomic) = namespace? ~ (LETTER | "_") ~ WORDCHAR*

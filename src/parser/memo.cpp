@@ -10,7 +10,8 @@ void Memo::reset(std::size_t size, bool cells) {
   if (cells) {
     // kMemoSlots cells a position: on 32 bits the product wraps for a text
     // above 1.4 GB, and would make a short table.
-    if (!fits_one_allocation(std::uint64_t{size} + 1, kMemoSlots * sizeof(std::uint32_t))) throw std::bad_alloc();
+    if (!fits_one_allocation(std::uint64_t{size} + 1, kMemoSlots * sizeof(std::uint32_t)))
+      throw std::bad_alloc();
     cells_.assign((size + 1) * kMemoSlots, kUnseen);
   }
   entries_.clear();
@@ -74,8 +75,8 @@ void Memo::token_dropped(std::uint32_t at, std::uint32_t ntokens) {
   if (guard_ >= at) guard_ = entries_[live_.back()].last;
 }
 
-void Memo::spell_out(const Token* first, const Token* last, const Token* working, std::vector<Token>& tree,
-                     std::uint32_t max_depth) {
+void Memo::spell_out(const Token* first, const Token* last, const Token* working,
+                     std::vector<Token>& tree, std::uint32_t max_depth) {
   tree.clear();
   if (open_.size() < std::size_t{max_depth} + 1) open_.resize(std::size_t{max_depth} + 1);
   std::uint32_t depth = 0;
@@ -84,8 +85,8 @@ void Memo::spell_out(const Token* first, const Token* last, const Token* working
 
 // Links each closing token with its opening one. Runs nest no deeper than
 // the rule attempts that made them.
-void Memo::spell(const Token* first, const Token* last, const Token* working, std::vector<Token>& tree,
-                 std::uint32_t& depth) {
+void Memo::spell(const Token* first, const Token* last, const Token* working,
+                 std::vector<Token>& tree, std::uint32_t& depth) {
   for (const Token* t = first; t != last; ++t) {
     if (t->rule == kRunToken) {
       const MemoEntry& e = entries_[t->partner];

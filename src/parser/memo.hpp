@@ -49,10 +49,13 @@ class Memo {
   // Frees what a parse grew past `keep` tokens' worth.
   void release_above(std::size_t keep);
 
-  std::uint32_t& cell(std::uint32_t pos, std::size_t slot) { return cells_[std::size_t{pos} * kMemoSlots + slot]; }
+  std::uint32_t& cell(std::uint32_t pos, std::size_t slot) {
+    return cells_[std::size_t{pos} * kMemoSlots + slot];
+  }
   const MemoEntry& entry(std::uint32_t index) const { return entries_[index]; }
   std::span<const Rule> records(const MemoEntry& e) const {
-    return std::span<const Rule>(expected_).subspan(e.expected_begin, e.expected_end - e.expected_begin);
+    return std::span<const Rule>(expected_).subspan(e.expected_begin,
+                                                    e.expected_end - e.expected_begin);
   }
   // Remembers `e`, whose tokens (a success's) lie in place in `working`, with
   // its failure records; gives its cell value.
@@ -88,8 +91,8 @@ class Memo {
   void run_made() { runs_ = true; }
   // Writes the tokens [first, last) of `working` into `tree`, each run in
   // place of its token, pairs nesting at most `max_depth` deep.
-  void spell_out(const Token* first, const Token* last, const Token* working, std::vector<Token>& tree,
-                 std::uint32_t max_depth);
+  void spell_out(const Token* first, const Token* last, const Token* working,
+                 std::vector<Token>& tree, std::uint32_t max_depth);
 
  private:
   // Moves the in-place runs that writes from `at` on would overwrite to the memo's list.
