@@ -14,11 +14,10 @@ void ParserState::reset(std::string_view text) {
   text_ = text;
   pos_ = 0;
   ntokens_ = 0;
-  look_ = pass_ == Pass::report ? Lookahead::positive : Lookahead::none;
+  look_ = Lookahead::none;
   atomic_ = false;
-  furthest_ = 0;
-  expected_.clear();
-  base_ = 0;
+  pairs_ = context_makes_pairs();
+  failures_.reset();
   depth_ = 0;
   peak_ = 0;
   depth_limit_ = kMaxRuleDepth;
@@ -26,118 +25,37 @@ void ParserState::reset(std::string_view text) {
   attempts_left_ = attempts_given_;
   stop_ = Stop::none;
   stop_at_ = 0;
-  if (memo_on_) {
-    // kMemoSlots cells a position: on 32 bits the product wraps for a text
-    // above 1.4 GB, and would make a short table.
-    if (!fits_one_allocation(std::uint64_t{text.size()} + 1, kMemoSlots * sizeof(std::uint32_t)))
-      throw std::bad_alloc();
-    memo_.assign((text.size() + 1) * kMemoSlots, kUnseen);
-  }
-  memo_entries_.clear();
-  memo_tokens_.clear();
-  memo_expected_.clear();
-  live_.clear();
-  guard_ = 0;
-  runs_ = false;
+  memo_.reset(text.size(), memo_on_);
   fold_ = text.size() >= fold_from_;
 }
 
-// `k` is what the expected list held at `p` when the attempt began. A single
-// entry recorded at `p` by an inner attempt stands for this rule; two or more
-// are replaced by it, so a report names the rule that was really missing.
-void ParserState::record_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-  std::uint32_t keep = k;
-  if (p > furthest_) {
-    furthest_ = p;
-    keep = base_;
-  }
-  // Only ever shortens: erasing at the end moves no element.
-  if (keep < expected_.size()) expected_.erase(expected_.begin() + keep, expected_.end());
-  expected_.push_back(r);
-}
-
-// Failure records depend on the tracking only through whether they stand
-// before, at or beyond its furthest position; a remembered attempt's records
-// all stand at its own furthest position `at` (earlier ones were dropped when
-// it moved on), in recording order.
-void ParserState::merge_expected(std::uint32_t at, const Rule* first, const Rule* last) {
-  if (first == last || at < furthest_) return;
-  if (at > furthest_) {
-    furthest_ = at;
-    expected_.resize(base_);
-  }
-  expected_.insert(expected_.end(), first, last);
-}
-
-// Keeps the first of each rule in expected_[from, end). Only the counts of
-// records made since an attempt began at the furthest position steer the
-// tracking; once no running attempt began there, the records only stand for
-// the rules they name. Without this, a text read again at every level of its
-// nesting would carry a list that doubles with each level.
-void ParserState::drop_repeats(std::uint32_t from) {
-  std::uint64_t seen[2] = {0, 0};
-  auto out = expected_.begin() + from;
-  for (auto it = out; it != expected_.end(); ++it) {
-    const auto v = static_cast<unsigned>(*it);
-    const std::uint64_t bit = std::uint64_t{1} << (v & 63u);
-    if (seen[v >> 6] & bit) continue;
-    seen[v >> 6] |= bit;
-    *out++ = *it;
-  }
-  expected_.erase(out, expected_.end());
-}
-
-std::uint32_t ParserState::memo_end(const Memo& m, bool ok) {
+std::uint32_t ParserState::memo_end(const MemoMark& m, bool ok) {
   // No attempt that is still running began beyond m.pos.
-  if (furthest_ > m.pos) drop_repeats(base_);
-  std::uint32_t cell = kSeen;
+  failures_.settle(m.pos);
+  std::uint32_t cell = Memo::kSeen;
   if (stop_ == Stop::none) {
-    cell = static_cast<std::uint32_t>(memo_entries_.size()) + kFirstEntry;
     MemoEntry e{};
     e.ok = ok;
     e.end = pos_;
     e.depth = peak_ > m.depth ? peak_ - m.depth - 1 : 0;
-    e.furthest = furthest_;
-    e.in_place = true;
+    e.furthest = failures_.furthest();
     e.first = m.tokens;
     e.last = ok ? ntokens_ : m.tokens;
-    if (e.last > e.first) {
-      // A run left after this one (wholly after it: see save_runs_at) goes,
-      // so that ends never decrease along live_.
-      if (e.last < guard_) save_runs_from(e.last);
-      live_.push_back(cell - kFirstEntry);
-      guard_ = e.last;
-    }
-    e.expected_begin = static_cast<std::uint32_t>(memo_expected_.size());
-    memo_expected_.insert(memo_expected_.end(), expected_.begin() + base_, expected_.end());
-    e.expected_end = static_cast<std::uint32_t>(memo_expected_.size());
-    memo_entries_.push_back(e);
+    cell = memo_.add(e, failures_.own(), tokens_.get());
   }
-  // Merge the attempt's own records into the tracking around it.
-  const std::uint32_t own = base_;
-  if (expected_.size() == own) {
-    furthest_ = m.furthest;
-  } else if (furthest_ > m.furthest) {
-    expected_.erase(expected_.begin() + m.base, expected_.begin() + own);
-  } else if (furthest_ == m.furthest) {
-    if (furthest_ > m.pos) drop_repeats(m.base);
-  } else {
-    expected_.resize(own);
-    furthest_ = m.furthest;
-  }
-  base_ = m.base;
+  // Merge the attempt's own records into the record around it.
+  failures_.end_own(m.failures, m.pos);
   peak_ = std::max(peak_, m.peak);
   return cell;
 }
 
 int ParserState::replay(std::uint32_t index) {
-  const MemoEntry& e = memo_entries_[index];
+  const MemoEntry& e = memo_.entry(index);
   if (depth_ + e.depth >= depth_limit_) return -1;
   peak_ = std::max(peak_, depth_ + 1 + e.depth);
   const std::uint32_t at = pos_;
-  merge_expected(e.furthest, memo_expected_.data() + e.expected_begin,
-                 memo_expected_.data() + e.expected_end);
-  if (furthest_ > at) drop_repeats(base_);
+  failures_.merge(e.furthest, memo_.records(e));
+  failures_.settle(at);
   if (!e.ok) return 0;
   // Most replays follow a failed attempt that began at the same place in
   // the list, so the tokens are still there.
@@ -151,70 +69,14 @@ int ParserState::replay(std::uint32_t index) {
 }
 
 void ParserState::push_run(std::uint32_t index) {
-  push_token(Token{pos_, index, kRunToken, false});
-  runs_ = true;
+  push_token(Token{pos_, index, Memo::kRunToken, false});
+  memo_.run_made();
 }
 
 void ParserState::finish() {
-  if (!runs_) return;
-  tree_.clear();
+  if (!memo_.has_runs()) return;
   // Pairs nest no deeper than rule attempts.
-  if (open_.size() < kMaxRuleDepth + 1) open_.resize(kMaxRuleDepth + 1);
-  std::uint32_t depth = 0;
-  spell_out(tokens_.get(), tokens_.get() + ntokens_, depth);
-}
-
-// Writes the tokens, each run in place of its token, and links each closing
-// token with its opening one. Runs nest no deeper than the rule attempts that
-// made them.
-void ParserState::spell_out(const Token* first, const Token* last, std::uint32_t& depth) {
-  for (const Token* t = first; t != last; ++t) {
-    if (t->rule == kRunToken) {
-      const MemoEntry& e = memo_entries_[t->partner];
-      const Token* run = e.in_place ? tokens_.get() : memo_tokens_.data();
-      spell_out(run + e.first, run + e.last, depth);
-    } else if (!t->closing) {
-      open_[depth++] = static_cast<std::uint32_t>(tree_.size());
-      tree_.push_back(*t);
-    } else {
-      const std::uint32_t open = open_[--depth];
-      const auto distance = static_cast<std::uint32_t>(tree_.size()) - open;
-      tree_[open].partner = distance;
-      tree_.push_back(*t);
-      tree_.back().partner = distance;
-    }
-  }
-}
-
-// A token is about to be written at `at`. Runs that lie wholly after it are
-// not overwritten yet, and the usual next step replays the last one in place
-// (a failed attempt undid it and an alternative began one token earlier);
-// that run stays while every other run ends at or before `at`.
-void ParserState::save_runs_at(std::uint32_t at) {
-  const std::size_t n = live_.size();
-  if (memo_entries_[live_[n - 1]].first > at && (n == 1 || memo_entries_[live_[n - 2]].last <= at)) return;
-  save_runs_from(at);
-}
-
-// Runs come off live_ from the last; a run inside the one saved just before
-// it (an inner remembered attempt) shares that one's copy.
-void ParserState::save_runs_from(std::uint32_t at) {
-  std::uint32_t copied_first = 0, copied_last = 0, copied_to = 0;
-  while (!live_.empty() && memo_entries_[live_.back()].last > at) {
-    MemoEntry& e = memo_entries_[live_.back()];
-    live_.pop_back();
-    if (copied_last == 0 || e.first < copied_first || e.last > copied_last) {
-      copied_first = e.first;
-      copied_last = e.last;
-      copied_to = static_cast<std::uint32_t>(memo_tokens_.size());
-      memo_tokens_.insert(memo_tokens_.end(), tokens_.get() + e.first, tokens_.get() + e.last);
-    }
-    const std::uint32_t n = e.last - e.first;
-    e.first = copied_to + (e.first - copied_first);
-    e.last = e.first + n;
-    e.in_place = false;
-  }
-  guard_ = live_.empty() ? 0 : memo_entries_[live_.back()].last;
+  memo_.spell_out(tokens_.get(), tokens_.get() + ntokens_, tokens_.get(), tree_, kMaxRuleDepth);
 }
 
 void ParserState::drop_token(std::uint32_t at) {
@@ -224,17 +86,7 @@ void ParserState::drop_token(std::uint32_t at) {
   --t[ntokens_ - 1].partner;
   std::memmove(t + at, t + at + 1, std::size_t{ntokens_ - at - 1} * sizeof(Token));
   --ntokens_;
-  // In-place runs after `at` move with it; they are the last ones made, but
-  // for one that an undone attempt may have left after the list's end, which
-  // stays where it is.
-  for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
-    MemoEntry& e = memo_entries_[*it];
-    if (e.first > ntokens_) continue;
-    if (e.first <= at) break;
-    --e.first;
-    --e.last;
-  }
-  if (guard_ >= at) guard_ = memo_entries_[live_.back()].last;
+  memo_.token_dropped(at, ntokens_);
 }
 
 void ParserState::grow_tokens() {

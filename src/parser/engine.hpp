@@ -1,12 +1,11 @@
 #pragma once
-// The PEG engine that carries the grammar: one parse state and a handful of
-// combinators (sequence, ordered choice, optional, repetition, lookahead,
-// literals). Rule bodies in grammar.cpp are compositions of these and nothing
-// else; skipping, atomic mode, undo and failure tracking all live here.
-//
-// The combinators are small structs whose call operator takes the state; they
-// hold only other combinators or function pointers, so a body expression costs
-// no allocation and inlines into its rule function.
+// The PEG engine that carries the grammar: the parse state, ParserState, with
+// the rule attempt, undo, the implicit skip, the literals and the bounds on
+// depth and work, and the shortcuts that stand for attempts without running
+// them. Its other parts live in rooms of their own: the combinators that rule
+// bodies are written with (peg.hpp), the failure record that the syntax-error
+// report is made from (failures.hpp) and the memo of remembered attempts
+// (memo.hpp).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +18,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "ascii.hpp"
+#include "parser/failures.hpp"
 #include "parser/lexical.hpp"
+#include "parser/memo.hpp"
 #include "parser/pairs.hpp"
 #include "parser/rule.hpp"
 
@@ -39,11 +39,14 @@ inline constexpr std::uint32_t kMaxRuleDepth = 1000;
 inline constexpr std::uint64_t kBaseRuleAttempts = 1'000'000;
 inline constexpr std::uint64_t kRuleAttemptsPerByte = 256;
 
-// Number of rules whose attempts the parse state remembers by position (see
-// ParserState::memo_rule); the grammar assigns each its slot.
-inline constexpr std::size_t kMemoSlots = 3;
-
 class ParserState;
+
+// The case fold of keyword matching, where the byte is compared with a
+// lower-case ASCII letter or is known to be a letter: setting bit 5 maps
+// 'A'..'Z' onto 'a'..'z' and keeps those, in one instruction where
+// ascii_lower takes a test; other bytes it maps anywhere, so it serves only
+// there.
+constexpr char fold_to_letter(char c) { return static_cast<char>(c | 0x20); }
 
 // A set of bytes, for the characters that can begin a rule's text.
 struct CharSet {
@@ -62,7 +65,7 @@ namespace peg {
 // bookkeeping by: a terminal body (literals, character classes and their
 // combinations) tries no rule; a leaf body (those, atomic bodies and their
 // combinations) makes no pairs and no failure records of its own. Defined
-// with the combinators below.
+// for each combinator in peg.hpp.
 enum class Kind : std::uint8_t { rules, leaf, terminal };
 template <class F>
 inline constexpr Kind kKind = Kind::rules;
@@ -88,9 +91,15 @@ class ParserState {
 
   // Starts a fresh parse of `text`; keeps the vectors' capacity.
   void reset(std::string_view text);
-  // With the memo off every attempt runs its body (see also rule_first): the
-  // plain engine, which tests compare the remembering one against.
+  // The memo (see memo_rule) and the shortcuts (rule_unless, rule_first,
+  // fail_at_once, silent_attempts and the grammar's operator levels run as
+  // one) each have a switch; the product runs with both. With both off every
+  // attempt runs its body: the plain engine, which tests compare the others
+  // against. The shortcuts count attempts and depth exactly as the bodies
+  // they stand for would, so with the memo off they must match the plain
+  // engine attempt for attempt; the memo saves attempts. Set before reset().
   void set_memo(bool on) { memo_on_ = on; }
+  void set_shortcuts(bool on) { shortcuts_on_ = on; }
   // Stacks of expression rules fold (see Token) in texts of at least this
   // many bytes: a fold costs a little time, and saves memory that only a
   // large text makes matter. Set before reset().
@@ -99,8 +108,7 @@ class ParserState {
   // Failure records steer nothing but the report of a failed parse, and
   // pairs nothing but the tree of a successful one; neither steers the parse.
   // So a parse can run for its tree alone, and a failed one again for its
-  // report alone (as under a lookahead, which makes no pairs). Set before
-  // reset(); by default a parse makes both.
+  // report alone. Set before reset(); by default a parse makes both.
   enum class Pass : std::uint8_t { both, tree, report };
   void set_pass(Pass p) { pass_ = p; }
 
@@ -110,7 +118,7 @@ class ParserState {
   // The parse tree of the last successful parse (after finish()): the
   // working list itself unless runs had to be spelled out.
   std::span<const Token> tokens() const {
-    return runs_ ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.get(), ntokens_);
+    return memo_.has_runs() ? std::span<const Token>(tree_) : std::span<const Token>(tokens_.get(), ntokens_);
   }
   // Spells out every run token of the tokens made so far, if there is one.
   void finish();
@@ -127,14 +135,9 @@ class ParserState {
   }
   // The same for the memo alone, which the tree of a finished parse no longer
   // needs: freed before the tree is built, a large query's peak is lower.
-  void release_memo_above(std::size_t keep) {
-    if (memo_tokens_.capacity() > keep) decltype(memo_tokens_)().swap(memo_tokens_);
-    if (memo_.capacity() > keep * kMemoSlots) decltype(memo_)().swap(memo_);
-    if (memo_entries_.capacity() > keep) decltype(memo_entries_)().swap(memo_entries_);
-    if (live_.capacity() > keep) decltype(live_)().swap(live_);
-  }
-  std::uint32_t furthest() const { return furthest_; }
-  const std::vector<Rule>& expected() const { return expected_; }
+  void release_memo_above(std::size_t keep) { memo_.release_above(keep); }
+  std::uint32_t furthest() const { return failures_.furthest(); }
+  const std::vector<Rule>& expected() const { return failures_.expected(); }
   bool atomic_context() const { return atomic_; }
   Lookahead lookahead() const { return look_; }
   // Which bound stopped the parse, if one did, and where.
@@ -143,8 +146,11 @@ class ParserState {
   std::uint32_t stopped_at() const { return stop_at_; }
   // Rule attempts whose bodies ran in the last parse.
   std::uint64_t attempts() const { return attempts_given_ - attempts_left_; }
+  // The deepest nesting of rule attempts in the last parse, those that the
+  // shortcuts and the memo stand for included.
+  std::uint32_t peak_depth() const { return peak_; }
   // Tokens the memo moved aside in the last parse, a measure of its work.
-  std::size_t tokens_saved() const { return memo_tokens_.size(); }
+  std::size_t tokens_saved() const { return memo_.tokens_saved(); }
 
   Mark mark() const { return {pos_, ntokens_}; }
   void restore(Mark m) {
@@ -224,7 +230,7 @@ class ParserState {
     attempts_left_ -= n;
     depth_ += n;
     peak_ = std::max(peak_, depth_);
-    const Attempt a{pos_, ntokens_, expected_at(pos_), !atomic_ && look_ == Lookahead::none};
+    const Attempt a{pos_, ntokens_, failures_.at(pos_), makes_pairs()};
     for (std::uint32_t j = 0; j < n; ++j) {
       out[j] = a;
       if (!a.pairs) continue;
@@ -249,15 +255,14 @@ class ParserState {
   }
 
   // The attempt of a rule whose body fails at the position, leaving no pairs
-  // and recording only its own failure, after attempts of other rules at
-  // most `Below` levels deeper (counted as `Inner` against the budget): made
-  // without running the body. False, doing nothing, with the memo off or
-  // where the body would hit a bound; the caller then runs the rule.
-  template <std::uint32_t Inner = 0, std::uint32_t Below = 0>
-  [[gnu::always_inline]] bool fail_at_once(Rule r) {
-    if (!memo_on_ || depth_ + Below >= depth_limit_ || attempts_left_ <= Inner) return false;
-    attempts_left_ -= Inner;
-    peak_ = std::max(peak_, depth_ + 1 + Below);
+  // and recording only its own failure, after `inner` attempts of other rules
+  // at most `below` levels deeper: made without running the body. False,
+  // doing nothing, with the shortcuts off or where the body would hit a
+  // bound; the caller then runs the rule.
+  [[gnu::always_inline]] bool fail_at_once(Rule r, std::uint32_t inner = 0, std::uint32_t below = 0) {
+    if (!shortcuts_on_ || depth_ + below >= depth_limit_ || attempts_left_ <= inner) return false;
+    attempts_left_ -= inner;
+    peak_ = std::max(peak_, depth_ + 1 + below);
     fail_untried(r);
     return true;
   }
@@ -265,18 +270,23 @@ class ParserState {
   // Counts `n` rule attempts, each inside the one before, made where they
   // leave no pairs and no failure records (in atomic context, or under a
   // negative lookahead), whose outcome the caller finds itself. False,
-  // counting none, with the memo off or where one would hit a bound.
+  // counting none, with the shortcuts off or where one would hit a bound.
   bool silent_attempts(std::uint32_t n) {
-    if (!memo_on_ || depth_ + n > depth_limit_ || attempts_left_ < n) return false;
+    if (!shortcuts_on_ || depth_ + n > depth_limit_ || attempts_left_ < n) return false;
     attempts_left_ -= n;
     peak_ = std::max(peak_, depth_ + n);
     return true;
   }
 
-  // A rule attempt that fails at once where `can_begin` rules its text out.
-  template <std::uint32_t Inner, std::uint32_t Below, class C, class F>
-  bool rule_unless(Rule r, const C& can_begin, const F& body) {
-    if (can_begin(*this) || !fail_at_once<Inner, Below>(r)) return rule(r, body);
+  // What the test of rule_unless gives where the rule's text may begin.
+  static constexpr std::uint32_t kMayBegin = UINT32_MAX;
+  // A rule attempt that fails at once where `ruled_out` rules its text out:
+  // it then gives the number of attempts the body would make inside the
+  // rule's, at most `Below` levels deeper, else kMayBegin.
+  template <std::uint32_t Below, class C, class F>
+  bool rule_unless(Rule r, const C& ruled_out, const F& body) {
+    const std::uint32_t inner = ruled_out(*this);
+    if (inner == kMayBegin || !fail_at_once(r, inner, Below)) return rule(r, body);
     return false;
   }
 
@@ -284,15 +294,15 @@ class ParserState {
   // `First`; its body's `Inner` attempts lie one level deeper.
   template <const CharSet& First, std::uint32_t Inner, class F>
   bool rule_first(Rule r, const F& body) {
-    return rule_unless<Inner, (Inner > 0 ? 1 : 0)>(r, [](const ParserState& s) { return s.next_in(First); },
-                                                    body);
+    return rule_unless<(Inner > 0 ? 1 : 0)>(
+        r, [](const ParserState& s) { return s.next_in(First) ? kMayBegin : Inner; }, body);
   }
 
   // Whether there is a byte at the position and it is in `set`.
   bool next_in(const CharSet& set) const {
     return pos_ < size() && set.has(static_cast<unsigned char>(text_[pos_]));
   }
-  bool memo_on() const { return memo_on_; }
+  bool shortcuts_on() const { return shortcuts_on_; }
 
   // A rule attempt whose outcome is remembered by (slot, position): a later
   // attempt of the rule at the same position replays it, giving the same
@@ -307,17 +317,17 @@ class ParserState {
   bool memo_rule(Rule r, const F& body) {
     static_assert(Slot < kMemoSlots);
     if (!memo_on_ || depth_ >= depth_limit_) return rule(r, body);
-    std::uint32_t& cell = memo_[std::size_t{pos_} * kMemoSlots + Slot];
-    if (cell >= kFirstEntry) {
-      const int replayed = replay(cell - kFirstEntry);
+    std::uint32_t& cell = memo_.cell(pos_, Slot);
+    if (cell >= Memo::kFirstEntry) {
+      const int replayed = replay(cell - Memo::kFirstEntry);
       if (replayed >= 0) return replayed != 0;
       return rule(r, body);  // too deep to replay here: the run hits the nesting bound
     }
-    if (Second && cell == kUnseen) {
-      cell = kSeen;
+    if (Second && cell == Memo::kUnseen) {
+      cell = Memo::kSeen;
       return rule(r, body);
     }
-    const Memo m = memo_begin();
+    const MemoMark m = memo_begin();
     const bool ok = rule(r, body);
     cell = memo_end(m, ok);
     return ok;
@@ -350,10 +360,7 @@ class ParserState {
     const char* s = text_.data() + pos_;
     for (std::size_t j = 0; j < lower.size(); ++j) {
       const char l = lower[j];
-      const auto c = static_cast<unsigned char>(s[j]);
-      if (l >= 'a' && l <= 'z' ? (c | 0x20u) != static_cast<unsigned char>(l)
-                               : c != static_cast<unsigned char>(l))
-        return false;
+      if (is_letter(l) ? fold_to_letter(s[j]) != l : s[j] != l) return false;
     }
     pos_ += static_cast<std::uint32_t>(lower.size());
     return true;
@@ -388,69 +395,47 @@ class ParserState {
   Lookahead enter_negative() {
     const Lookahead prev = look_;
     look_ = prev == Lookahead::negative ? Lookahead::positive : Lookahead::negative;
+    pairs_ = false;
     return prev;
   }
-  void leave_lookahead(Lookahead prev) { look_ = prev; }
+  void leave_lookahead(Lookahead prev) {
+    look_ = prev;
+    pairs_ = context_makes_pairs();
+  }
   bool enter_atomic() {
     const bool prev = atomic_;
     atomic_ = true;
+    pairs_ = false;
     return prev;
   }
-  void leave_atomic(bool prev) { atomic_ = prev; }
+  void leave_atomic(bool prev) {
+    atomic_ = prev;
+    pairs_ = context_makes_pairs();
+  }
 
  private:
-  // Memo cells: never attempted, attempted once, or the index of an entry
-  // plus kFirstEntry.
-  static constexpr std::uint32_t kUnseen = 0, kSeen = 1, kFirstEntry = 2;
-
-  // A token that stands for the tokens of a remembered success: its
-  // `partner` is the entry's index. Replaying a run by one token keeps the
-  // work linear where remembered runs lie within one another.
-  static constexpr Rule kRunToken = Rule::count;
-
-  // One remembered attempt. The tokens of a success stay where the attempt
-  // wrote them in the working list while nothing overwrites them ("in
-  // place"); they move to the memo's own list just before something would.
-  // Its expected rules lie in the memo's own list.
-  struct MemoEntry {
-    std::uint32_t end;              // position after a success
-    std::uint32_t first, last;      // its tokens, in the working list or the memo's
-    std::uint32_t expected_begin, expected_end;
-    std::uint32_t furthest;         // where the attempt's own failure records stand
-    std::uint32_t depth;            // nested attempts below its own, at most
-    bool ok;
-    bool in_place;
-  };
   // What a remembered attempt saves of the state around it.
-  struct Memo {
-    std::uint32_t pos, tokens, furthest, base, peak, depth;
+  struct MemoMark {
+    std::uint32_t pos, tokens;
+    FailureRecord::Outer failures;
+    std::uint32_t peak, depth;
   };
 
-  // A remembered attempt runs with failure tracking of its own, started at
-  // its position, so that its records can be replayed whatever the tracking
-  // holds at a later attempt; memo_end merges them back.
-  Memo memo_begin() {
-    const Memo m{pos_, ntokens_, furthest_, base_, peak_, depth_};
-    furthest_ = pos_;
-    base_ = static_cast<std::uint32_t>(expected_.size());
+  // A remembered attempt runs with a failure record of its own (see
+  // FailureRecord::begin_own) and counts its depth from its own start;
+  // memo_end merges both back.
+  MemoMark memo_begin() {
+    const MemoMark m{pos_, ntokens_, failures_.begin_own(pos_), peak_, depth_};
     peak_ = depth_;
     return m;
   }
-  std::uint32_t memo_end(const Memo& m, bool ok);
+  std::uint32_t memo_end(const MemoMark& m, bool ok);
   // Replays entry `e`: 1 for a success, 0 for a failure, -1 when the attempt
   // would reach the nesting bound at this depth.
   int replay(std::uint32_t e);
-  // Merges failure records made at `at`, as the tracking would have taken
-  // them one by one.
-  void merge_expected(std::uint32_t at, const Rule* first, const Rule* last);
-  void drop_repeats(std::uint32_t from);
   // Stands for the tokens of a success that is not in place at the end of
   // the list by one run token; finish() spells it out.
   void push_run(std::uint32_t index);
-  void spell_out(const Token* first, const Token* last, std::uint32_t& depth);
-  // Moves the in-place runs that writes from `at` on would overwrite to the memo's list.
-  void save_runs_from(std::uint32_t at);
-  [[gnu::noinline]] void save_runs_at(std::uint32_t at);
 
   // Closes the attempt `a` of a rule of kChain by folding its one child, when
   // that is the pair of the rule below it with the same span (see Token);
@@ -483,41 +468,34 @@ class ParserState {
   [[gnu::always_inline]] Attempt begin_attempt(std::uint32_t p) {
     --attempts_left_;
     if (++depth_ > peak_) peak_ = depth_;
-    return {p, ntokens_, expected_at(p), !atomic_ && look_ == Lookahead::none};
+    return {p, ntokens_, failures_.at(p), makes_pairs()};
   }
   // That of one that passed the bounds and failed at the position without
   // trying a rule.
   [[gnu::always_inline]] void fail_untried(Rule r) {
     --attempts_left_;
     peak_ = std::max(peak_, depth_ + 1);
-    record_attempt_failure(r, pos_, expected_at(pos_));
+    record_attempt_failure(r, pos_, failures_.at(pos_));
   }
 
   // The token list is a buffer kept between parses; undo only moves its end.
   [[gnu::always_inline]] void push_token(Token t) {
-    if (ntokens_ < guard_) [[unlikely]] save_runs_at(ntokens_);
+    if (ntokens_ < memo_.guard()) [[unlikely]] memo_.before_write(ntokens_, tokens_.get());
     if (ntokens_ == room_) [[unlikely]] grow_tokens();
     tokens_.get()[ntokens_++] = t;
   }
   [[gnu::cold]] [[gnu::noinline]] void grow_tokens();
 
-  // What the expected list held at `p` for an attempt that begins there (see
-  // record_failure).
-  std::uint32_t expected_at(std::uint32_t p) const {
-    return p == furthest_ ? static_cast<std::uint32_t>(expected_.size()) : base_;
-  }
+  // Whether a rule attempt made now makes a pair: outside atomic context and
+  // lookahead, in a pass that makes the tree. Kept in pairs_ as the context
+  // changes, since every attempt reads it.
+  bool makes_pairs() const { return pairs_; }
+  bool context_makes_pairs() const { return !atomic_ && look_ == Lookahead::none && pass_ != Pass::report; }
   // The failure record of an attempt of `r` that began at `p`, where the
   // pass and the context keep one.
   void record_attempt_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-    if (pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative) note_failure(r, p, k);
+    if (pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative) failures_.note(r, p, k);
   }
-  // Failure tracking: the cases that change nothing inline, the update out
-  // of line.
-  void note_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-    if (p < furthest_ || (p == furthest_ && expected_.size() == std::size_t{k} + 1)) return;
-    record_failure(r, p, k);
-  }
-  [[gnu::noinline]] void record_failure(Rule r, std::uint32_t p, std::uint32_t k);
   [[gnu::cold]] [[gnu::noinline]] void bound_hit(std::uint32_t p);
 
   std::string_view text_;
@@ -533,14 +511,11 @@ class ParserState {
   std::uint32_t ntokens_ = 0;
   std::uint32_t fold_from_ = kFoldFrom;
   bool fold_ = false;  // whether this parse folds
-  std::vector<Token> tree_;
-  std::vector<std::uint32_t> open_;  // room for spell_out's opening tokens not yet closed
-  bool runs_ = false;                // whether a run token was made in this parse
+  std::vector<Token> tree_;  // the tokens spelled out, where the working list holds runs
   Lookahead look_ = Lookahead::none;
   bool atomic_ = false;
-  std::uint32_t furthest_ = 0;
-  std::vector<Rule> expected_;  // in recording order; sorted only for the report
-  std::uint32_t base_ = 0;  // start of the expected list of a remembered attempt
+  bool pairs_ = true;  // context_makes_pairs()
+  FailureRecord failures_;
   std::uint32_t depth_ = 0;
   std::uint32_t peak_ = 0;  // deepest depth_ since the innermost remembered attempt began
   std::uint32_t depth_limit_ = kMaxRuleDepth;  // dropped to 0 once a bound is hit: every attempt then fails
@@ -549,236 +524,11 @@ class ParserState {
   Stop stop_ = Stop::none;
   std::uint32_t stop_at_ = 0;
   bool memo_on_ = true;
+  bool shortcuts_on_ = true;
   Pass pass_ = Pass::both;
-  std::vector<std::uint32_t> memo_;  // kMemoSlots cells per text position
-  std::vector<MemoEntry> memo_entries_;
-  std::vector<Token> memo_tokens_;
-  // The in-place successes, in the order they were made; their ends never
-  // decrease along it, and guard_ is the last one's end (0 when there is none).
-  std::vector<std::uint32_t> live_;
-  std::uint32_t guard_ = 0;
-  std::vector<Rule> memo_expected_;
+  Memo memo_;
 };
 
 using RuleFn = bool (*)(ParserState&);
 
-// ---------------------------------------------------------------------------
-// Combinators.
-
-namespace peg {
-
-// A literal as a class-type template argument.
-template <std::size_t N>
-struct Text {
-  char c[N - 1 > 0 ? N - 1 : 1]{};
-  static constexpr std::size_t size = N - 1;
-  constexpr Text(const char (&s)[N]) {
-    for (std::size_t i = 0; i + 1 < N; ++i) c[i] = s[i];
-  }
-  constexpr std::string_view view() const { return {c, size}; }
-};
-
-template <std::size_t N>
-constexpr Text<N> lowered(Text<N> t) {
-  for (auto& ch : t.c) ch = ascii_lower(ch);
-  return t;
-}
-
-// Exact literal "..."
-template <Text S>
-struct Lit {
-  bool operator()(ParserState& s) const { return s.match_string(S.view()); }
-};
-
-// Case-insensitive literal ^"..."
-template <Text S>
-struct Kw {
-  static constexpr Text<S.size + 1> lower = lowered(S);
-  bool operator()(ParserState& s) const { return s.match_insensitive(lower.view()); }
-};
-
-// WE, the word end. A sequence never skips in front of it.
-struct We {
-  bool operator()(ParserState& s) const { return s.at_word_end(); }
-};
-
-struct Soi {
-  bool operator()(ParserState& s) const { return s.pos() == 0; }
-};
-
-struct Any {
-  bool operator()(ParserState& s) const { return s.skip_char(); }
-};
-
-template <char First, char Last>
-struct Range {
-  bool operator()(ParserState& s) const { return s.match_range(First, Last); }
-};
-
-// A rule attempt, through a pointer to its function.
-inline bool call(ParserState& s, RuleFn f) { return f(s); }
-template <class P>
-inline bool call(ParserState& s, const P& p) { return p(s); }
-
-template <class P>
-using Elem = std::conditional_t<std::is_function_v<P>, std::add_pointer_t<P>, P>;
-
-template <class... P>
-struct Seq {
-  std::tuple<P...> parts;
-  bool operator()(ParserState& s) const {
-    const ParserState::Mark m = s.mark();
-    if (run<0>(s)) return true;
-    s.restore(m);
-    return false;
-  }
-  template <std::size_t I>
-  bool run(ParserState& s) const {
-    if constexpr (I == sizeof...(P)) {
-      return true;
-    } else {
-      using E = std::tuple_element_t<I, std::tuple<P...>>;
-      if constexpr (I > 0 && !std::is_same_v<E, We>) s.skip();
-      if (!call(s, std::get<I>(parts))) return false;
-      return run<I + 1>(s);
-    }
-  }
-};
-
-template <class... P>
-struct Alt {
-  std::tuple<P...> parts;
-  bool operator()(ParserState& s) const {
-    return std::apply([&s](const auto&... p) { return (call(s, p) || ...); }, parts);
-  }
-};
-
-template <class P>
-struct Opt {
-  P part;
-  bool operator()(ParserState& s) const {
-    (void)call(s, part);
-    return true;
-  }
-};
-
-// x*: greedy; each further iteration is skip ~ x and gives its skip back when
-// x fails.
-template <class P>
-struct Star {
-  P part;
-  bool operator()(ParserState& s) const {
-    if (!call(s, part)) return true;
-    if (s.atomic_context()) {
-      while (call(s, part)) {
-      }
-      return true;
-    }
-    for (;;) {
-      const ParserState::Mark m = s.mark();
-      s.skip();
-      if (!call(s, part)) {
-        s.restore(m);
-        return true;
-      }
-    }
-  }
-};
-
-// !x
-template <class P>
-struct Not {
-  P part;
-  bool operator()(ParserState& s) const {
-    const ParserState::Mark m = s.mark();
-    const auto prev = s.enter_negative();
-    const bool ok = call(s, part);
-    s.leave_lookahead(prev);
-    s.restore(m);
-    return !ok;
-  }
-};
-
-template <class P>
-struct Atomic {
-  P part;
-  bool operator()(ParserState& s) const {
-    const bool prev = s.enter_atomic();
-    const bool ok = call(s, part);
-    s.leave_atomic(prev);
-    return ok;
-  }
-};
-
-template <Text S>
-inline constexpr Kind kKind<Lit<S>> = Kind::terminal;
-template <Text S>
-inline constexpr Kind kKind<Kw<S>> = Kind::terminal;
-template <>
-inline constexpr Kind kKind<We> = Kind::terminal;
-template <>
-inline constexpr Kind kKind<Soi> = Kind::terminal;
-template <>
-inline constexpr Kind kKind<Any> = Kind::terminal;
-template <char First, char Last>
-inline constexpr Kind kKind<Range<First, Last>> = Kind::terminal;
-template <class P>
-inline constexpr Kind kKind<Atomic<P>> = kTerminal<P> ? Kind::terminal : Kind::leaf;
-// A combination is what the least of its parts is.
-template <class... P>
-inline constexpr Kind kKind<Seq<P...>> = std::min({kKind<P>...});
-template <class... P>
-inline constexpr Kind kKind<Alt<P...>> = std::min({kKind<P>...});
-template <class P>
-inline constexpr Kind kKind<Opt<P>> = kKind<P>;
-template <class P>
-inline constexpr Kind kKind<Star<P>> = kKind<P>;
-template <class P>
-inline constexpr Kind kKind<Not<P>> = kKind<P>;
-
-template <class H, class... P>
-inline constexpr bool kTerminalHead<Seq<H, P...>> = kTerminal<H> && !(kTerminal<P> && ...);
-
-template <class... P>
-constexpr Seq<Elem<P>...> seq(const P&... p) {
-  return {{p...}};
-}
-template <class... P>
-constexpr Alt<Elem<P>...> alt(const P&... p) {
-  return {{p...}};
-}
-template <class P>
-constexpr Opt<Elem<P>> opt(const P& p) {
-  return {p};
-}
-template <class P>
-constexpr Star<Elem<P>> star(const P& p) {
-  return {p};
-}
-// x+ is exactly x ~ x*: the skip after the first x stays even when no second
-// x follows.
-template <class P>
-constexpr auto plus(const P& p) {
-  return seq(p, star(p));
-}
-template <class P>
-constexpr Not<Elem<P>> neg(const P& p) {
-  return {p};
-}
-template <class P>
-constexpr Atomic<Elem<P>> atomic(const P& p) {
-  return {p};
-}
-
-template <Text S>
-inline constexpr Lit<S> lit{};
-template <Text S>
-inline constexpr Kw<S> kw{};
-inline constexpr We we{};
-inline constexpr Soi soi{};
-inline constexpr Any any{};
-template <char First, char Last>
-inline constexpr Range<First, Last> range{};
-
-}  // namespace peg
 }  // namespace torvane::parser

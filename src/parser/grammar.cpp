@@ -105,9 +105,10 @@ enum : std::uint8_t { kLetter = 1, kDigit = 2, kUnderscore = 4 };
 
 constexpr std::array<std::uint8_t, 256> make_classes() {
   std::array<std::uint8_t, 256> t{};
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = t[c - 'a' + 'A'] = kLetter;
-  for (int c = '0'; c <= '9'; ++c) t[c] = kDigit;
-  t['_'] = kUnderscore;
+  for (int b = 0; b < 256; ++b) {
+    const auto c = static_cast<char>(b);
+    t[b] = is_letter(c) ? kLetter : c == '_' ? kUnderscore : is_word_char(c) ? kDigit : 0;
+  }
   return t;
 }
 constexpr std::array<std::uint8_t, 256> kClasses = make_classes();
@@ -125,26 +126,6 @@ struct Name {
     while (p < t.size() && byte_class(t[p]) != 0);
     s.advance(p - s.pos());
     return true;
-  }
-};
-
-// Whether function_invocation may match at the position. Where words joined
-// by dots begin there, each word after a dot beginning with a letter or "_",
-// function_name matches them up to the end of one of those words (a reserved
-// word ends its namespace and is read as the name); unless the skip after the
-// last of them reaches a "(", function_invocation then fails, recording only
-// its own failure.
-struct MayBeCall {
-  bool operator()(const ParserState& s) const {
-    constexpr std::uint8_t kNameStart = kLetter | kUnderscore;
-    const std::string_view t = s.text();
-    std::uint32_t p = s.pos();
-    if (p >= t.size() || !(byte_class(t[p]) & kNameStart)) return true;
-    while (++p < t.size() && (byte_class(t[p]) != 0 || t[p] == '.')) {
-      if (t[p] == '.' && (p + 1 == t.size() || !(byte_class(t[p + 1]) & kNameStart))) return true;
-    }
-    p = s.after_blanks_and_comments(p);
-    return p < t.size() && t[p] == '(';
   }
 };
 
@@ -192,7 +173,7 @@ struct Word {
   bool reserved = false;
 };
 
-Word word_at(std::string_view rest) {
+[[gnu::always_inline]] inline Word word_at(std::string_view rest) {
   Word w;
   std::uint64_t key = 0;  // its first kPacked bytes, lower-cased
   bool letters = true;
@@ -200,10 +181,11 @@ Word word_at(std::string_view rest) {
     const std::uint8_t k = byte_class(rest[w.size]);
     if (k == 0) break;
     letters &= k == kLetter;
-    if (w.size < kPacked) key |= std::uint64_t{static_cast<unsigned char>(rest[w.size] | 0x20)} << (8 * w.size);
+    if (w.size < kPacked)
+      key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(rest[w.size]))} << (8 * w.size);
   }
   const std::size_t n = w.size;
-  const auto lower = [&rest](std::size_t i) { return static_cast<char>(rest[i] | 0x20); };
+  const auto lower = [&rest](std::size_t i) { return fold_to_letter(rest[i]); };
   w.reserved = letters && (n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
                            : n == 9  ? key == pack("ascending") && lower(8) == 'g'
                            : n == 10 ? key == pack("descending") && lower(8) == 'n' && lower(9) == 'g'
@@ -232,6 +214,37 @@ struct Identifier {
     if (w.reserved || !s.silent_attempts(2)) return identifier(s);
     s.advance(static_cast<std::uint32_t>(w.size));  // as Name would
     return true;
+  }
+};
+
+// The attempts inside a function_invocation that fails at the position, or
+// kMayBegin where it may match. Where words joined by dots begin there, each
+// word after a dot beginning with a letter or "_", function_name matches them
+// up to the end of one of those words (a reserved word ends its namespace and
+// is read as the name); unless the skip after the last of them reaches a "(",
+// function_invocation then fails, recording only its own failure. Inside it
+// ran function_name and namespace, and for each word that namespace tried,
+// identifier and keyword, and backtick_identifier after a reserved word.
+struct CallRuledOut {
+  std::uint32_t operator()(const ParserState& s) const {
+    constexpr std::uint8_t kNameStart = kLetter | kUnderscore;
+    const std::string_view t = s.text();
+    std::uint32_t p = s.pos();
+    if (p >= t.size() || !(byte_class(t[p]) & kNameStart)) return ParserState::kMayBegin;
+    std::uint32_t inner = 2;
+    bool namespace_tries = true;
+    for (;;) {
+      const Word w = word_at(t.substr(p));
+      if (namespace_tries) {
+        inner += w.reserved ? 3 : 2;
+        namespace_tries = !w.reserved;
+      }
+      p += static_cast<std::uint32_t>(w.size);
+      if (p == t.size() || t[p] != '.') break;
+      if (++p == t.size() || !(byte_class(t[p]) & kNameStart)) return ParserState::kMayBegin;
+    }
+    p = s.after_blanks_and_comments(p);
+    return p < t.size() && t[p] == '(' ? ParserState::kMayBegin : inner;
   }
 };
 
@@ -539,9 +552,9 @@ bool not_kw(ParserState& s) { return s.rule(Rule::not_kw, atomic(seq(kw<"NOT">, 
 //
 // An operand passes through the ten levels from or_expr to unary_expr, and
 // most pass without an operator. Run rule by rule, each level costs an
-// attempt and a probe for its operator. With the memo on, `levels` runs them
-// as one: the attempts open together, a probe that the byte after the skip
-// rules out fails at once, and the levels close together, which gives the
+// attempt and a probe for its operator. With the shortcuts on, `levels` runs
+// them as one: the attempts open together, a probe that the byte after the
+// skip rules out fails at once, and the levels close together, which gives the
 // pairs, the position, the failure records and the count of attempts of the
 // rules written out in `level_rule`, which the plain engine runs.
 
@@ -621,7 +634,7 @@ void level_tail(ParserState& s, Level l) {
 // The levels from `from` to unary_expr: those down to not_expr open where
 // the operand begins, the rest after its NOTs.
 bool levels(ParserState& s, Level from) {
-  if (!s.memo_on()) return level_rule(s, from);
+  if (!s.shortcuts_on()) return level_rule(s, from);
   ParserState::Attempt open[kLevels];
   const std::span<const Rule> rules(kOperatorLevels);
   const Level inner = std::max(from, kComparison);
@@ -728,9 +741,9 @@ bool count_star(ParserState& s) {
 // function_invocation = function_name ~ "(" ~ (^"DISTINCT" ~ WE)? ~ (expression ~ ("," ~ expression)*)? ~ ")"
 bool function_invocation(ParserState& s) {
   // Failing, it tries function_name, namespace, identifier and keyword, one within the other.
-  return s.rule_unless<4, 4>(Rule::function_invocation, MayBeCall{},
-                             seq(function_name, lit<"(">, opt(DISTINCT),
-                                 opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
+  return s.rule_unless<4>(Rule::function_invocation, CallRuledOut{},
+                          seq(function_name, lit<"(">, opt(DISTINCT),
+                              opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
 }
 
 // function_name (atomic) = namespace? ~ (LETTER | "_") ~ WORDCHAR*

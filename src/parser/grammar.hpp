@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "parser/engine.hpp"
+#include "parser/peg.hpp"
 #include "parser/rule.hpp"
 
 namespace torvane::parser::grammar {

@@ -789,18 +789,28 @@ struct Verdict {
   std::vector<Token> tokens;
   SyntaxError error{};
   std::uint64_t attempts = 0;
+  std::uint32_t peak_depth = 0;
   std::size_t tokens_saved = 0;
 };
 
-Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
+// The engine's two switches: the product runs with both on, the plain engine
+// with both off.
+struct Engine {
+  bool memo, shortcuts;
+};
+constexpr Engine kPlain{false, false}, kProduct{true, true}, kShortcutsOnly{false, true};
+
+Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
   ParserState st;
-  st.set_memo(memo);
+  st.set_memo(engine.memo);
+  st.set_shortcuts(engine.shortcuts);
   st.set_fold_from(0);
   auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
   v.out_of_work = st.stopped() == ParserState::Stop::too_long;
   v.attempts = st.attempts();
+  v.peak_depth = st.peak_depth();
   v.tokens_saved = st.tokens_saved();
   if (r.ok()) {
     v.tokens.assign(st.tokens().begin(), st.tokens().end());
@@ -808,6 +818,11 @@ Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
     v.error = r.error();
   }
   return v;
+}
+
+// With the memo on or off, the shortcuts alike.
+Verdict verdict(std::string_view q, bool memo, Rule start = Rule::cypher) {
+  return verdict(q, memo ? kProduct : kPlain, start);
 }
 
 void expect_same(std::string_view q, const Verdict& a, const Verdict& b) {
@@ -899,14 +914,9 @@ const NestedShape kShapes[] = {
     {"RETURN ", "f(", "1", ")"},
 };
 
-TEST(Memo, SameVerdictAsThePlainEngine) {
+// The corpus and, for every fifth query, a cut and a spliced copy.
+std::vector<std::string> corpus_and_copies() {
   std::vector<std::string> texts;
-  // every shape closed, one short and left open, at depths the plain engine
-  // still parses within the bound on attempts, and past the nesting bound
-  for (const NestedShape& s : kShapes)
-    for (int depth : {1, 2, 4, 6, 100})
-      for (int closes : {depth, depth - 1, 0}) texts.push_back(nested(s.head, s.open, s.middle, s.close, depth, closes));
-  // the corpus and, for every fifth query, a cut and a spliced copy
   const auto files = torvane::testing::corpus_files(torvane::testing::corpus_dir());
   std::uint32_t x = 2463534242u;  // xorshift: the same copies every run
   const auto next = [&x] { return x ^= x << 13, x ^= x >> 17, x ^= x << 5; };
@@ -923,6 +933,17 @@ TEST(Memo, SameVerdictAsThePlainEngine) {
       texts.push_back(q.substr(0, at) + pieces[next() % std::size(pieces)] + q.substr(at));
     }
   }
+  return texts;
+}
+
+TEST(Memo, SameVerdictAsThePlainEngine) {
+  std::vector<std::string> texts;
+  // every shape closed, one short and left open, at depths the plain engine
+  // still parses within the bound on attempts, and past the nesting bound
+  for (const NestedShape& s : kShapes)
+    for (int depth : {1, 2, 4, 6, 100})
+      for (int closes : {depth, depth - 1, 0}) texts.push_back(nested(s.head, s.open, s.middle, s.close, depth, closes));
+  for (std::string& q : corpus_and_copies()) texts.push_back(std::move(q));
   for (const std::string& q : texts) {
     const Verdict plain = verdict(q, false);
     ASSERT_FALSE(plain.out_of_work) << q;
@@ -931,46 +952,62 @@ TEST(Memo, SameVerdictAsThePlainEngine) {
   }
 }
 
+// A text and the rule to start it from.
+struct Started {
+  Rule start;
+  std::string text;
+};
+
+// Every byte, alone and before a few rests, from the rules that fail at once
+// where their first byte cannot begin them.
+std::vector<Started> first_byte_texts() {
+  std::vector<Started> out;
+  for (Rule start : {Rule::literal, Rule::postfix_op, Rule::comparison_op, Rule::properties})
+    for (int b = -1; b < 256; ++b)
+      for (const char* rest : {"", "x", " 1", "(a)", "s NULL", "N 1"})
+        out.push_back({start, (b < 0 ? "" : std::string(1, static_cast<char>(b))) + rest});
+  return out;
+}
+
 // Rules that fail at once when their first byte cannot begin them must do so
 // exactly as their bodies would, down to the count of attempts.
 TEST(Memo, FailingAtOnceAsTheBodyWould) {
-  for (Rule start : {Rule::literal, Rule::postfix_op, Rule::comparison_op, Rule::properties}) {
-    for (int b = -1; b < 256; ++b) {
-      for (const char* rest : {"", "x", " 1", "(a)", "s NULL", "N 1"}) {
-        const std::string q = (b < 0 ? "" : std::string(1, static_cast<char>(b))) + rest;
-        const Verdict plain = verdict(q, false, start), fast = verdict(q, true, start);
-        expect_same(q, fast, plain);
-        // (inner rules that fail at once may count differently)
-        const bool at_once = !plain.ok && plain.error.position == 0 && plain.error.expected == std::vector{start};
-        if (at_once) {
-          EXPECT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q;
-        }
-      }
+  for (const auto& [start, q] : first_byte_texts()) {
+    const Verdict plain = verdict(q, false, start), fast = verdict(q, true, start);
+    expect_same(q, fast, plain);
+    // (inner rules that fail at once may count differently)
+    const bool at_once = !plain.ok && plain.error.position == 0 && plain.error.expected == std::vector{start};
+    if (at_once) {
+      EXPECT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q;
     }
   }
+}
+
+// Words, dots and backticked parts, then what may follow a function's name.
+std::vector<Started> call_texts() {
+  std::vector<Started> out;
+  for (const char* head : {"a", "a.b", "count", "a.count.b", "a.count", "`x`", "`x`.y", "a.`b`", "`x", "a.`b",
+                           "a .b", "a.", "_1", "1", "a.1", "a._", "exists", "a..b", "`a`b", "a`b`", "a.b.", "",
+                           "`a``b`", "a.`b``c`", "`a``"})
+    for (const char* rest : {"", "(", " (", "/* c */ (1)", "//x\n()", " x", "(x)", ".(", "`(", "/(", "/* ("})
+      for (Rule start : {Rule::function_invocation, Rule::atom, Rule::expression})
+        out.push_back({start, std::string(head) + rest});
+  return out;
 }
 
 // A function call is ruled out by what follows the words, dots and
 // backticked parts at its start; the verdict stays the body's.
 TEST(Memo, FunctionCallRuledOutByWhatFollows) {
-  for (const char* head : {"a", "a.b", "count", "a.count.b", "a.count", "`x`", "`x`.y", "a.`b`", "`x", "a.`b",
-                           "a .b", "a.", "_1", "1", "a.1", "a._", "exists", "a..b", "`a`b", "a`b`", "a.b.", "",
-                           "`a``b`", "a.`b``c`", "`a``"}) {
-    for (const char* rest : {"", "(", " (", "/* c */ (1)", "//x\n()", " x", "(x)", ".(", "`(", "/(", "/* ("}) {
-      const std::string q = std::string(head) + rest;
-      for (Rule start : {Rule::function_invocation, Rule::atom, Rule::expression}) {
-        expect_same(q, verdict(q, true, start), verdict(q, false, start));
-        if (::testing::Test::HasFatalFailure()) return;
-      }
-    }
+  for (const auto& [start, q] : call_texts()) {
+    expect_same(q, verdict(q, true, start), verdict(q, false, start));
+    if (::testing::Test::HasFatalFailure()) return;
   }
 }
 
-// The operator levels run as one must give what the level rules give: every
-// operator, after a skip and without one, cut short, and operands nested
-// around the bound on depth, where not all the levels can open at once (and
-// names, read without the attempts of identifier, may not be read).
-TEST(Memo, OperatorLevelsAsTheRulesWould) {
+// Every operator, after a skip and without one, cut short, and operands
+// nested around the bound on depth, where not all the levels can open at
+// once (and names, read without the attempts of identifier, may not be read).
+std::vector<Started> operator_texts() {
   std::vector<std::string> texts;
   for (const char* op : {" OR ", " XOR ", " AND ", " = ", " <> ", " < ", " <= ", " =~ ", " IN ", " STARTS WITH ",
                          " ENDS WITH ", " CONTAINS ", " + ", " - ", " * ", " / ", " % ", " ^ ", "+", "^", " or",
@@ -988,11 +1025,18 @@ TEST(Memo, OperatorLevelsAsTheRulesWould) {
       for (int lists = 0; lists < 16; ++lists)
         texts.push_back(nested(std::string(lists, '[').c_str(), "(", inner, ")", depth, depth) +
                         std::string(lists, ']'));
-  for (const std::string& q : texts) {
-    for (Rule start : {Rule::expression, Rule::or_expr, Rule::comparison_expr, Rule::unary_expr}) {
-      expect_same(q, verdict(q, true, start), verdict(q, false, start));
-      if (::testing::Test::HasFatalFailure()) return;
-    }
+  std::vector<Started> out;
+  for (const std::string& q : texts)
+    for (Rule start : {Rule::expression, Rule::or_expr, Rule::comparison_expr, Rule::unary_expr})
+      out.push_back({start, q});
+  return out;
+}
+
+// The operator levels run as one must give what the level rules give.
+TEST(Memo, OperatorLevelsAsTheRulesWould) {
+  for (const auto& [start, q] : operator_texts()) {
+    expect_same(q, verdict(q, true, start), verdict(q, false, start));
+    if (::testing::Test::HasFatalFailure()) return;
   }
 }
 
@@ -1038,6 +1082,97 @@ TEST(Memo, TableTooLargeToCountFailsBeforeAnyCell) {
   const std::string_view huge(text, std::numeric_limits<std::size_t>::max() / kMemoSlots);
   ParserState st;
   EXPECT_THROW(st.reset(huge), std::bad_alloc);
+}
+
+// ---------------------------------------------------------------------------
+// Shortcuts: rules that fail at once, names read without their inner
+// attempts and the operator levels run as one stand for attempts that the
+// plain engine makes. Their counts drive the bounds on work and depth, so
+// with the memo off they must count exactly as the plain engine does: the
+// same rule attempts, the same deepest nesting, the same stop.
+
+void expect_counted_same(std::string_view q, Rule start) {
+  const Verdict plain = verdict(q, kPlain, start), fast = verdict(q, kShortcutsOnly, start);
+  expect_same(q, fast, plain);
+  EXPECT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q.substr(0, 80);
+  EXPECT_EQ(fast.peak_depth, plain.peak_depth) << rule_name(start) << ": " << q.substr(0, 80);
+  EXPECT_EQ(fast.out_of_work, plain.out_of_work) << rule_name(start) << ": " << q.substr(0, 80);
+}
+
+TEST(Shortcuts, CountAsThePlainEngineOverTheCorpus) {
+  for (const std::string& q : corpus_and_copies()) {
+    for (Rule start : {Rule::cypher, Rule::expression}) {
+      expect_counted_same(q, start);
+      if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+    }
+  }
+}
+
+TEST(Shortcuts, CountAsThePlainEngineWhereTheyCut) {
+  for (const auto& texts : {first_byte_texts(), call_texts(), operator_texts()}) {
+    for (const auto& [start, q] : texts) {
+      expect_counted_same(q, start);
+      if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+    }
+  }
+}
+
+// Nested shapes that the plain engine reads once per level, so that it
+// reaches the bound on depth within its bound on work: brackets, lists,
+// maps, NOT and minus before an operand, operator chains, postfix
+// operators, calls and CASE. An unclosed subscript is read again as a slice
+// at every level (as a slice is, closed or not), so those shapes stay closed.
+const struct {
+  NestedShape shape;
+  bool closed_only;
+} kDeepShapes[] = {
+    {{"", "(", "1", ")"}, false},
+    {{"", "[", "1", "]"}, false},
+    {{"", "{a: ", "1", "}"}, false},
+    {{"", "NOT (", "x", ")"}, false},
+    {{"", "NOT NOT -(", "x", ")"}, false},
+    {{"", "-(", "1", ")"}, false},
+    {{"", "NOT ", "x", ""}, false},
+    {{"", "1 + (", "1", ")"}, false},
+    {{"", "a OR (", "b", ")"}, false},
+    {{"", "a AND NOT b = (", "c", ")"}, false},
+    {{"", "2 ^ (", "1", ")"}, false},
+    {{"", "x.y[", "0", "]"}, true},
+    {{"", "f(", "1", ")"}, false},
+    {{"", "a.b(", "1", ")"}, false},
+    {{"", "CASE WHEN ", "x", " THEN 1 END"}, false},
+    {{"", "[1, (", "1", ")]"}, false},
+    {{"", "{a: 1, b: [", "x", "]}"}, false},
+};
+
+// Each shape nested to the deepest text the bound lets through, a level
+// either side, closed, one short and open, under up to 15 outer lists, so
+// that the bound falls at every rule attempt within a level; as a whole query
+// and as an expression.
+TEST(Shortcuts, CountAsThePlainEngineAroundTheDepthBound) {
+  for (const auto& [s, closed_only] : kDeepShapes) {
+    for (int lists = 0; lists < 16; ++lists) {
+      const std::string before = "RETURN " + std::string(lists, '['), after(lists, ']');
+      const auto text = [&](int depth, int closes) {
+        return before + nested(s.head, s.open, s.middle, s.close, depth, closes) + after;
+      };
+      int lo = 1, hi = 1000;  // the deepest text that is not rejected as too deep lies in [lo, hi)
+      while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        const Verdict v = verdict(text(mid, mid), kProduct);
+        (!v.ok && v.error.expected.empty() ? hi : lo) = mid;
+      }
+      for (int depth = lo - 1; depth <= lo + 1; ++depth) {
+        for (int closes : {depth, depth - 1, 0}) {
+          if (closed_only && closes != depth) continue;
+          const std::string q = text(depth, closes);
+          expect_counted_same(q, Rule::cypher);
+          expect_counted_same(std::string_view(q).substr(7), Rule::expression);
+          if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+        }
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
