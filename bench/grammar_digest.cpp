@@ -276,7 +276,7 @@ void hash_syntax_error(const torvane::parser::SyntaxError& e, Fnv& h) {
 struct RuleResult {
   bool ok = false;
   ParserState::Stop product_stop{}, plain_stop{};
-  std::uint64_t product = 0, plain = 0, attempts = 0;
+  std::uint64_t product = 0, plain = 0, product_attempts = 0, plain_attempts = 0;
 };
 
 struct TextResult {
@@ -305,16 +305,15 @@ std::uint64_t run_engine(ParserState& st, Rule start, std::string_view text, boo
 TextResult run_text(std::string_view text) {
   thread_local ParserState product, plain;
   plain.set_memo(false);
+  plain.set_shortcuts(false);
   TextResult out;
   for (std::size_t i = 0; i < kNumStarts; ++i) {
     RuleResult& rr = out.rules[i];
-    Fnv attempts;
     bool plain_ok;
     rr.product = run_engine(product, kStarts[i], text, rr.ok);
-    attempts.u64(product.attempts());
+    rr.product_attempts = product.attempts();
     rr.plain = run_engine(plain, kStarts[i], text, plain_ok);
-    attempts.u64(plain.attempts());
-    rr.attempts = attempts.h;
+    rr.plain_attempts = plain.attempts();
     rr.product_stop = product.stopped();
     rr.plain_stop = plain.stopped();
     if (plain.stopped() != ParserState::Stop::too_long && rr.product != rr.plain)
@@ -422,7 +421,7 @@ int main(int argc, char** argv) {
   work();
   for (auto& t : pool) t.join();
 
-  Fnv product, plain, attempts, ast;
+  Fnv product, plain, product_attempts, plain_attempts, ast;
   std::size_t ok[kNumStarts] = {}, ast_ok = 0, differ = 0;
   std::size_t stops[kNumStarts][2][3] = {};  // by start rule, engine and bound
   for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -430,16 +429,18 @@ int main(int argc, char** argv) {
     for (std::size_t k = 0; k < kNumStarts; ++k) {
       product.u64(r.rules[k].product);
       plain.u64(r.rules[k].plain);
-      attempts.u64(r.rules[k].attempts);
+      product_attempts.u64(r.rules[k].product_attempts);
+      plain_attempts.u64(r.rules[k].plain_attempts);
       ok[k] += r.rules[k].ok;
       ++stops[k][0][static_cast<std::size_t>(r.rules[k].product_stop)];
       ++stops[k][1][static_cast<std::size_t>(r.rules[k].plain_stop)];
       if (lines)
-        std::printf("%zu %s %s %s %016llx %016llx %016llx\n", i, texts[i].origin.c_str(),
+        std::printf("%zu %s %s %s %016llx %016llx %llu %llu\n", i, texts[i].origin.c_str(),
                     kStartNames[k], r.rules[k].ok ? "ok" : "fail",
                     static_cast<unsigned long long>(r.rules[k].product),
                     static_cast<unsigned long long>(r.rules[k].plain),
-                    static_cast<unsigned long long>(r.rules[k].attempts));
+                    static_cast<unsigned long long>(r.rules[k].product_attempts),
+                    static_cast<unsigned long long>(r.rules[k].plain_attempts));
     }
     ast.u64(r.ast);
     ast_ok += r.ast_ok;
@@ -449,7 +450,7 @@ int main(int argc, char** argv) {
                   static_cast<unsigned long long>(r.ast));
   }
   Fnv total;
-  for (const Fnv* f : {&product, &plain, &attempts, &ast}) total.u64(f->h);
+  for (const Fnv* f : {&product, &plain, &product_attempts, &plain_attempts, &ast}) total.u64(f->h);
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   std::printf("texts %zu (corpus queries %zu)\n", texts.size(), corpus_count);
@@ -465,8 +466,10 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(product.h));
   std::printf("digest pairs+errors (plain engine)   %016llx\n",
               static_cast<unsigned long long>(plain.h));
-  std::printf("digest attempts (both engines)       %016llx\n",
-              static_cast<unsigned long long>(attempts.h));
+  std::printf("digest attempts (product engine)     %016llx\n",
+              static_cast<unsigned long long>(product_attempts.h));
+  std::printf("digest attempts (plain engine)       %016llx\n",
+              static_cast<unsigned long long>(plain_attempts.h));
   std::printf("digest syntax trees                  %016llx\n",
               static_cast<unsigned long long>(ast.h));
   std::printf("digest total                         %016llx\n",
