@@ -132,40 +132,14 @@ bool Reader::fail_invalid_length(std::size_t found, std::string_view expected) {
 
 bool Reader::fail_unexpected(std::string_view expected) {
   std::string desc;
-  switch (peek()) {
+  switch (const int c = peek()) {
     case -1:
       return fail_peek("EOF while parsing a value");
-    case 'n':
-      ++pos_;
-      if (!ident("ull")) return false;
-      desc = "null";
-      break;
-    case 't':
-      ++pos_;
-      if (!ident("rue")) return false;
-      desc = "boolean `true`";
-      break;
-    case 'f':
-      ++pos_;
-      if (!ident("alse")) return false;
-      desc = "boolean `false`";
-      break;
-    case '-':
-      ++pos_;
-      if (!number(true, &desc)) return false;
-      break;
+    case 'n': case 't': case 'f': case '-': case '"':
     case '0': case '1': case '2': case '3': case '4':
     case '5': case '6': case '7': case '8': case '9':
-      if (!number(false, &desc)) return false;
+      if (!scalar(c, &desc)) return false;
       break;
-    case '"': {
-      ++pos_;
-      std::string s;
-      if (!string_body(&s, Mode::Keep)) return false;
-      desc = "string ";
-      append_debug_str(desc, s);  // cannot fail: every string read is well-formed
-      break;
-    }
     case '[':
       desc = "sequence";  // described without being entered
       break;
@@ -180,6 +154,33 @@ bool Reader::fail_unexpected(std::string_view expected) {
   m += ", expected ";
   m += expected;
   return fail_here(std::move(m));
+}
+
+// Reads the null, boolean, number or string that the next byte `c` begins;
+// with `description`, describes it as a type error names a value.
+bool Reader::scalar(int c, std::string* description) {
+  const auto word = [&](std::string_view rest, std::string_view desc) {
+    ++pos_;
+    if (!ident(rest)) return false;
+    if (description != nullptr) *description = desc;
+    return true;
+  };
+  switch (c) {
+    case 'n': return word("ull", "null");
+    case 't': return word("rue", "boolean `true`");
+    case 'f': return word("alse", "boolean `false`");
+    case '-': ++pos_; return number(true, description);
+    case '"': {
+      ++pos_;
+      if (description == nullptr) return string_body(nullptr, Mode::Skip);
+      std::string s;
+      if (!string_body(&s, Mode::Keep)) return false;
+      *description = "string ";
+      append_debug_str(*description, s);  // cannot fail: every string read is well-formed
+      return true;
+    }
+    default: return number(false, description);
+  }
 }
 
 bool Reader::ident(std::string_view rest) {
@@ -443,32 +444,13 @@ bool Reader::skip_value() {
   bool first = false;      // nothing read yet in the innermost container
   for (;;) {
     // A value starts here.
-    switch (peek()) {
+    switch (const int c = peek()) {
       case -1:
         return fail_peek("EOF while parsing a value");
-      case 'n':
-        ++pos_;
-        if (!ident("ull")) return false;
-        break;
-      case 't':
-        ++pos_;
-        if (!ident("rue")) return false;
-        break;
-      case 'f':
-        ++pos_;
-        if (!ident("alse")) return false;
-        break;
-      case '-':
-        ++pos_;
-        if (!number(true, nullptr)) return false;
-        break;
+      case 'n': case 't': case 'f': case '-': case '"':
       case '0': case '1': case '2': case '3': case '4':
       case '5': case '6': case '7': case '8': case '9':
-        if (!number(false, nullptr)) return false;
-        break;
-      case '"':
-        ++pos_;
-        if (!string_body(nullptr, Mode::Skip)) return false;
+        if (!scalar(c, nullptr)) return false;
         break;
       case '[':
       case '{':

@@ -64,6 +64,7 @@ class Reader {
   bool fail_at(std::size_t pos, std::string message);
   Next next_member(bool& first, char close, const char* eof, const char* parted);
   [[gnu::cold]] bool fail_peek(std::string message);  // just after the next byte
+  bool scalar(int c, std::string* description);
   bool ident(std::string_view rest);
   bool string_body(std::string* out, Mode mode);
   bool escape(std::string* out, Mode mode);
