@@ -740,7 +740,8 @@ bool count_star(ParserState& s) {
 
 // function_invocation = function_name ~ "(" ~ (^"DISTINCT" ~ WE)? ~ (expression ~ ("," ~ expression)*)? ~ ")"
 bool function_invocation(ParserState& s) {
-  // Failing, it tries function_name, namespace, identifier and keyword, one within the other.
+  // Failing, its attempts nest four deep: function_name, namespace, identifier
+  // and keyword, one within the other.
   return s.rule_unless<4>(Rule::function_invocation, CallRuledOut{},
                           seq(function_name, lit<"(">, opt(DISTINCT),
                               opt(seq(expression, star(seq(lit<",">, expression)))), lit<")">));
