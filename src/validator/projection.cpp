@@ -45,7 +45,7 @@ class Pieces {
       expr(v.rhs.get());
     } else if constexpr (OneOperand<T>) {
       expr(v.operand.get());
-    } else if constexpr (requires { v.predicate; }) {  // all, any, none, single
+    } else if constexpr (ast::Quantifier<T>) {
       text(v.variable);
       expr(v.list.get());
       expr(v.predicate);
