@@ -1,32 +1,11 @@
 #include "parser/builder_internal.hpp"
 
-#include <algorithm>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
 
 namespace torvane::parser::builder {
-
-namespace {
-
-// Unicode White_Space.
-constexpr bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-// Decodes the UTF-8 character of `len` bytes at `s` (the text is valid UTF-8).
-char32_t decode(const char* s, std::size_t len) {
-  const auto b0 = static_cast<unsigned char>(s[0]);
-  if (len == 1) return b0;
-  char32_t c = b0 & (0x7Fu >> len);
-  for (std::size_t i = 1; i < len; ++i) c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3Fu);
-  return c;
-}
-
-std::size_t utf8_length(unsigned char lead) {
-  return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-}
-
-}  // namespace
 
 std::string upper(std::string_view s) {
   std::string u(s);
@@ -36,18 +15,20 @@ std::string upper(std::string_view s) {
 
 // Removes leading and trailing White_Space characters.
 std::string_view trim(std::string_view s) {
-  while (!s.empty()) {
-    const std::size_t len = std::min(utf8_length(static_cast<unsigned char>(s[0])), s.size());
-    if (!is_white_space(decode(s.data(), len))) break;
-    s.remove_prefix(len);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.data());
+  const auto n = static_cast<std::int32_t>(s.size());
+  std::int32_t start = 0, end = n;
+  for (std::int32_t next = 0; start < n; start = next) {
+    UChar32 c;
+    U8_NEXT(bytes, next, n, c);
+    if (!u_isUWhiteSpace(c)) break;
   }
-  while (!s.empty()) {
-    std::size_t start = s.size() - 1;
-    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xC0u) == 0x80u) --start;
-    if (!is_white_space(decode(s.data() + start, s.size() - start))) break;
-    s.remove_suffix(s.size() - start);
+  for (std::int32_t prev = n; end > start; end = prev) {
+    UChar32 c;
+    U8_PREV(bytes, start, prev, c);
+    if (!u_isUWhiteSpace(c)) break;
   }
-  return s;
+  return s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
 // Whether `word` occurs in `s`, ASCII letters in either case.
