@@ -1,5 +1,8 @@
 #include "json/reader.hpp"
 
+#include <unicode/utf8.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -13,51 +16,6 @@ namespace {
 
 constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
 constexpr bool is_ws(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
-std::size_t utf8_length(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char b0 = b(0);
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-  if (b0 < 0x80) return 1;
-  if (b0 < 0xC2) return 0;
-  if (b0 < 0xE0) {
-    len = 2;
-  } else if (b0 < 0xF0) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 < 0xF5) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < len || b(1) < lo || b(1) > hi) return 0;
-  for (std::size_t i = 2; i < len; ++i)
-    if ((b(i) & 0xC0) != 0x80) return 0;
-  return len;
-}
 
 // Whether a number whose conversion left the range of double is too large
 // (rather than too small): its decimal exponent, from the first non-zero
@@ -298,7 +256,12 @@ bool Reader::escape(std::string* out, Mode mode) {
         if (low < 0xDC00 || low > 0xDFFF) return fail_here("lone leading surrogate in hex escape");
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
       }
-      if (out != nullptr) append_utf8(*out, cp);
+      if (out != nullptr) {
+        char bytes[U8_MAX_LENGTH];
+        std::int32_t len = 0;
+        U8_APPEND_UNSAFE(bytes, len, cp);
+        out->append(bytes, static_cast<std::size_t>(len));
+      }
       return true;
     }
     default:
@@ -311,10 +274,14 @@ bool Reader::escape(std::string* out, Mode mode) {
 // A byte of 0x80 or above inside a string. Text from C++ callers may be
 // ill-formed: it is rejected, so every string read is well-formed UTF-8.
 bool Reader::utf8(std::string* out) {
-  const std::size_t len = utf8_length(text_.substr(pos_));
-  if (len == 0) return fail_at(pos_ + 1, "invalid unicode code point");
-  if (out != nullptr) out->append(text_.substr(pos_, len));
-  pos_ += len;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text_.data() + pos_);
+  const std::size_t left = std::min<std::size_t>(text_.size() - pos_, U8_MAX_LENGTH);
+  std::int32_t len = 0;
+  UChar32 c;
+  U8_NEXT(bytes, len, static_cast<std::int32_t>(left), c);
+  if (c < 0) return fail_at(pos_ + 1, "invalid unicode code point");
+  if (out != nullptr) out->append(text_.substr(pos_, static_cast<std::size_t>(len)));
+  pos_ += static_cast<std::size_t>(len);
   return true;
 }
 
