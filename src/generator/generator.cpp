@@ -6,6 +6,8 @@
 #include <span>
 #include <utility>
 
+#include "parser/names.hpp"
+
 namespace torvane::generator {
 namespace {
 
@@ -24,10 +26,6 @@ enum QueryType : std::size_t {
   kOrderBy,
   kUnwind,
 };
-
-std::vector<std::string> to_strings(const std::vector<std::string_view>& views) {
-  return {views.begin(), views.end()};
-}
 
 Xoshiro128PlusPlus seeded(std::optional<std::uint64_t> seed) {
   return seed ? Xoshiro128PlusPlus::seed_from_u64(*seed) : Xoshiro128PlusPlus::from_os_rng();
@@ -81,18 +79,26 @@ class CypherGenerator::Writer {
   char* end_;
 };
 
+std::vector<CypherGenerator::Name> CypherGenerator::to_names(
+    const std::vector<std::string_view>& names) {
+  std::vector<Name> out;
+  out.reserve(names.size());
+  for (const std::string_view n : names) out.push_back({std::string(n), parser::written_name(n)});
+  return out;
+}
+
 CypherGenerator::CypherGenerator(schema::Schema schema, std::optional<std::uint64_t> seed)
     : schema_(std::move(schema)),
-      labels_(to_strings(schema_.node_labels())),
-      rel_types_(to_strings(schema_.rel_types())),
+      labels_(to_names(schema_.node_labels())),
+      rel_types_(to_names(schema_.rel_types())),
       rng_(seeded(seed)) {
   node_props_.reserve(labels_.size());
-  for (const std::string& label : labels_)
-    node_props_.push_back(to_strings(schema_.node_properties(label)));
+  for (const Name& label : labels_)
+    node_props_.push_back(to_names(schema_.node_properties(label.raw)));
   rel_ends_.reserve(rel_types_.size());
-  for (const std::string& rel : rel_types_) {
-    const auto [source, target] = schema_.rel_src_tgt(rel).value();
-    rel_ends_.push_back({std::string(source), std::string(target)});
+  for (const Name& rel : rel_types_) {
+    const auto [source, target] = schema_.rel_src_tgt(rel.raw).value();
+    rel_ends_.push_back({parser::written_name(source), parser::written_name(target)});
   }
   scratch_.resize(256);
 }
@@ -111,29 +117,29 @@ Result<std::string, CypherError> CypherGenerator::generate(std::string_view quer
 CypherGenerator::Label CypherGenerator::draw_label() {
   if (labels_.empty()) return {npos, "Node"};
   const std::size_t i = random_range(rng_, 0, static_cast<std::uint32_t>(labels_.size()));
-  return {i, labels_[i]};
+  return {i, labels_[i].written};
 }
 
 std::size_t CypherGenerator::label_index(std::string_view label) const {
   const auto it = std::lower_bound(labels_.begin(), labels_.end(), label,
-                                   [](const std::string& a, std::string_view b) { return a < b; });
-  return it != labels_.end() && *it == label ? static_cast<std::size_t>(it - labels_.begin())
-                                             : npos;
+                                   [](const Name& a, std::string_view b) { return a.raw < b; });
+  return it != labels_.end() && it->raw == label ? static_cast<std::size_t>(it - labels_.begin())
+                                                 : npos;
 }
 
-const std::vector<std::string>* CypherGenerator::props_of(std::size_t label) const {
+const std::vector<CypherGenerator::Name>* CypherGenerator::props_of(std::size_t label) const {
   return label == npos || node_props_[label].empty() ? nullptr : &node_props_[label];
 }
 
-const std::string* CypherGenerator::draw_node_prop(std::size_t label) {
-  const std::vector<std::string>* props = props_of(label);
-  return props ? choose(rng_, std::span<const std::string>(*props)) : nullptr;
+const CypherGenerator::Name* CypherGenerator::draw_node_prop(std::size_t label) {
+  const std::vector<Name>* props = props_of(label);
+  return props ? choose(rng_, std::span<const Name>(*props)) : nullptr;
 }
 
 std::optional<std::string> CypherGenerator::pick_node_prop(std::string_view label) {
-  const std::string* prop = draw_node_prop(label_index(label));
+  const Name* prop = draw_node_prop(label_index(label));
   if (!prop) return std::nullopt;
-  return *prop;
+  return prop->raw;
 }
 
 void CypherGenerator::append_int(Writer& out, std::int64_t low, std::int64_t high) {
@@ -156,7 +162,7 @@ std::string CypherGenerator::maybe_limit() {
 }
 
 void CypherGenerator::append_property_map(Writer& out, std::size_t label) {
-  const std::vector<std::string>* props = props_of(label);
+  const std::vector<Name>* props = props_of(label);
   if (!props) return;
   const auto c = static_cast<std::uint32_t>(props->size());
   const std::uint32_t k = 1 + random_range(rng_, 0, c < 3 ? c : 3);
@@ -164,7 +170,7 @@ void CypherGenerator::append_property_map(Writer& out, std::size_t label) {
   out.append(" {");
   for (std::uint32_t i = 0; i < picked.count; ++i) {
     if (i > 0) out.append(", ");
-    out.cat((*props)[picked.index[i]], ": ");
+    out.cat((*props)[picked.index[i]].written, ": ");
     scalar_value<true>(out);
   }
   out.push_back('}');
@@ -235,10 +241,10 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
     }
     case kMatchWhereReturn: {
       const Label label = draw_label();
-      if (const std::string* prop = draw_node_prop(label.index)) {
-        out.cat("MATCH (n:", label.name, ") WHERE n.", *prop, " = ");
+      if (const Name* prop = draw_node_prop(label.index)) {
+        out.cat("MATCH (n:", label.name, ") WHERE n.", prop->written, " = ");
         append_string_value(out);
-        out.cat(" RETURN n.", *prop);
+        out.cat(" RETURN n.", prop->written);
       } else {
         out.cat("MATCH (n:", label.name, ") RETURN n");
       }
@@ -255,8 +261,8 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
     }
     case kAggregation: {
       const Label label = draw_label();
-      if (const std::string* prop = draw_node_prop(label.index))
-        out.cat("MATCH (n:", label.name, ") RETURN count(n.", *prop, ") AS result");
+      if (const Name* prop = draw_node_prop(label.index))
+        out.cat("MATCH (n:", label.name, ") RETURN count(n.", prop->written, ") AS result");
       else
         out.cat("MATCH (n:", label.name, ") RETURN count(n) AS result");
       return;
@@ -268,8 +274,8 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
       }
       const std::size_t rel = random_range(rng_, 0, static_cast<std::uint32_t>(rel_types_.size()));
       if (random_range(rng_, 0, 4) == 0) out.append("OPTIONAL ");
-      out.cat("MATCH (a:", rel_ends_[rel][0], ")-[r:", rel_types_[rel], "]->(b:", rel_ends_[rel][1],
-              ") RETURN a, r, b");
+      out.cat("MATCH (a:", rel_ends_[rel][0], ")-[r:", rel_types_[rel].written,
+              "]->(b:", rel_ends_[rel][1], ") RETURN a, r, b");
       return;
     }
     case kCreateRelationship: {
@@ -279,14 +285,14 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
       }
       const std::size_t rel = random_range(rng_, 0, static_cast<std::uint32_t>(rel_types_.size()));
       out.cat("MATCH (a:", rel_ends_[rel][0], "),(b:", rel_ends_[rel][1],
-              ") CREATE (a)-[r:", rel_types_[rel], "]->(b) RETURN r");
+              ") CREATE (a)-[r:", rel_types_[rel].written, "]->(b) RETURN r");
       return;
     }
     case kMatchSet: {
       const Label label = draw_label();
       out.cat("MATCH (n:", label.name, ")");
-      if (const std::string* prop = draw_node_prop(label.index)) {
-        out.cat(" SET n.", *prop, " = ");
+      if (const Name* prop = draw_node_prop(label.index)) {
+        out.cat(" SET n.", prop->written, " = ");
         append_string_value(out);
       }
       out.append(" RETURN n");
@@ -298,8 +304,8 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
     }
     case kWithChain: {
       const Label label = draw_label();
-      if (const std::string* prop = draw_node_prop(label.index))
-        out.cat("MATCH (n:", label.name, ") WITH n.", *prop, " AS val RETURN count(*)");
+      if (const Name* prop = draw_node_prop(label.index))
+        out.cat("MATCH (n:", label.name, ") WITH n.", prop->written, " AS val RETURN count(*)");
       else
         out.cat("MATCH (n:", label.name, ") WITH n AS val RETURN count(*)");
       return;
@@ -307,15 +313,15 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
     case kDistinctReturn: {
       const Label label = draw_label();
       out.cat("MATCH (n:", label.name, ") RETURN DISTINCT n");
-      if (const std::string* prop = draw_node_prop(label.index)) out.cat(".", *prop);
+      if (const Name* prop = draw_node_prop(label.index)) out.cat(".", prop->written);
       append_limit(out);
       return;
     }
     case kOrderBy: {
       const Label label = draw_label();
       out.cat("MATCH (n:", label.name, ") RETURN n ORDER BY n");
-      const std::string* prop = draw_node_prop(label.index);
-      if (prop) out.cat(".", *prop);
+      const Name* prop = draw_node_prop(label.index);
+      if (prop) out.cat(".", prop->written);
       // Drawn even without a property.
       if (random_range(rng_, 0, 2) == 1 && prop) out.append(" DESC");
       append_limit(out);
@@ -323,10 +329,10 @@ void CypherGenerator::build(std::size_t type, Writer& out) {
     }
     case kUnwind: {
       const Label label = draw_label();
-      const std::string* prop = draw_node_prop(label.index);
+      const Name* prop = draw_node_prop(label.index);
       const std::uint32_t count = 2 + random_range(rng_, 0, 3);
       if (prop) {
-        out.cat("MATCH (n:", label.name, ") UNWIND n.", *prop, " AS item RETURN item");
+        out.cat("MATCH (n:", label.name, ") UNWIND n.", prop->written, " AS item RETURN item");
         // The values are drawn all the same, and not used.
         for (std::uint32_t i = 0; i < count; ++i) scalar_value<false>(out);
       } else {

@@ -1,6 +1,8 @@
 #pragma once
 // CypherGenerator: random queries of 13 fixed shapes whose labels, relationship
-// types and properties come from one schema, reproducible from a seed.
+// types and properties come from one schema, reproducible from a seed. A name
+// that is no plain identifier, or is a reserved word, is written between
+// backticks, so that every query reads back with the schema's own names.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -45,7 +47,8 @@ class CypherGenerator {
   // One query of the named type; an unknown name makes no draw.
   Result<std::string, CypherError> generate(std::string_view query_type);
 
-  // The building blocks; each advances the random state.
+  // The building blocks; each advances the random state. pick_node_prop
+  // gives the schema's name; gen_property_map writes names as a query does.
   std::string maybe_limit();
   std::optional<std::string> pick_node_prop(std::string_view label);
   std::string gen_property_map(std::string_view label);
@@ -62,12 +65,21 @@ class CypherGenerator {
   };
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
+  // A schema name, and the form a query writes it in. Draws are made over the
+  // names; only the text uses the written forms.
+  struct Name {
+    std::string raw;
+    std::string written;
+  };
+
+  static std::vector<Name> to_names(const std::vector<std::string_view>& names);
+
   class Writer;
 
   Label draw_label();
   std::size_t label_index(std::string_view label) const;
-  const std::vector<std::string>* props_of(std::size_t label) const;
-  const std::string* draw_node_prop(std::size_t label);
+  const std::vector<Name>* props_of(std::size_t label) const;
+  const Name* draw_node_prop(std::size_t label);
 
   void append_limit(Writer& out);
   void append_property_map(Writer& out, std::size_t label);
@@ -80,11 +92,11 @@ class CypherGenerator {
   void build(std::size_t type, Writer& out);
 
   schema::Schema schema_;
-  std::vector<std::string> labels_;     // sorted
-  std::vector<std::string> rel_types_;  // sorted
-  // Sorted property names of labels_[i], and source and target labels of
-  // rel_types_[i], so a query looks nothing up by name.
-  std::vector<std::vector<std::string>> node_props_;
+  std::vector<Name> labels_;     // sorted by name
+  std::vector<Name> rel_types_;  // sorted by name
+  // Sorted property names of labels_[i], and the written source and target
+  // labels of rel_types_[i], so a query looks nothing up by name.
+  std::vector<std::vector<Name>> node_props_;
   std::vector<std::array<std::string, 2>> rel_ends_;
   Xoshiro128PlusPlus rng_;
   // Reused between calls: a query is written here, then copied out at its size.

@@ -46,6 +46,34 @@ def test_seed_42_movie_schema(tv, movies):
     ]
 
 
+@pytest.mark.parametrize("name,written", [
+    ("Order", "`Order`"),
+    ("FROM", "`FROM`"),
+    ("pageRank-1", "`pageRank-1`"),
+    ("a`b", "`a``b`"),
+    ("Odd Label", "`Odd Label`"),
+    ("", "``"),
+    ("B\u00fccher", "`B\u00fccher`"),
+    ("Person", "Person"),
+])
+def test_names_are_written_as_a_query_writes_them(tv, name, written):
+    # The name as label, property and relationship type: every query parses
+    # and is valid against the schema, so it reads back as the schema's name.
+    schema = tv.Schema({name: [name]}, {name: (name, name, [])})
+    validator = tv.Torvane(schema)
+    g = tv.CypherGenerator(schema, 3)
+    for _ in range(5):
+        for t in TYPES:
+            q = g.generate(t)
+            info = tv.parse_query(q)
+            assert info.is_valid, (q, info.errors)
+            result = validator.validate(q)
+            assert result.is_valid and not result.errors, (q, result.errors)
+    assert g.generate("aggregation") == f"MATCH (n:{written}) RETURN count(n.{written}) AS result"
+    assert g.generate("create_relationship") == (
+        f"MATCH (a:{written}),(b:{written}) CREATE (a)-[r:{written}]->(b) RETURN r")
+
+
 def sequence(g, n=30):
     return [g.generate(TYPES[i % len(TYPES)]) for i in range(n)]
 

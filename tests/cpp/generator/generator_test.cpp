@@ -275,9 +275,58 @@ TEST(Generator, ValueTables) {
   EXPECT_EQ(limits.size(), 51u);
 }
 
-TEST(Generator, NamesAreInsertedUnchanged) {
-  CypherGenerator g(make_schema({{"Odd Label", {"a b"}}}), 0);
-  EXPECT_EQ(gen(g, "aggregation"), "MATCH (n:Odd Label) RETURN count(n.a b) AS result");
+std::string replace_all(std::string s, std::string_view from, std::string_view to) {
+  for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+// A name used as label, property and relationship type: every query is the
+// one a plain placeholder name gives, from the same draws, with the name
+// written in its place, between backticks unless it is a plain identifier
+// and no reserved word.
+TEST(Generator, NamesAreWrittenAsAQueryWritesThem) {
+  constexpr std::string_view kPlaceholder = "Xq";  // in no template or value
+  const struct {
+    std::string name, written;
+  } cases[] = {
+      {"Order", "`Order`"},
+      {"FROM", "`FROM`"},
+      {"order", "`order`"},
+      {"pageRank-1", "`pageRank-1`"},
+      {"a`b", "`a``b`"},
+      {"``", "``````"},
+      {"Odd Label", "`Odd Label`"},
+      {"", "``"},
+      {"Bücher", "`Bücher`"},
+      {"1st", "`1st`"},
+      {"Person", "Person"},
+      {"_x1", "_x1"},
+      {"Orders", "Orders"},
+  };
+  for (const auto& c : cases) {
+    const auto schema_of = [](const std::string& n) {
+      return make_schema({{n, {n}}}, {{n, n, n, {}}});
+    };
+    for (std::uint64_t seed = 0; seed < 10; ++seed) {
+      CypherGenerator odd(schema_of(c.name), seed),
+          plain(schema_of(std::string(kPlaceholder)), seed);
+      for (std::string_view type : kQueryTypes)
+        ASSERT_EQ(gen(odd, type), replace_all(gen(plain, type), kPlaceholder, c.written))
+            << c.name << " " << type;
+      EXPECT_EQ(
+          odd.gen_property_map(c.name),
+          replace_all(plain.gen_property_map(std::string(kPlaceholder)), kPlaceholder, c.written));
+      EXPECT_EQ(odd.pick_node_prop(c.name), c.name) << "the schema's name, not its written form";
+      plain.pick_node_prop(kPlaceholder);
+      EXPECT_EQ(odd.rng(), plain.rng()) << c.name;
+    }
+  }
+  // Names from real schemas, in whole queries.
+  CypherGenerator g(make_schema({{"Order", {"pageRank-1"}}}, {{"FROM", "Order", "Order", {}}}), 0);
+  EXPECT_EQ(gen(g, "aggregation"), "MATCH (n:`Order`) RETURN count(n.`pageRank-1`) AS result");
+  EXPECT_EQ(gen(g, "create_relationship"),
+            "MATCH (a:`Order`),(b:`Order`) CREATE (a)-[r:`FROM`]->(b) RETURN r");
 }
 
 // Names longer than any query seen so far: the text grows to fit them, whole.

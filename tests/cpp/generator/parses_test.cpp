@@ -1,6 +1,6 @@
-// Every generated query, of every type, is accepted Cypher when the schema's
-// names are plain identifiers, and valid against its own schema when every
-// relationship joins labels of the schema.
+// Every generated query, of every type, is accepted Cypher whatever the
+// schema's names, and valid against its own schema when every relationship
+// joins labels of the schema.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,7 +17,7 @@ using schema::RelationshipDef;
 using schema::Schema;
 
 std::vector<Schema> schemas() {
-  std::vector<Schema> out(4);  // out[0] stays empty
+  std::vector<Schema> out(5);  // out[0] stays empty
   out[1].nodes["Person"] = HashSet{"name", "age"};
   out[1].nodes["Movie"] = HashSet{"title"};
   out[1].relationships["ACTED_IN"] = RelationshipDef{"Person", "Movie", HashSet{"role"}};
@@ -28,6 +28,18 @@ std::vector<Schema> schemas() {
   out[2].relationships["LINKS_TO"] = RelationshipDef{"c_3", "Missing", HashSet{"w"}};
   out[3].nodes["User"] = HashSet{"id", "email", "created_at"};
   out[3].relationships["FOLLOWS"] = RelationshipDef{"User", "User", HashSet{}};
+  // Reserved words, names that are no identifiers, a backtick inside, the
+  // empty name: written between backticks.
+  out[4].nodes["Order"] = HashSet{"pageRank-1", "FROM", "a`b", "id"};
+  out[4].nodes["Odd Label"] = HashSet{"has space", ""};
+  out[4].nodes["Bücher"] = HashSet{"Titel", "2nd"};
+  out[4].nodes[""] = HashSet{"x"};
+  out[4].nodes["Person"] = HashSet{"name"};
+  out[4].relationships["FROM"] = RelationshipDef{"Order", "Odd Label", HashSet{}};
+  out[4].relationships["a`b"] = RelationshipDef{"Bücher", "", HashSet{}};
+  out[4].relationships["KNOWS"] = RelationshipDef{"Person", "Order", HashSet{}};
+  out[4].relationships["with space"] = RelationshipDef{"", "Bücher", HashSet{}};
+  out[4].relationships[""] = RelationshipDef{"Person", "Person", HashSet{}};
   return out;
 }
 
