@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "keyed_hash.hpp"
+#include "parser/lexical.hpp"
 #include "parser/names.hpp"
 
 namespace torvane::validator {
@@ -15,6 +16,13 @@ using diagnostics::ValidationDiagnostic;
 namespace {
 
 std::string_view without_colon(std::string_view s) { return s.substr(s.starts_with(':') ? 1 : 0); }
+
+// Whether a byte beside a bare name would read as part of it: a word
+// character of the grammar, or a byte of a non-ASCII character, which Cypher
+// readers with Unicode names take into a name.
+bool continues_name(char c) {
+  return parser::is_word_char(c) || static_cast<unsigned char>(c) >= 0x80;
+}
 
 }  // namespace
 
@@ -61,14 +69,26 @@ std::optional<std::string> corrected_query(std::string_view query,
   std::string text;
   text.reserve(query.size());
   std::size_t copied = 0;
+  std::string quoted;
   for (const parser::NamePlace& place : *places) {
     const auto& by_name = fixes[static_cast<std::size_t>(place.role)];
     if (by_name.empty()) continue;
     const std::string_view written = query.substr(place.start, place.end - place.start);
     const auto it = by_name.find(parser::NameOf(written).get());
-    if (it == by_name.end() || it->second == written) continue;
+    if (it == by_name.end()) continue;
+    // A bare name must not run into a word beside it (`n.`nme`AS x`).
+    std::string_view replacement = it->second;
+    if (!replacement.starts_with('`') &&
+        ((place.start > 0 && continues_name(query[place.start - 1])) ||
+         (place.end < query.size() && continues_name(query[place.end])))) {
+      quoted.assign(1, '`');
+      quoted += replacement;
+      quoted += '`';
+      replacement = quoted;
+    }
+    if (replacement == written) continue;
     text.append(query, copied, place.start - copied);
-    text += it->second;
+    text += replacement;
     copied = place.end;
   }
   text.append(query, copied);

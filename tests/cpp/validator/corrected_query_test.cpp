@@ -3,6 +3,8 @@
 // and leaves every other byte as it was. Held to on random queries full of
 // names that look alike in other roles, and on one with thousands of names;
 // and the cases by name role, spelling and overlap.
+#include "validator/corrected_query.hpp"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -12,7 +14,8 @@
 
 #include "common/name_changes.hpp"
 #include "diagnostics/diagnostics.hpp"
-#include "validator/corrected_query.hpp"
+#include "schema/schema.hpp"
+#include "validator/torvane.hpp"
 
 namespace torvane {
 namespace {
@@ -99,6 +102,40 @@ TEST(CorrectedQuery, Cases) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(corrected_query(c.query, c.diagnostics), c.expected) << c.query;
+}
+
+// A replacement written bare must not run into the text beside it: where a
+// backticked name is followed by a word, the replacement keeps its backticks.
+// Schema: Person (name).
+TEST(CorrectedQuery, ReplacementKeepsApartFromNeighbours) {
+  auto schema =
+      schema::Schema::deserialize(R"({"nodes": {"Person": ["name"]}, "relationships": {}})");
+  ASSERT_TRUE(schema.ok());
+  const validator::Torvane torvane(std::move(*schema));
+  struct Case {
+    std::string query, expected;
+  };
+  const Case cases[] = {
+      {"MATCH (p:Person) RETURN p.`nme`AS x", "MATCH (p:Person) RETURN p.`name`AS x"},
+      {"MATCH (p:Person) WHERE p.`nme`IN [1] RETURN p",
+       "MATCH (p:Person) WHERE p.`name`IN [1] RETURN p"},
+      {"MATCH (p:Person) WHERE p.`nme`IS NULL OR p.`nme`CONTAINS 'a'XOR p.`nme`OR p.`nme`"
+       "STARTS WITH 'b' RETURN p",
+       "MATCH (p:Person) WHERE p.`name`IS NULL OR p.`name`CONTAINS 'a'XOR p.`name`OR p.`name`"
+       "STARTS WITH 'b' RETURN p"},
+      {"MATCH (p:Person) RETURN p.`nam``e`AS x", "MATCH (p:Person) RETURN p.`name`AS x"},
+      {"MATCH (p) SET p::`Persn`RETURN p", "MATCH (p) SET p::`Person`RETURN p"},
+      // Beside blanks, punctuation or a comment it is written bare.
+      {"MATCH (p:Person), (:`Persn`) RETURN p.`nme` AS x, p.`nme`/*c*/AS y, [p.`nme`]",
+       "MATCH (p:Person), (:Person) RETURN p.name AS x, p.name/*c*/AS y, [p.name]"},
+  };
+  for (const Case& c : cases) {
+    const auto r = torvane.validate(c.query);
+    EXPECT_EQ(r.fixed_query, c.expected) << c.query;
+    if (r.fixed_query) {
+      EXPECT_EQ(testing::wrong_correction(c.query, *r.fixed_query, r.diagnostics), "") << c.query;
+    }
+  }
 }
 
 TEST(CorrectedQuery, RandomQueriesChangeOnlyTheirNames) {
