@@ -74,8 +74,7 @@ void check(std::string_view text) {
   FUZZ_CHECK(r.syntax_errors.size() + r.semantic_errors.size() == r.errors.size(), q);
   FUZZ_CHECK(r.syntax_errors.size() <= 1, q);
   FUZZ_CHECK(r.fixed_query.has_value() == (!errors.empty() && every_error_suggested), q);
-  if (r.fixed_query)
-    FUZZ_CHECK(torvane::testing::wrong_correction(q, *r.fixed_query, r.diagnostics).empty(), q);
+  FUZZ_CHECK(torvane::testing::wrong_correction(validator->schema, q, r.fixed_query).empty(), q);
 
   // A text is a syntax error exactly when the parser refuses it.
   const bool parses = torvane::parser::parse(text).ok();

@@ -2,6 +2,7 @@
 // The records of a validation run's findings: what was found, how serious it
 // is, the message, and for a misspelt name the replacement that fixes it.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -100,6 +101,16 @@ struct ValidationDiagnostic {
   std::optional<std::pair<std::uint32_t, std::uint32_t>> position;
 
   friend bool operator==(const ValidationDiagnostic&, const ValidationDiagnostic&) = default;
+};
+
+// What an unknown-property finding is about, as the query writes it: the
+// variable the key is read from (E303, E304), or the label or type of the
+// pattern whose property map holds the key (E301, E302). Kept beside the
+// findings while the corrected query is made, never in a result; `finding`
+// is the finding's index among the diagnostics.
+struct FindingSubject {
+  std::size_t finding;
+  std::string_view name;
 };
 
 }  // namespace torvane::diagnostics

@@ -2,6 +2,7 @@
 // The corrected query: a query text with the suggested replacements of its
 // findings applied.
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +18,14 @@ std::optional<parser::NameRole> renamed_role(diagnostics::DiagnosticCode code);
 
 // The query with every suggested replacement applied, or none when an error
 // lacks a suggestion (or there is no error, or the text does not parse). A
-// misspelt label, type or key is replaced where the query's parse writes a
-// name of that kind, however it is written (backticks or not), and the
-// replacement is written in backticks when a bare name would not read back.
+// misspelt label or type is replaced where the query's parse writes a name of
+// that kind; a misspelt key only where it is read from the finding's subject
+// (`subjects`, in finding order): the variable as written, or a pattern with
+// the label or type. Names match however they are written (backticks or not),
+// and a replacement is written in backticks when a bare name would not read
+// back or would run into the text beside it.
 std::optional<std::string> corrected_query(
-    std::string_view query, const std::vector<diagnostics::ValidationDiagnostic>& diagnostics);
+    std::string_view query, const std::vector<diagnostics::ValidationDiagnostic>& diagnostics,
+    std::span<const diagnostics::FindingSubject> subjects);
 
 }  // namespace torvane::validator

@@ -239,14 +239,19 @@ void SemanticValidator::check_labels(const std::vector<std::string>& labels, Dia
     if (!node_entry(label)) push_unknown_label(code, lead, label, Among::labels);
 }
 
-// `message` is complete up to its hint.
+// `message` is complete up to its hint. The corrected query renames the key
+// only where it is read from the finding's subject: the variable, else the
+// owner's pattern.
 void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string message,
                                               std::string_view key, Among among,
-                                              std::string_view owner) {
+                                              std::string_view owner, std::string_view variable) {
   const auto match = closest_name(among, owner, key);
   message += hint_text(".", match);
   std::optional<Suggestion> suggestion;
-  if (match) suggestion = make_property_suggestion(key, *match);
+  if (match) {
+    suggestion = make_property_suggestion(key, *match);
+    property_subjects.push_back({diagnostics.size(), variable.empty() ? owner : variable});
+  }
   push_error(code, std::move(message), std::move(suggestion));
 }
 
@@ -698,16 +703,16 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
         push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
                                   std::string(variable) + "' with label :" + std::string(name),
-                              key, Among::label_properties, name);
+                              key, Among::label_properties, name, variable);
       }
     } else if (const schema::RelationshipDef* def = rel_entry(name)) {
       for (const auto& key : keys) {
         if (def->properties.contains(NameOf(key).get())) continue;
         push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
-                                  std::string(variable) + "' with relationship type :" +
-                                  std::string(name),
-                              key, Among::type_properties, name);
+                                  std::string(variable) +
+                                  "' with relationship type :" + std::string(name),
+                              key, Among::type_properties, name, variable);
       }
     }
   }

@@ -91,6 +91,9 @@ class SemanticValidator {
   const schema::Schema& schema;
   std::vector<diagnostics::ValidationDiagnostic> diagnostics;
   std::size_t error_count = 0;  // of `diagnostics`, the errors
+  // The subject of each unknown-property finding that has a suggestion, in
+  // order: views into the tree walked.
+  std::vector<diagnostics::FindingSubject> property_subjects;
   // The schema's labels and types, sorted: the candidates of suggestions,
   // filled on the first unknown name, since most queries have none.
   std::vector<std::string_view> node_labels;
@@ -169,8 +172,10 @@ class SemanticValidator {
                     std::string_view lead);
   void push_unknown_label(diagnostics::DiagnosticCode code, std::string_view lead,
                           std::string_view name, Among among);
+  // `variable`: the one the key is read from, if any (E303, E304).
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
-                             std::string_view key, Among among, std::string_view owner);
+                             std::string_view key, Among among, std::string_view owner,
+                             std::string_view variable = {});
   void push_aggregate_misuse(std::string_view context);
   void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.

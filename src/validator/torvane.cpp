@@ -80,7 +80,7 @@ Findings checked(const schema::Schema& schema, std::string_view query,
   semantic::SemanticValidator validator(schema);
   validator.validate_query(tree);
   Findings found{validator.error_count == 0, std::move(validator.diagnostics), std::nullopt};
-  found.fixed_query = corrected_query(query, found.diagnostics);
+  found.fixed_query = corrected_query(query, found.diagnostics, validator.property_subjects);
   return found;
 }
 

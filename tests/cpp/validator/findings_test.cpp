@@ -477,8 +477,10 @@ TEST(Findings, BacktickedNames) {
 }
 
 // The correction renames a name only where it is written in the role of its
-// finding: never a variable, alias, parameter, function, expression map key,
-// string, comment or longer name that happens to be spelt alike.
+// finding, a key only where it is read from the finding's variable or
+// pattern: never a variable, alias, parameter, function, expression map key,
+// string, comment or longer name that happens to be spelt alike, nor the
+// key of another variable.
 TEST(Findings, CorrectedQueryRenamesOnlyInTheRole) {
   check({
       {"MATCH (n:Person) RETURN n.nme AS nme, $nme",
@@ -495,7 +497,7 @@ TEST(Findings, CorrectedQueryRenamesOnlyInTheRole) {
        {{"E201", "Unknown node label: :Persn, did you mean :Person?"},
         {"E303", "Unknown property 'nme' on variable 'x' with label :Person, did you mean .name?"}},
        "MATCH (Persn:Person) WITH Persn AS nme, {nme: 1} AS m MATCH (x:Person) "
-       "RETURN x.name, nme, m.name, nme(1)"},
+       "RETURN x.name, nme, m.nme, nme(1)"},
       // Keys in a pattern's map, SET and REMOVE are keys; a label is not a type.
       {"MATCH (n:Person {nme: 1})-[:Movi]->(m:Movi) SET n.nme = 1 REMOVE n.nme",
        {{"E301", "Unknown property 'nme' for node label :Person, did you mean .name?"},

@@ -167,10 +167,9 @@ TEST(Validate, CorpusQueries) {
       EXPECT_EQ(r.fixed_query.has_value(), r.syntax_errors.empty() && !r.is_valid && all_fixable)
           << q.query;
       // A correction parses and changes only the names it renames.
-      if (r.fixed_query) {
-        EXPECT_EQ(testing::wrong_correction(q.query, *r.fixed_query, r.diagnostics), "")
-            << q.query << "\n" << *r.fixed_query;
-      }
+      EXPECT_EQ(testing::wrong_correction(*q.schema, q.query, r.fixed_query), "")
+          << q.query << "\n"
+          << r.fixed_query.value_or("");
       valid += r.is_valid;
       ++total;
     }
