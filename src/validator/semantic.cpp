@@ -103,6 +103,146 @@ bool part_touches(const ast::PatternPart& part, const VariableNameSet& names) {
 
 }  // namespace
 
+// ---- Name lists ----
+
+NameList::NameList(std::span<const std::string> names) {
+  if (names.size() <= kInPlace) {
+    for (const auto& n : names) in_place_[size_++] = n;
+    return;
+  }
+  buffer_ = Ref<Buffer>(new Buffer);
+  buffer_->own.reserve(names.size());
+  for (const auto& n : names) buffer_->add(n);
+  size_ = names.size();
+}
+
+void NameList::Buffer::add(std::string_view name) {
+  own.push_back(name);
+  if (index) index_name(own.size() - 1);
+}
+
+// Adds own[i] to the index unless a name standing for it is in already.
+void NameList::Buffer::index_name(std::size_t i) const {
+  Index& ix = *index;
+  if ((ix.count + 1) * 2 > ix.slots.size()) {
+    std::vector<std::uint32_t> old(std::max<std::size_t>(ix.slots.size() * 2, 32), 0);
+    std::swap(old, ix.slots);
+    const std::size_t mask = ix.slots.size() - 1;
+    for (const std::uint32_t slot : old) {
+      if (!slot) continue;
+      ++NameList::work();
+      std::size_t at = ix.hash(NameOf(own[slot - 1]).get()) & mask;
+      while (ix.slots[at]) at = (at + 1) & mask;
+      ix.slots[at] = slot;
+    }
+  }
+  const NameOf bare(own[i]);
+  const std::size_t mask = ix.slots.size() - 1;
+  for (std::size_t at = ix.hash(bare.get()) & mask;; at = (at + 1) & mask) {
+    ++NameList::work();
+    const std::uint32_t slot = ix.slots[at];
+    if (!slot) {
+      ix.slots[at] = static_cast<std::uint32_t>(i + 1);
+      ++ix.count;
+      return;
+    }
+    if (NameOf(own[slot - 1]).get() == bare.get()) return;
+  }
+}
+
+std::optional<std::size_t> NameList::Buffer::find(std::string_view bare, std::size_t count) const {
+  if (count <= Scope::kListedMax && !index) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (NameOf(own[i]).get() == bare) return i;
+    return std::nullopt;
+  }
+  if (!index) {
+    index = std::make_unique<Index>();
+    for (std::size_t i = 0; i < own.size(); ++i) index_name(i);
+  }
+  const Index& ix = *index;
+  const std::size_t mask = ix.slots.size() - 1;
+  for (std::size_t at = ix.hash(bare) & mask;; at = (at + 1) & mask) {
+    ++NameList::work();
+    const std::uint32_t slot = ix.slots[at];
+    if (!slot) return std::nullopt;
+    if (NameOf(own[slot - 1]).get() == bare) {
+      if (slot - 1 < count) return slot - 1;
+      return std::nullopt;
+    }
+  }
+}
+
+std::size_t NameList::segments(std::array<Segment, kMaxDepth + 1>& out) const {
+  std::size_t n = 0;
+  std::size_t count = size_;
+  for (const Buffer* b = buffer_.get(); b && count; b = b->base.get()) {
+    if (count > b->base_size) {
+      out[n++] = Segment{b, count - b->base_size};
+      count = b->base_size;
+    }
+  }
+  std::reverse(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+  return n;
+}
+
+bool NameList::contains(std::string_view name) const {
+  const NameOf bare(name);
+  if (!buffer_) {
+    for (std::size_t i = 0; i < size_; ++i)
+      if (NameOf(in_place_[i]).get() == bare.get()) return true;
+    return false;
+  }
+  std::size_t count = size_;
+  for (const Buffer* b = buffer_.get(); b && count; b = b->base.get()) {
+    if (count <= b->base_size) continue;
+    if (b->find(bare.get(), count - b->base_size)) return true;
+    count = b->base_size;
+  }
+  return false;
+}
+
+// The buffer's end: grown in place, since the lists sharing it see only
+// their own first names. Short of its end, a list whose next name is `name`
+// takes that one; any other grows in a buffer over the shared part.
+void NameList::push_back(std::string_view name) {
+  if (!buffer_) {
+    if (size_ < kInPlace) {
+      in_place_[size_++] = name;
+      return;
+    }
+    buffer_ = Ref<Buffer>(new Buffer);
+    buffer_->own.reserve(2 * kInPlace);
+    buffer_->own.assign(in_place_.begin(), in_place_.end());
+  } else if (size_ != buffer_->size()) {
+    const Buffer& shared = *buffer_;
+    if (size_ > shared.base_size && shared.own[size_ - shared.base_size] == name) {
+      ++size_;
+      return;
+    }
+    Ref<Buffer> grown(new Buffer);
+    if (shared.depth < kMaxDepth) {
+      grown->base = buffer_;
+      grown->base_size = size_;
+      grown->depth = shared.depth + 1;
+    } else {
+      work() += size_;
+      grown->own.reserve(size_ + 1);
+      for_each([&](std::string_view n) { grown->add(n); });
+    }
+    buffer_ = std::move(grown);
+  }
+  buffer_->add(name);
+  ++size_;
+}
+
+std::vector<std::string_view> NameList::to_vector() const {
+  std::vector<std::string_view> out;
+  out.reserve(size_);
+  for_each([&](std::string_view n) { out.push_back(n); });
+  return out;
+}
+
 // ---- Scope ----
 
 std::ptrdiff_t Scope::position(std::string_view name) const {
@@ -261,25 +401,20 @@ void SemanticValidator::push_aggregate_misuse(std::string_view context) {
 
 void SemanticValidator::bind_empty(std::string_view name) {
   if (foreach_depth_) save_binding(name);
-  bindings.try_emplace(name).first->names.clear();
+  bindings.try_emplace(name).first->names = NameList();
 }
 
 // A first binding takes the list as written; a later one adds what is new.
 void SemanticValidator::bind_merged(std::string_view name, const std::vector<std::string>& names) {
   if (foreach_depth_) save_binding(name);
   auto [binding, added] = bindings.try_emplace(name);
-  auto& list = binding->names;
   if (added) {
-    list.assign(names.begin(), names.end());
+    binding->names = NameList(names);
     return;
   }
   // However written, a name already held is not added again.
-  for (const auto& n : names) {
-    const NameOf name(n);
-    if (std::none_of(list.begin(), list.end(),
-                     [&](std::string_view held) { return NameOf(held).get() == name.get(); }))
-      list.emplace_back(n);
-  }
+  for (const auto& n : names)
+    if (!binding->names.contains(n)) binding->names.push_back(n);
 }
 
 void SemanticValidator::save_binding(std::string_view name) {
@@ -305,7 +440,7 @@ void SemanticValidator::project(const std::vector<ast::ReturnItem>& items, const
     const std::string* name = output_name(item);
     if (!name) continue;
     auto& list = to.try_emplace(*name).first->names;
-    list.clear();
+    list = NameList();
     if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
       if (const Scope::Binding* b = from.find(v->name)) list = b->names;
     }
@@ -688,10 +823,11 @@ void SemanticValidator::validate_property_access(std::string_view variable,
 
 void SemanticValidator::check_property_keys(const Scope::Binding& bound,
                                             std::span<const std::string> keys) {
+  if (bound.names.size() > Scope::kListedMax) return check_long_property_keys(bound, keys);
   const std::string_view variable = bound.name;
   // Names are the outer loop, keys the inner one. A name both a label and a
   // type counts as a label; a name the schema lacks was reported where written.
-  for (const std::string_view name : bound.names) {
+  bound.names.for_each([&](const std::string_view name) {
     if (const HashSet* properties = node_entry(name)) {
       for (const auto& key : keys) {
         if (properties->contains(NameOf(key).get())) continue;
@@ -705,10 +841,84 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
         if (def->properties.contains(NameOf(key).get())) continue;
         push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
                               "Unknown property '" + key + "' on variable '" +
-                                  std::string(variable) + "' with relationship type :" +
-                                  std::string(name),
+                                  std::string(variable) +
+                                  "' with relationship type :" + std::string(name),
                               key, Among::type_properties, name);
       }
+    }
+  });
+}
+
+// The findings of check_property_keys, in its order, at the cost of the
+// findings and of what the buffers have not yet looked at: each buffer
+// resolves its names in the schema once, and checks each key against those
+// once, then answers for any list over it.
+void SemanticValidator::check_long_property_keys(const Scope::Binding& bound,
+                                                 std::span<const std::string> keys) {
+  std::array<NameList::Segment, NameList::kMaxDepth + 1> parts;
+  const std::size_t n = bound.names.segments(parts);
+  struct Missing {
+    std::size_t position;  // in the list
+    std::size_t key;       // in `keys`
+    const NameList::Buffer::Known* name;
+    const NameList::Buffer* buffer;
+  };
+  std::vector<Missing> missing;
+  std::size_t& work = NameList::work();
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    const NameOf key(keys[k]);
+    std::size_t start = 0;  // of the segment, in the list
+    for (std::size_t i = 0; i < n; ++i) {
+      ++work;
+      // The buffer's memo is no part of the names it shares.
+      auto& buffer = const_cast<NameList::Buffer&>(*parts[i].buffer);
+      if (!buffer.checks) buffer.checks = std::make_unique<NameList::Buffer::Checks>();
+      auto& checks = *buffer.checks;
+      for (; checks.resolved < buffer.own.size(); ++checks.resolved) {
+        ++work;
+        const std::string_view name = buffer.own[checks.resolved];
+        if (const HashSet* properties = node_entry(name)) {
+          checks.known.push_back({checks.resolved, properties, false});
+        } else if (const schema::RelationshipDef* def = rel_entry(name)) {
+          checks.known.push_back({checks.resolved, &def->properties, true});
+        }
+      }
+      auto it = checks.by_key.find(key.get());
+      if (it == checks.by_key.end())
+        it = checks.by_key.emplace(key.get(), NameList::Buffer::Lacking{}).first;
+      auto& lacking = it->second;
+      for (; lacking.checked < checks.known.size(); ++lacking.checked) {
+        ++work;
+        if (!checks.known[lacking.checked].properties->contains(key.get()))
+          lacking.known.push_back(lacking.checked);
+      }
+      for (const std::size_t j : lacking.known) {
+        ++work;
+        const auto& known = checks.known[j];
+        if (known.position >= parts[i].count) break;
+        missing.push_back({start + known.position, k, &known, &buffer});
+      }
+      start += parts[i].count;
+    }
+  }
+  // By name, then by key.
+  if (keys.size() > 1)
+    std::stable_sort(missing.begin(), missing.end(),
+                     [](const Missing& a, const Missing& b) { return a.position < b.position; });
+  const std::string_view variable = bound.name;
+  for (const Missing& m : missing) {
+    const std::string& key = keys[m.key];
+    const std::string_view name = m.buffer->own[m.name->position];
+    if (!m.name->type) {
+      push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
+                            "Unknown property '" + key + "' on variable '" + std::string(variable) +
+                                "' with label :" + std::string(name),
+                            key, Among::label_properties, name);
+    } else {
+      push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
+                            "Unknown property '" + key + "' on variable '" + std::string(variable) +
+                                "' with relationship type :" + std::string(name),
+                            key, Among::type_properties, name);
     }
   }
 }
