@@ -660,12 +660,13 @@ void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clau
   // FOREACH nests, so its frame is kept apart from the other clauses' checks.
   if (const auto* f = std::get_if<ast::UpdatingClause::Foreach>(&clause.node)) {
     validate_expr(f->list);
-    // The variable, unless bound already (then with its labels), and what
-    // each clause of the body binds are bound for the rest of the body only.
+    // The variable, a list element with no labels or types whatever an
+    // outer variable of its name holds, and what each clause of the body
+    // binds are bound for the rest of the body only.
     const std::size_t mark = saved_.size();
     ++foreach_depth_;
     save_binding(f->variable);
-    bindings.try_emplace(f->variable);
+    bindings.try_emplace(f->variable).first->names = NameList();
     for (const auto& inner : f->body) {
       collect_updating_bindings(inner);
       validate_updating_clause(inner);
