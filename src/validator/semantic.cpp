@@ -400,14 +400,15 @@ void SemanticValidator::push_aggregate_misuse(std::string_view context) {
 // ---- Bindings ----
 
 void SemanticValidator::bind_empty(std::string_view name) {
-  if (foreach_depth_) save_binding(name);
-  bindings.try_emplace(name).first->names = NameList();
+  auto [binding, added] = bindings.try_emplace(name);
+  if (foreach_depth_) save_binding(*binding, added);
+  binding->names = NameList();
 }
 
 // A first binding takes the list as written; a later one adds what is new.
 void SemanticValidator::bind_merged(std::string_view name, const std::vector<std::string>& names) {
-  if (foreach_depth_) save_binding(name);
   auto [binding, added] = bindings.try_emplace(name);
+  if (foreach_depth_) save_binding(*binding, added);
   if (added) {
     binding->names = NameList(names);
     return;
@@ -417,16 +418,25 @@ void SemanticValidator::bind_merged(std::string_view name, const std::vector<std
     if (!binding->names.contains(n)) binding->names.push_back(n);
 }
 
-void SemanticValidator::save_binding(std::string_view name) {
-  SavedBinding& saved = saved_.emplace_back(SavedBinding{name, std::nullopt});
-  if (const Scope::Binding* b = bindings.find(name)) saved.names = b->names;
+// Once per name and FOREACH body: what an earlier save of the same body
+// holds is the state to restore.
+void SemanticValidator::save_binding(Scope::Binding& binding, bool added) {
+  if (!added && binding.saved_at == foreach_depth_) return;
+  SavedBinding& saved = saved_.emplace_back(SavedBinding{binding.name, std::nullopt, 0});
+  if (!added) {
+    saved.names = binding.names;
+    saved.saved_at = binding.saved_at;
+  }
+  binding.saved_at = foreach_depth_;
 }
 
 void SemanticValidator::restore_bindings(std::size_t from) {
   for (std::size_t i = saved_.size(); i-- > from;) {
     SavedBinding& saved = saved_[i];
     if (saved.names) {
-      bindings.try_emplace(saved.name).first->names = std::move(*saved.names);
+      Scope::Binding& binding = *bindings.try_emplace(saved.name).first;
+      binding.names = std::move(*saved.names);
+      binding.saved_at = saved.saved_at;
     } else {
       bindings.erase(saved.name);
     }
@@ -665,8 +675,7 @@ void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clau
     // binds are bound for the rest of the body only.
     const std::size_t mark = saved_.size();
     ++foreach_depth_;
-    save_binding(f->variable);
-    bindings.try_emplace(f->variable).first->names = NameList();
+    bind_empty(f->variable);
     for (const auto& inner : f->body) {
       collect_updating_bindings(inner);
       validate_updating_clause(inner);

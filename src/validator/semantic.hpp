@@ -119,6 +119,9 @@ class Scope {
   struct Binding {
     std::string_view name;
     NameList names;
+    // The depth of the innermost FOREACH body that saved this binding's
+    // state before changing it (0: none).
+    std::size_t saved_at = 0;
   };
 
   const Binding* find(std::string_view name) const;
@@ -331,15 +334,16 @@ class SemanticValidator {
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
 
-  // While a FOREACH body is checked, each binding it makes first saves what
-  // the name was bound to (nothing when it was unbound), so that the FOREACH
-  // leaves the scope as it found it. Undone in reverse, a name saved twice
-  // ends with its earliest state.
+  // While a FOREACH body is checked, the first binding it makes of a name
+  // saves what the name was bound to (nothing when it was unbound), so that
+  // the FOREACH leaves the scope as it found it; undone in reverse.
   struct SavedBinding {
     std::string_view name;
     std::optional<NameList> names;
+    std::size_t saved_at;
   };
-  void save_binding(std::string_view name);
+  // Before `binding` (just `added` to the scope, or not) changes.
+  void save_binding(Scope::Binding& binding, bool added);
   void restore_bindings(std::size_t from);
   std::vector<SavedBinding> saved_;
   std::size_t foreach_depth_ = 0;
