@@ -749,9 +749,20 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   check_labels(node.labels, DiagnosticCode::UnknownNodeLabel, "Unknown node label: :");
   const ast::ExprMap* map = inline_map(node.properties);
   if (!map || node.labels.empty()) return;
+  // Past a few labels, those the schema lacks are passed over once, not once per key.
+  std::vector<const std::string*> known;
+  if (node.labels.size() > Scope::kListedMax) {
+    NameList::work() += node.labels.size();
+    for (const auto& label : node.labels)
+      if (node_entry(label)) known.push_back(&label);
+    if (known.empty()) return;
+  }
+  const std::size_t count = known.empty() ? node.labels.size() : known.size();
   for (const auto& entry : *map) {
     const std::string& key = entry.first;
-    for (const auto& label : node.labels) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string& label = known.empty() ? node.labels[i] : *known[i];
+      if (!known.empty()) ++NameList::work();
       const HashSet* properties = node_entry(label);
       if (!properties || properties->contains(NameOf(key).get())) continue;
       push_unknown_property(DiagnosticCode::UnknownNodeProperty,
@@ -796,18 +807,44 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
   }
 }
 
+// A relationship of many types checks each against the same two nodes.
+const SemanticValidator::EndpointLabels& SemanticValidator::endpoint_labels(
+    const std::vector<std::string>& labels) {
+  if (!endpoint_labels_) endpoint_labels_ = std::make_unique<std::array<EndpointLabels, 2>>();
+  auto& kept = *endpoint_labels_;
+  for (const EndpointLabels& e : kept)
+    if (e.labels == &labels) return e;
+  EndpointLabels& e = kept[endpoint_next_];
+  endpoint_next_ = (endpoint_next_ + 1) % kept.size();
+  e.labels = &labels;
+  e.names.clear();
+  e.any_known = false;
+  NameList::work() += labels.size();
+  for (const auto& l : labels) {
+    e.names.insert(std::string(NameOf(l).get()));
+    if (!e.any_known && node_entry(l)) e.any_known = true;
+  }
+  return e;
+}
+
 // Reports only a node with a known label and none equal to the expected one;
 // unknown labels already have their E201.
 void SemanticValidator::check_endpoint_label(const std::vector<std::string>& labels,
                                              std::string_view expected, std::string_view role,
                                              std::string_view rel_type) {
   if (labels.empty()) return;
-  if (std::any_of(labels.begin(), labels.end(),
-                  [&](const std::string& l) { return NameOf(l).get() == expected; }))
-    return;
-  if (std::none_of(labels.begin(), labels.end(),
-                   [&](const std::string& l) { return node_entry(l) != nullptr; }))
-    return;
+  if (labels.size() > Scope::kListedMax) {
+    ++NameList::work();
+    const EndpointLabels& facts = endpoint_labels(labels);
+    if (facts.names.contains(expected) || !facts.any_known) return;
+  } else {
+    if (std::any_of(labels.begin(), labels.end(),
+                    [&](const std::string& l) { return NameOf(l).get() == expected; }))
+      return;
+    if (std::none_of(labels.begin(), labels.end(),
+                     [&](const std::string& l) { return node_entry(l) != nullptr; }))
+      return;
+  }
   std::string message = "Relationship :";
   message += rel_type;
   message += " expects ";

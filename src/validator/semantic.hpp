@@ -82,9 +82,10 @@ class NameList {
   // buffers stays short.
   static constexpr std::size_t kMaxDepth = 4;
 
-  // On this thread, the steps taken so far over long lists (index probes,
-  // names copied, resolved or checked for a key): what a test of their cost
-  // counts. Short lists are searched without counting.
+  // On this thread, the steps taken so far over long lists of names, bound
+  // (index probes, names copied, resolved or checked for a key) or written
+  // on a node (labels checked for an inline map's keys or an endpoint):
+  // what a test of their cost counts. Short lists go without counting.
   static std::size_t& work() {
     static thread_local std::size_t steps = 0;
     return steps;
@@ -330,6 +331,18 @@ class SemanticValidator {
   void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.
   [[gnu::noinline]] void validate_flat_updating_clause(const parser::ast::UpdatingClause& clause);
+
+  // What check_endpoint_label asks of a long label list: the names it
+  // stands for, and whether the schema knows any. Kept for the two nodes of
+  // the step last checked.
+  struct EndpointLabels {
+    const std::vector<std::string>* labels = nullptr;
+    HashSet names;
+    bool any_known = false;
+  };
+  const EndpointLabels& endpoint_labels(const std::vector<std::string>& labels);
+  std::unique_ptr<std::array<EndpointLabels, 2>> endpoint_labels_;  // from the first
+  std::size_t endpoint_next_ = 0;
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;

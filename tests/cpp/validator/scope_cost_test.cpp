@@ -178,6 +178,22 @@ const std::vector<CostCase>& cost_cases() {
        },
        [](std::size_t k) { return lacking_zz("n", k + 1); },
        [](std::size_t k) { return past_schema(k + 1); }},
+      // Labels written on a node, against an inline map's keys and the
+      // endpoints of many types.
+      {"an inline map of k keys on a node of k unknown labels",
+       [](std::size_t k) {
+         return "MATCH (n" + repeated(k, ":X", "") + " {" +
+                joined(k, ", ", [](std::size_t i) { return "c" + std::to_string(i) + ": 1"; }) +
+                "}) RETURN 1";
+       },
+       [](std::size_t) { return std::vector<Finding>{}; }, [](std::size_t k) { return k; }},
+      {"k types between a node of k labels and another",
+       [](std::size_t k) {
+         return "MATCH (a" + repeated(k, ":X", "") + ":L1)-[:" + repeated(k, "T1", "|") +
+                "]->(b) RETURN 1";
+       },
+       [](std::size_t) { return std::vector<Finding>{kUnlabeled}; },
+       [](std::size_t k) { return k; }},
   };
   return cases;
 }
