@@ -138,8 +138,8 @@ void NameList::Buffer::index_name(std::size_t i) const {
   }
   const NameOf bare(own[i]);
   const std::size_t mask = ix.slots.size() - 1;
+  ++NameList::work();
   for (std::size_t at = ix.hash(bare.get()) & mask;; at = (at + 1) & mask) {
-    ++NameList::work();
     const std::uint32_t slot = ix.slots[at];
     if (!slot) {
       ix.slots[at] = static_cast<std::uint32_t>(i + 1);
@@ -162,8 +162,8 @@ std::optional<std::size_t> NameList::Buffer::find(std::string_view bare, std::si
   }
   const Index& ix = *index;
   const std::size_t mask = ix.slots.size() - 1;
+  ++NameList::work();
   for (std::size_t at = ix.hash(bare) & mask;; at = (at + 1) & mask) {
-    ++NameList::work();
     const std::uint32_t slot = ix.slots[at];
     if (!slot) return std::nullopt;
     if (NameOf(own[slot - 1]).get() == bare) {
@@ -221,14 +221,30 @@ void NameList::push_back(std::string_view name) {
       return;
     }
     Ref<Buffer> grown(new Buffer);
+    grown->base_size = size_;
     if (shared.depth < kMaxDepth) {
       grown->base = buffer_;
-      grown->base_size = size_;
       grown->depth = shared.depth + 1;
     } else {
-      work() += size_;
-      grown->own.reserve(size_ + 1);
-      for_each([&](std::string_view n) { grown->add(n); });
+      // Too deep: over a copy of the shared part, one for every list
+      // growing apart from this buffer, extended as longer ones do.
+      Buffer& deep = *buffer_;
+      if (!deep.flat) deep.flat = Ref<Buffer>(new Buffer);
+      Buffer& flat = *deep.flat;
+      std::array<Segment, kMaxDepth + 1> parts;
+      const std::size_t n = segments(parts);
+      std::size_t start = 0;  // of the segment, in the list
+      for (std::size_t i = 0; i < n; ++i) {
+        // The names the copy lacks, of this segment.
+        const std::size_t first = flat.own.size() > start ? flat.own.size() - start : 0;
+        for (std::size_t j = first; j < parts[i].count; ++j) {
+          ++work();
+          flat.add(parts[i].buffer->own[j]);
+        }
+        start += parts[i].count;
+      }
+      grown->base = deep.flat;
+      grown->depth = 1;
     }
     buffer_ = std::move(grown);
   }

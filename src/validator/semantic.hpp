@@ -78,14 +78,14 @@ class NameList {
   std::vector<std::string_view> to_vector() const;
 
   // Over this many buffers below it, a list that must grow apart from the
-  // others is copied into a buffer of its own, so that a search of the
-  // buffers stays short.
+  // others grows over a copy of its names instead, so that a search of the
+  // buffers stays short; the copy is made once per buffer.
   static constexpr std::size_t kMaxDepth = 4;
 
   // On this thread, the steps taken so far over long lists of names, bound
-  // (index probes, names copied, resolved or checked for a key) or written
-  // on a node (labels checked for an inline map's keys or an endpoint):
-  // what a test of their cost counts. Short lists go without counting.
+  // (index searches, names indexed, copied, resolved or checked for a key)
+  // or written on a node (labels checked for an inline map's keys or an
+  // endpoint): what a test of their cost counts. Short lists go uncounted.
   static std::size_t& work() {
     static thread_local std::size_t steps = 0;
     return steps;
@@ -155,6 +155,9 @@ struct NameList::Buffer {
   std::size_t base_size = 0;
   std::size_t depth = 0;  // buffers below
   std::vector<std::string_view> own;
+  // Of a buffer kMaxDepth deep, its first names in one buffer: the base of
+  // the lists that grow apart from it (see push_back).
+  Ref<Buffer> flat;
   // Positions in `own` by the name each stands for (the first of equal
   // ones), built on the first search of an `own` longer than
   // Scope::kListedMax: open addressing, 0 for an empty slot, else the

@@ -178,6 +178,30 @@ const std::vector<CostCase>& cost_cases() {
        },
        [](std::size_t k) { return lacking_zz("n", k + 1); },
        [](std::size_t k) { return past_schema(k + 1); }},
+      {"k aliases of a list grown apart from others past the depth limit, each given a label",
+       [](std::size_t k) {
+         return "MATCH (n" + labels(k) + ") " +
+                joined(6, " ",
+                       [](std::size_t i) {
+                         const std::string n = std::to_string(i);
+                         return "WITH n AS a, n AS c MATCH (a:Y" + n + "), (c:Z" + n +
+                                ") WITH c AS n";
+                       }) +
+                " WITH " +
+                joined(k, ", ", [](std::size_t i) { return "n AS m" + std::to_string(i); }) +
+                " MATCH " +
+                joined(k, ", ",
+                       [](std::size_t i) {
+                         return "(m" + std::to_string(i) + ":W" + std::to_string(i) + ")";
+                       }) +
+                " RETURN m1.zz";
+       },
+       [](std::size_t k) {
+         auto out = lacking_zz("m1", k);
+         out.insert(out.begin(), 7, kDisconnected);
+         return out;
+       },
+       [](std::size_t k) { return past_schema(k) + 12 + k; }},
       // Labels written on a node, against an inline map's keys and the
       // endpoints of many types.
       {"an inline map of k keys on a node of k unknown labels",
