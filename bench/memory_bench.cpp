@@ -10,6 +10,12 @@
 //   MapLiteral/<n>    RETURN {k0: v0, ...} with n entries, every value unbound:
 //                     time should grow linearly in n (keyed hashing keeps
 //                     chosen keys from colliding), reported as BigO.
+//   Scope/<shape>/<KiB> one query of 64 KiB or 1 MiB that binds a variable to
+//                     many labels or types and then binds it again, reads its
+//                     properties, aliases it, rebinds it in FOREACH or passes
+//                     it through WITH clauses, against a schema of 300 labels
+//                     and types; time and peak RSS per byte of query, both of
+//                     which should not depend on the size.
 //   Linear/<shape>/<n> one query of n repetitions of a construct (map entries,
 //                     list elements, MATCH clauses, UNION parts, labels,
 //                     misspelt names with a fix each, ...), validated; the
@@ -218,6 +224,98 @@ BENCHMARK(MapLiteral)
     ->Arg(100'000)
     ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMillisecond);
+
+// ---- The scope's labels and types ----
+
+// L0..L299 and T0..T299 (Ti from Li to Li), each with the property `a`.
+Torvane many_names_validator() {
+  torvane::schema::Schema s;
+  for (int i = 0; i < 300; ++i) {
+    const std::string n = std::to_string(i);
+    s.nodes["L" + n] = torvane::HashSet{"a"};
+    s.relationships["T" + n] = torvane::schema::RelationshipDef{"L" + n, "L" + n, {"a"}};
+  }
+  return Torvane(std::move(s));
+}
+
+// The query of `shape` with k names (labels, types, repetitions).
+std::string scope_query(int shape, std::int64_t k) {
+  const auto repeat = [k](const std::string& head, const std::string& sep, auto item) {
+    std::string q = head;
+    for (std::int64_t i = 0; i < k; ++i) (i ? q += sep : q) += item(i);
+    return q;
+  };
+  const std::string labels =
+      repeat("", "", [](std::int64_t i) { return ":L" + std::to_string(i); });
+  const std::string n = "MATCH (n" + labels + ") ";
+  switch (shape) {
+    case 0:  // bound again in each part
+      return repeat("MATCH ", ", ",
+                    [](std::int64_t i) { return "(n:L" + std::to_string(i) + ")"; }) +
+             " RETURN n";
+    case 1:  // bound again with all its labels
+      return n + "MATCH (n" + labels + ") RETURN n";
+    case 2:  // k accesses to k labels
+      return n + repeat("RETURN ", ", ", [](std::int64_t) { return std::string("n.a"); });
+    case 3:  // k accesses to k types
+      return repeat("MATCH ()-[r:", "|", [](std::int64_t i) { return "T" + std::to_string(i); }) +
+             "]->() " + repeat("RETURN ", ", ", [](std::int64_t) { return std::string("r.a"); });
+    case 4:  // k aliases
+      return n +
+             repeat("WITH ", ", ", [](std::int64_t i) { return "n AS m" + std::to_string(i); }) +
+             " RETURN 1";
+    case 5:  // FOREACH rebinding k times
+      return n +
+             repeat("FOREACH (x IN [1] | CREATE ", ", ",
+                    [](std::int64_t) { return std::string("(n)"); }) +
+             ")";
+    default:  // a chain of k WITH clauses
+      return n + repeat("", " ", [](std::int64_t) { return std::string("WITH n"); }) + " RETURN n";
+  }
+}
+
+// The largest k whose query fits in `bytes`.
+std::string scope_query_of_size(int shape, std::size_t bytes) {
+  std::int64_t lo = 1, hi = 2;
+  while (scope_query(shape, hi).size() <= bytes) hi *= 2;
+  while (lo + 1 < hi) {
+    const std::int64_t mid = (lo + hi) / 2;
+    (scope_query(shape, mid).size() <= bytes ? lo : hi) = mid;
+  }
+  return scope_query(shape, lo);
+}
+
+void ScopeShape(benchmark::State& bs, int shape) {
+  const Torvane torvane = many_names_validator();
+  const std::string q = scope_query_of_size(shape, static_cast<std::size_t>(bs.range(0)) << 10);
+  double peak_growth_kb = 0;
+  std::size_t findings = 0;
+  for (auto _ : bs) {
+    reset_peak();
+    const Rss before = read_rss();
+    const ValidationResult r = torvane.validate(q);
+    peak_growth_kb = read_rss().peak_kb - before.now_kb;
+    findings = r.diagnostics.size();
+    benchmark::DoNotOptimize(r);
+  }
+  bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * q.size()));
+  bs.counters["peak_per_query_byte"] = peak_growth_kb * 1024 / static_cast<double>(q.size());
+  bs.counters["findings"] = static_cast<double>(findings);
+}
+
+#define SCOPE(name, shape)                   \
+  BENCHMARK_CAPTURE(ScopeShape, name, shape) \
+      ->ArgName("KiB")                       \
+      ->Arg(64)                              \
+      ->Arg(1024)                            \
+      ->Unit(benchmark::kMillisecond)
+SCOPE(rebound_in_parts, 0);
+SCOPE(rebound_with_labels, 1);
+SCOPE(label_properties, 2);
+SCOPE(type_properties, 3);
+SCOPE(aliases, 4);
+SCOPE(foreach_rebinding, 5);
+SCOPE(with_chain, 6);
 
 // ---- Time linear in the size of one construct ----
 

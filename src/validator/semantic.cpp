@@ -103,6 +103,162 @@ bool part_touches(const ast::PatternPart& part, const VariableNameSet& names) {
 
 }  // namespace
 
+// ---- Name lists ----
+
+NameList::NameList(std::span<const std::string> names) {
+  if (names.size() <= kInPlace) {
+    for (const auto& n : names) in_place_[size_++] = n;
+    return;
+  }
+  buffer_ = Ref<Buffer>(new Buffer);
+  buffer_->own.reserve(names.size());
+  for (const auto& n : names) buffer_->add(n);
+  size_ = names.size();
+}
+
+void NameList::Buffer::add(std::string_view name) {
+  own.push_back(name);
+  if (index) index_name(own.size() - 1);
+}
+
+// Adds own[i] to the index unless a name standing for it is in already.
+void NameList::Buffer::index_name(std::size_t i) const {
+  Index& ix = *index;
+  if ((ix.count + 1) * 2 > ix.slots.size()) {
+    std::vector<std::uint32_t> old(std::max<std::size_t>(ix.slots.size() * 2, 32), 0);
+    std::swap(old, ix.slots);
+    const std::size_t mask = ix.slots.size() - 1;
+    for (const std::uint32_t slot : old) {
+      if (!slot) continue;
+      ++NameList::work();
+      std::size_t at = ix.hash(NameOf(own[slot - 1]).get()) & mask;
+      while (ix.slots[at]) at = (at + 1) & mask;
+      ix.slots[at] = slot;
+    }
+  }
+  const NameOf bare(own[i]);
+  const std::size_t mask = ix.slots.size() - 1;
+  ++NameList::work();
+  for (std::size_t at = ix.hash(bare.get()) & mask;; at = (at + 1) & mask) {
+    const std::uint32_t slot = ix.slots[at];
+    if (!slot) {
+      ix.slots[at] = static_cast<std::uint32_t>(i + 1);
+      ++ix.count;
+      return;
+    }
+    if (NameOf(own[slot - 1]).get() == bare.get()) return;
+  }
+}
+
+std::optional<std::size_t> NameList::Buffer::find(std::string_view bare, std::size_t count) const {
+  if (count <= Scope::kListedMax && !index) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (NameOf(own[i]).get() == bare) return i;
+    return std::nullopt;
+  }
+  if (!index) {
+    index = std::make_unique<Index>();
+    for (std::size_t i = 0; i < own.size(); ++i) index_name(i);
+  }
+  const Index& ix = *index;
+  const std::size_t mask = ix.slots.size() - 1;
+  ++NameList::work();
+  for (std::size_t at = ix.hash(bare) & mask;; at = (at + 1) & mask) {
+    const std::uint32_t slot = ix.slots[at];
+    if (!slot) return std::nullopt;
+    if (NameOf(own[slot - 1]).get() == bare) {
+      if (slot - 1 < count) return slot - 1;
+      return std::nullopt;
+    }
+  }
+}
+
+std::size_t NameList::segments(std::array<Segment, kMaxDepth + 1>& out) const {
+  std::size_t n = 0;
+  std::size_t count = size_;
+  for (const Buffer* b = buffer_.get(); b && count; b = b->base.get()) {
+    if (count > b->base_size) {
+      out[n++] = Segment{b, count - b->base_size};
+      count = b->base_size;
+    }
+  }
+  std::reverse(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+  return n;
+}
+
+bool NameList::contains(std::string_view name) const {
+  const NameOf bare(name);
+  if (!buffer_) {
+    for (std::size_t i = 0; i < size_; ++i)
+      if (NameOf(in_place_[i]).get() == bare.get()) return true;
+    return false;
+  }
+  std::size_t count = size_;
+  for (const Buffer* b = buffer_.get(); b && count; b = b->base.get()) {
+    if (count <= b->base_size) continue;
+    if (b->find(bare.get(), count - b->base_size)) return true;
+    count = b->base_size;
+  }
+  return false;
+}
+
+// The buffer's end: grown in place, since the lists sharing it see only
+// their own first names. Short of its end, a list whose next name is `name`
+// takes that one; any other grows in a buffer over the shared part.
+void NameList::push_back(std::string_view name) {
+  if (!buffer_) {
+    if (size_ < kInPlace) {
+      in_place_[size_++] = name;
+      return;
+    }
+    buffer_ = Ref<Buffer>(new Buffer);
+    buffer_->own.reserve(2 * kInPlace);
+    buffer_->own.assign(in_place_.begin(), in_place_.end());
+  } else if (size_ != buffer_->size()) {
+    const Buffer& shared = *buffer_;
+    if (size_ > shared.base_size && shared.own[size_ - shared.base_size] == name) {
+      ++size_;
+      return;
+    }
+    Ref<Buffer> grown(new Buffer);
+    grown->base_size = size_;
+    if (shared.depth < kMaxDepth) {
+      grown->base = buffer_;
+      grown->depth = shared.depth + 1;
+    } else {
+      // Too deep: over a copy of the shared part, one for every list
+      // growing apart from this buffer, extended as longer ones do.
+      Buffer& deep = *buffer_;
+      if (!deep.flat) deep.flat = Ref<Buffer>(new Buffer);
+      Buffer& flat = *deep.flat;
+      std::array<Segment, kMaxDepth + 1> parts;
+      const std::size_t n = segments(parts);
+      std::size_t start = 0;  // of the segment, in the list
+      for (std::size_t i = 0; i < n; ++i) {
+        // The names the copy lacks, of this segment.
+        const std::size_t first = flat.own.size() > start ? flat.own.size() - start : 0;
+        for (std::size_t j = first; j < parts[i].count; ++j) {
+          ++work();
+          flat.add(parts[i].buffer->own[j]);
+        }
+        start += parts[i].count;
+      }
+      grown->base = deep.flat;
+      grown->depth = 1;
+    }
+    buffer_ = std::move(grown);
+  }
+  buffer_->add(name);
+  ++size_;
+}
+
+std::vector<std::string_view> NameList::to_vector() const {
+  std::vector<std::string_view> out;
+  out.reserve(size_);
+  for_each([&](std::string_view n) { out.push_back(n); });
+  return out;
+}
+
 // ---- Scope ----
 
 std::ptrdiff_t Scope::position(std::string_view name) const {
@@ -265,38 +421,43 @@ void SemanticValidator::push_aggregate_misuse(std::string_view context) {
 // ---- Bindings ----
 
 void SemanticValidator::bind_empty(std::string_view name) {
-  if (foreach_depth_) save_binding(name);
-  bindings.try_emplace(name).first->names.clear();
+  auto [binding, added] = bindings.try_emplace(name);
+  if (foreach_depth_) save_binding(*binding, added);
+  binding->names = NameList();
 }
 
 // A first binding takes the list as written; a later one adds what is new.
 void SemanticValidator::bind_merged(std::string_view name, const std::vector<std::string>& names) {
-  if (foreach_depth_) save_binding(name);
   auto [binding, added] = bindings.try_emplace(name);
-  auto& list = binding->names;
+  if (foreach_depth_) save_binding(*binding, added);
   if (added) {
-    list.assign(names.begin(), names.end());
+    binding->names = NameList(names);
     return;
   }
   // However written, a name already held is not added again.
-  for (const auto& n : names) {
-    const NameOf name(n);
-    if (std::none_of(list.begin(), list.end(),
-                     [&](std::string_view held) { return NameOf(held).get() == name.get(); }))
-      list.emplace_back(n);
-  }
+  for (const auto& n : names)
+    if (!binding->names.contains(n)) binding->names.push_back(n);
 }
 
-void SemanticValidator::save_binding(std::string_view name) {
-  SavedBinding& saved = saved_.emplace_back(SavedBinding{name, std::nullopt});
-  if (const Scope::Binding* b = bindings.find(name)) saved.names = b->names;
+// Once per name and FOREACH body: what an earlier save of the same body
+// holds is the state to restore.
+void SemanticValidator::save_binding(Scope::Binding& binding, bool added) {
+  if (!added && binding.saved_at == foreach_depth_) return;
+  SavedBinding& saved = saved_.emplace_back(SavedBinding{binding.name, std::nullopt, 0});
+  if (!added) {
+    saved.names = binding.names;
+    saved.saved_at = binding.saved_at;
+  }
+  binding.saved_at = foreach_depth_;
 }
 
 void SemanticValidator::restore_bindings(std::size_t from) {
   for (std::size_t i = saved_.size(); i-- > from;) {
     SavedBinding& saved = saved_[i];
     if (saved.names) {
-      bindings.try_emplace(saved.name).first->names = std::move(*saved.names);
+      Scope::Binding& binding = *bindings.try_emplace(saved.name).first;
+      binding.names = std::move(*saved.names);
+      binding.saved_at = saved.saved_at;
     } else {
       bindings.erase(saved.name);
     }
@@ -310,7 +471,7 @@ void SemanticValidator::project(const std::vector<ast::ReturnItem>& items, const
     const std::string* name = output_name(item);
     if (!name) continue;
     auto& list = to.try_emplace(*name).first->names;
-    list.clear();
+    list = NameList();
     if (const auto* v = std::get_if<ast::Expr::Variable>(&item.expr.node)) {
       if (const Scope::Binding* b = from.find(v->name)) list = b->names;
     }
@@ -530,12 +691,12 @@ void SemanticValidator::validate_updating_clause(const ast::UpdatingClause& clau
   // FOREACH nests, so its frame is kept apart from the other clauses' checks.
   if (const auto* f = std::get_if<ast::UpdatingClause::Foreach>(&clause.node)) {
     validate_expr(f->list);
-    // The variable, unless bound already (then with its labels), and what
-    // each clause of the body binds are bound for the rest of the body only.
+    // The variable, a list element with no labels or types whatever an
+    // outer variable of its name holds, and what each clause of the body
+    // binds are bound for the rest of the body only.
     const std::size_t mark = saved_.size();
     ++foreach_depth_;
-    save_binding(f->variable);
-    bindings.try_emplace(f->variable);
+    bind_empty(f->variable);
     for (const auto& inner : f->body) {
       collect_updating_bindings(inner);
       validate_updating_clause(inner);
@@ -609,9 +770,20 @@ void SemanticValidator::validate_node_pattern(const ast::NodePattern& node) {
   check_labels(node.labels, DiagnosticCode::UnknownNodeLabel, "Unknown node label: :");
   const ast::ExprMap* map = inline_map(node.properties);
   if (!map || node.labels.empty()) return;
+  // Past a few labels, those the schema lacks are passed over once, not once per key.
+  std::vector<const std::string*> known;
+  if (node.labels.size() > Scope::kListedMax) {
+    NameList::work() += node.labels.size();
+    for (const auto& label : node.labels)
+      if (node_entry(label)) known.push_back(&label);
+    if (known.empty()) return;
+  }
+  const std::size_t count = known.empty() ? node.labels.size() : known.size();
   for (const auto& entry : *map) {
     const std::string& key = entry.first;
-    for (const auto& label : node.labels) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string& label = known.empty() ? node.labels[i] : *known[i];
+      if (!known.empty()) ++NameList::work();
       const HashSet* properties = node_entry(label);
       if (!properties || properties->contains(NameOf(key).get())) continue;
       push_unknown_property(DiagnosticCode::UnknownNodeProperty,
@@ -656,18 +828,44 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(
   }
 }
 
+// A relationship of many types checks each against the same two nodes.
+const SemanticValidator::EndpointLabels& SemanticValidator::endpoint_labels(
+    const std::vector<std::string>& labels) {
+  if (!endpoint_labels_) endpoint_labels_ = std::make_unique<std::array<EndpointLabels, 2>>();
+  auto& kept = *endpoint_labels_;
+  for (const EndpointLabels& e : kept)
+    if (e.labels == &labels) return e;
+  EndpointLabels& e = kept[endpoint_next_];
+  endpoint_next_ = (endpoint_next_ + 1) % kept.size();
+  e.labels = &labels;
+  e.names.clear();
+  e.any_known = false;
+  NameList::work() += labels.size();
+  for (const auto& l : labels) {
+    e.names.insert(std::string(NameOf(l).get()));
+    if (!e.any_known && node_entry(l)) e.any_known = true;
+  }
+  return e;
+}
+
 // Reports only a node with a known label and none equal to the expected one;
 // unknown labels already have their E201.
 void SemanticValidator::check_endpoint_label(const std::vector<std::string>& labels,
                                              std::string_view expected, std::string_view role,
                                              std::string_view rel_type) {
   if (labels.empty()) return;
-  if (std::any_of(labels.begin(), labels.end(),
-                  [&](const std::string& l) { return NameOf(l).get() == expected; }))
-    return;
-  if (std::none_of(labels.begin(), labels.end(),
-                   [&](const std::string& l) { return node_entry(l) != nullptr; }))
-    return;
+  if (labels.size() > Scope::kListedMax) {
+    ++NameList::work();
+    const EndpointLabels& facts = endpoint_labels(labels);
+    if (facts.names.contains(expected) || !facts.any_known) return;
+  } else {
+    if (std::any_of(labels.begin(), labels.end(),
+                    [&](const std::string& l) { return NameOf(l).get() == expected; }))
+      return;
+    if (std::none_of(labels.begin(), labels.end(),
+                     [&](const std::string& l) { return node_entry(l) != nullptr; }))
+      return;
+  }
   std::string message = "Relationship :";
   message += rel_type;
   message += " expects ";
@@ -693,10 +891,11 @@ void SemanticValidator::validate_property_access(std::string_view variable,
 
 void SemanticValidator::check_property_keys(const Scope::Binding& bound,
                                             std::span<const std::string> keys) {
+  if (bound.names.size() > Scope::kListedMax) return check_long_property_keys(bound, keys);
   const std::string_view variable = bound.name;
   // Names are the outer loop, keys the inner one. A name both a label and a
   // type counts as a label; a name the schema lacks was reported where written.
-  for (const std::string_view name : bound.names) {
+  bound.names.for_each([&](const std::string_view name) {
     if (const HashSet* properties = node_entry(name)) {
       for (const auto& key : keys) {
         if (properties->contains(NameOf(key).get())) continue;
@@ -714,6 +913,80 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
                                   "' with relationship type :" + std::string(name),
                               key, Among::type_properties, name, variable);
       }
+    }
+  });
+}
+
+// The findings of check_property_keys, in its order, at the cost of the
+// findings and of what the buffers have not yet looked at: each buffer
+// resolves its names in the schema once, and checks each key against those
+// once, then answers for any list over it.
+void SemanticValidator::check_long_property_keys(const Scope::Binding& bound,
+                                                 std::span<const std::string> keys) {
+  std::array<NameList::Segment, NameList::kMaxDepth + 1> parts;
+  const std::size_t n = bound.names.segments(parts);
+  struct Missing {
+    std::size_t position;  // in the list
+    std::size_t key;       // in `keys`
+    const NameList::Buffer::Known* name;
+    const NameList::Buffer* buffer;
+  };
+  std::vector<Missing> missing;
+  std::size_t& work = NameList::work();
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    const NameOf key(keys[k]);
+    std::size_t start = 0;  // of the segment, in the list
+    for (std::size_t i = 0; i < n; ++i) {
+      ++work;
+      // The buffer's memo is no part of the names it shares.
+      auto& buffer = const_cast<NameList::Buffer&>(*parts[i].buffer);
+      if (!buffer.checks) buffer.checks = std::make_unique<NameList::Buffer::Checks>();
+      auto& checks = *buffer.checks;
+      for (; checks.resolved < buffer.own.size(); ++checks.resolved) {
+        ++work;
+        const std::string_view name = buffer.own[checks.resolved];
+        if (const HashSet* properties = node_entry(name)) {
+          checks.known.push_back({checks.resolved, properties, false});
+        } else if (const schema::RelationshipDef* def = rel_entry(name)) {
+          checks.known.push_back({checks.resolved, &def->properties, true});
+        }
+      }
+      auto it = checks.by_key.find(key.get());
+      if (it == checks.by_key.end())
+        it = checks.by_key.emplace(key.get(), NameList::Buffer::Lacking{}).first;
+      auto& lacking = it->second;
+      for (; lacking.checked < checks.known.size(); ++lacking.checked) {
+        ++work;
+        if (!checks.known[lacking.checked].properties->contains(key.get()))
+          lacking.known.push_back(lacking.checked);
+      }
+      for (const std::size_t j : lacking.known) {
+        ++work;
+        const auto& known = checks.known[j];
+        if (known.position >= parts[i].count) break;
+        missing.push_back({start + known.position, k, &known, &buffer});
+      }
+      start += parts[i].count;
+    }
+  }
+  // By name, then by key.
+  if (keys.size() > 1)
+    std::stable_sort(missing.begin(), missing.end(),
+                     [](const Missing& a, const Missing& b) { return a.position < b.position; });
+  const std::string_view variable = bound.name;
+  for (const Missing& m : missing) {
+    const std::string& key = keys[m.key];
+    const std::string_view name = m.buffer->own[m.name->position];
+    if (!m.name->type) {
+      push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
+                            "Unknown property '" + key + "' on variable '" + std::string(variable) +
+                                "' with label :" + std::string(name),
+                            key, Among::label_properties, name, variable);
+    } else {
+      push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
+                            "Unknown property '" + key + "' on variable '" + std::string(variable) +
+                                "' with relationship type :" + std::string(name),
+                            key, Among::type_properties, name, variable);
     }
   }
 }

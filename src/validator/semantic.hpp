@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,93 @@
 
 namespace torvane::validator::semantic {
 
+class SemanticValidator;
+
+// A count of references held by one thread, for the lists below.
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(T* p) : p_(p) {
+    if (p_) ++p_->refs;
+  }
+  Ref(const Ref& o) : Ref(o.p_) {}
+  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  Ref& operator=(Ref o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  ~Ref() {
+    if (p_ && --p_->refs == 0) delete p_;
+  }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  T& operator*() const { return *p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// The node labels or relationship types bound to a variable: the first
+// size() names of a buffer that only ever grows at its end. Every binding
+// that got its names from another (WITH, aliases, FOREACH's saved state)
+// shares the buffer, and a shared list that must grow grows in place when it
+// ends where the buffer does, else in a buffer of its own over the shared
+// part, so neither passing a list on nor growing one copies it. Past
+// Scope::kListedMax names a buffer keeps a keyed hash index of what it holds.
+// Names are views into the syntax tree being walked, compared for membership
+// by the name they stand for (without backticks). Most variables carry one
+// or two names: those sit in the list itself, with no buffer.
+class NameList {
+ public:
+  NameList() = default;
+  // `names` as written, repetitions kept.
+  explicit NameList(std::span<const std::string> names);
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // Whether a name held stands for the same name as `name`.
+  bool contains(std::string_view name) const;
+  // Adds `name` at the end.
+  void push_back(std::string_view name);
+  // f(name) for each name in order.
+  template <class F>
+  void for_each(F&& f) const;
+  std::vector<std::string_view> to_vector() const;
+
+  // Over this many buffers below it, a list that must grow apart from the
+  // others grows over a copy of its names instead, so that a search of the
+  // buffers stays short; the copy is made once per buffer.
+  static constexpr std::size_t kMaxDepth = 4;
+
+  // On this thread, the steps taken so far over long lists of names, bound
+  // (index searches, names indexed, copied, resolved or checked for a key)
+  // or written on a node (labels checked for an inline map's keys or an
+  // endpoint): what a test of their cost counts. Short lists go uncounted.
+  static std::size_t& work() {
+    static thread_local std::size_t steps = 0;
+    return steps;
+  }
+
+  struct Buffer;
+
+ private:
+  friend class SemanticValidator;
+  // The buffers of the list, bottom first, each with the count of its own
+  // names in the list.
+  struct Segment {
+    const Buffer* buffer;
+    std::size_t count;
+  };
+  std::size_t segments(std::array<Segment, kMaxDepth + 1>& out) const;
+
+  static constexpr std::size_t kInPlace = 2;
+  Ref<Buffer> buffer_;  // none while the names fit in `in_place_`
+  std::size_t size_ = 0;
+  std::array<std::string_view, kInPlace> in_place_;
+};
+
 // The variables in scope, each with the node labels it is known to carry or
 // the relationship types it may have (empty when nothing is known); names are
 // views into the syntax tree being walked. A query binds a handful of
@@ -31,7 +119,10 @@ class Scope {
  public:
   struct Binding {
     std::string_view name;
-    std::vector<std::string_view> names;
+    NameList names;
+    // The depth of the innermost FOREACH body that saved this binding's
+    // state before changing it (0: none).
+    std::size_t saved_at = 0;
   };
 
   const Binding* find(std::string_view name) const;
@@ -52,6 +143,72 @@ class Scope {
   // kListedMax; none before, so a small scope builds no hasher.
   std::optional<std::unordered_map<std::string_view, std::size_t, KeyedHash, StringEqual>> index_;
 };
+
+// What a buffer of names holds besides them: the index of its names and,
+// for property access on a long list, its names resolved in the schema and
+// which of them lack each key asked for, so that many accesses to one list
+// look each (name, key) pair up once.
+struct NameList::Buffer {
+  std::size_t refs = 0;
+  // The names before `own`: the first base_size of `base`.
+  Ref<Buffer> base;
+  std::size_t base_size = 0;
+  std::size_t depth = 0;  // buffers below
+  std::vector<std::string_view> own;
+  // Of a buffer kMaxDepth deep, its first names in one buffer: the base of
+  // the lists that grow apart from it (see push_back).
+  Ref<Buffer> flat;
+  // Positions in `own` by the name each stands for (the first of equal
+  // ones), built on the first search of an `own` longer than
+  // Scope::kListedMax: open addressing, 0 for an empty slot, else the
+  // position plus one.
+  struct Index {
+    KeyedHash hash;
+    std::vector<std::uint32_t> slots;
+    std::size_t count = 0;
+  };
+  mutable std::unique_ptr<Index> index;
+  // The position in own[0, count) of a name standing for `bare`, if any.
+  std::optional<std::size_t> find(std::string_view bare, std::size_t count) const;
+
+  // Of `own`, the names the schema knows, in order, with their properties.
+  struct Known {
+    std::size_t position;
+    const HashSet* properties;
+    bool type;  // a relationship type, not a node label
+  };
+  // Of `known`, those lacking one key: the first `checked` were looked at.
+  struct Lacking {
+    std::size_t checked = 0;
+    std::vector<std::size_t> known;
+  };
+  struct Checks {
+    std::size_t resolved = 0;  // of `own`, looked up
+    std::vector<Known> known;
+    HashMap<Lacking> by_key;  // by the key stood for
+  };
+  std::unique_ptr<Checks> checks;
+
+  std::size_t size() const { return base_size + own.size(); }
+  void add(std::string_view name);
+  void index_name(std::size_t i) const;
+};
+
+template <class F>
+void NameList::for_each(F&& f) const {
+  if (!buffer_) {
+    for (std::size_t i = 0; i < size_; ++i) f(in_place_[i]);
+    return;
+  }
+  if (!buffer_->base) {
+    for (std::size_t i = 0; i < size_; ++i) f(buffer_->own[i]);
+    return;
+  }
+  std::array<Segment, kMaxDepth + 1> parts;
+  const std::size_t n = segments(parts);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < parts[i].count; ++j) f(parts[i].buffer->own[j]);
+}
 
 // Schema entries already looked up, by name as written (the schema is asked
 // for the name it stands for, without backticks): a query names a few
@@ -129,6 +286,8 @@ class SemanticValidator {
   void validate_expr(const parser::ast::Expr& expr);
   void validate_property_access(std::string_view variable, std::span<const std::string> keys);
   void check_property_keys(const Scope::Binding& bound, std::span<const std::string> keys);
+  // The same for a long list, through what its buffers remember.
+  void check_long_property_keys(const Scope::Binding& bound, std::span<const std::string> keys);
   // `variable.key`: the key against the variable's labels or types, else the
   // variable reported unbound.
   [[gnu::noinline]] void validate_variable_property(std::string_view variable,
@@ -181,18 +340,31 @@ class SemanticValidator {
   // Every updating clause but FOREACH.
   [[gnu::noinline]] void validate_flat_updating_clause(const parser::ast::UpdatingClause& clause);
 
+  // What check_endpoint_label asks of a long label list: the names it
+  // stands for, and whether the schema knows any. Kept for the two nodes of
+  // the step last checked.
+  struct EndpointLabels {
+    const std::vector<std::string>* labels = nullptr;
+    HashSet names;
+    bool any_known = false;
+  };
+  const EndpointLabels& endpoint_labels(const std::vector<std::string>& labels);
+  std::unique_ptr<std::array<EndpointLabels, 2>> endpoint_labels_;  // from the first
+  std::size_t endpoint_next_ = 0;
+
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
 
-  // While a FOREACH body is checked, each binding it makes first saves what
-  // the name was bound to (nothing when it was unbound), so that the FOREACH
-  // leaves the scope as it found it. Undone in reverse, a name saved twice
-  // ends with its earliest state.
+  // While a FOREACH body is checked, the first binding it makes of a name
+  // saves what the name was bound to (nothing when it was unbound), so that
+  // the FOREACH leaves the scope as it found it; undone in reverse.
   struct SavedBinding {
     std::string_view name;
-    std::optional<std::vector<std::string_view>> names;
+    std::optional<NameList> names;
+    std::size_t saved_at;
   };
-  void save_binding(std::string_view name);
+  // Before `binding` (just `added` to the scope, or not) changes.
+  void save_binding(Scope::Binding& binding, bool added);
   void restore_bindings(std::size_t from);
   std::vector<SavedBinding> saved_;
   std::size_t foreach_depth_ = 0;

@@ -231,9 +231,6 @@ TEST(Findings, Scopes) {
       {"RETURN [x IN x | x]", {unbound("x")}},
       // FOREACH binds its variable for its body only.
       {"MATCH (n:Person) FOREACH (x IN [1] | SET n.age = x) RETURN x", {unbound("x")}},
-      {"MATCH (n:Person) FOREACH (n IN [1] | SET n.nme = 1) RETURN n",
-       {{"E303", "Unknown property 'nme' on variable 'n' with label :Person, did you mean .name?"}},
-       "MATCH (n:Person) FOREACH (n IN [1] | SET n.name = 1) RETURN n"},
       {"FOREACH (x IN [1] | FOREACH (y IN [x] | SET y.a = y + z))", {unbound("z")}},
       // YIELD binds the name after AS.
       {"CALL db.labels() YIELD label AS l RETURN l, label", {unbound("label")}},
@@ -665,6 +662,47 @@ TEST(Findings, ForeachBodyBindings) {
       {"MATCH (p:Person) FOREACH (x IN [1] | MERGE (p)-[:ACTED_IN]->(m:Movie)) RETURN p.nme, m",
        {nme_on_p, unbound("m")}},
       {"MATCH (m:Movie) FOREACH (x IN [1] | MERGE (m:Person)) RETURN m.title", {}},
+  });
+}
+
+// FOREACH's variable is a list element: inside the body it has no labels or
+// types, even where an outer variable of its name has; after the FOREACH
+// the outer one is back with its own. A comprehension's variable, by
+// contrast, leaves an outer binding as it is.
+TEST(Findings, ForeachVariableShadows) {
+  const auto on = [](const std::string& key, const std::string& var, const std::string& owner,
+                     const std::string& hint) {
+    const bool type = owner == "ACTED_IN";
+    return Finding{type ? "E304" : "E303",
+                   "Unknown property '" + key + "' on variable '" + var + "' with " +
+                       (type ? "relationship type :" : "label :") + owner + hint};
+  };
+  check({
+      {"MATCH (n:Person) FOREACH (n IN [1, 2] | SET n.nme = 1)", {}},
+      {"MATCH (n:Person) FOREACH (n IN [1] | SET n.nme = 1) RETURN n", {}},
+      {"MATCH (n:Person) FOREACH (n IN [1] | SET n.nme = 1) RETURN n.agee",
+       {on("agee", "n", "Person", ", did you mean .age?")},
+       "MATCH (n:Person) FOREACH (n IN [1] | SET n.nme = 1) RETURN n.age"},
+      {"MATCH ()-[r:ACTED_IN]->() FOREACH (r IN [1] | SET r.x = 1) RETURN r.rol",
+       {kW201, on("rol", "r", "ACTED_IN", ", did you mean .role?")},
+       "MATCH ()-[r:ACTED_IN]->() FOREACH (r IN [1] | SET r.x = 1) RETURN r.role"},
+      // Labels the body writes come with the element, and leave with it.
+      {"MATCH (n:Person) FOREACH (n IN [1] | CREATE (n:Movie) SET n.nme = 1) RETURN n.title",
+       {on("nme", "n", "Movie", ""), on("title", "n", "Person", "")}},
+      // Nested: the outer body's n is the outer variable again after the
+      // inner FOREACH, and an inner element shadows an outer one.
+      {"MATCH (n:Person) FOREACH (x IN [1] | FOREACH (n IN [1] | SET n.nme = 1) SET n.agee = 1)",
+       {on("agee", "n", "Person", ", did you mean .age?")},
+       "MATCH (n:Person) FOREACH (x IN [1] | FOREACH (n IN [1] | SET n.nme = 1) SET n.age = 1)"},
+      {"MATCH (n:Person) FOREACH (n IN [1] | CREATE (n:Movie) FOREACH (n IN [1] | SET n.nme = 1) "
+       "SET n.titel = 2) RETURN n.agee",
+       {on("titel", "n", "Movie", ", did you mean .title?"),
+        on("agee", "n", "Person", ", did you mean .age?")},
+       "MATCH (n:Person) FOREACH (n IN [1] | CREATE (n:Movie) FOREACH (n IN [1] | SET n.nme = 1) "
+       "SET n.title = 2) RETURN n.age"},
+      {"MATCH (n:Person) RETURN [n IN [1] | n.nme]",
+       {on("nme", "n", "Person", ", did you mean .name?")},
+       "MATCH (n:Person) RETURN [n IN [1] | n.name]"},
   });
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -355,11 +356,13 @@ TEST(Scope, FindsEveryBindingAfterErasures) {
     SCOPED_TRACE(n);
     std::vector<std::string> names;
     for (std::size_t i = 0; i < n; ++i) names.push_back(std::to_string(i) + "v");
+    std::vector<std::array<std::string, 2>> lists;
+    for (const std::string& name : names) lists.push_back({name, "L"});
     semantic::Scope scope;
-    for (const std::string& name : names) {
-      auto [binding, added] = scope.try_emplace(name);
+    for (std::size_t i = 0; i < n; ++i) {
+      auto [binding, added] = scope.try_emplace(names[i]);
       EXPECT_TRUE(added);
-      binding->names = {name, "L"};
+      binding->names = semantic::NameList(lists[i]);
     }
     EXPECT_FALSE(scope.try_emplace(names.front()).second);
     // Every third name from the front: never the last one, so bindings move.
@@ -376,7 +379,7 @@ TEST(Scope, FindsEveryBindingAfterErasures) {
       } else {
         ASSERT_NE(b, nullptr) << names[i];
         EXPECT_EQ(b->name, names[i]);
-        EXPECT_EQ(b->names, (std::vector<std::string_view>{names[i], "L"}));
+        EXPECT_EQ(b->names.to_vector(), (std::vector<std::string_view>{names[i], "L"}));
       }
     }
     EXPECT_EQ(scope.size(),
