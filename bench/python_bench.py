@@ -1,10 +1,11 @@
 """Throughput of the Python module, measured from Python.
 
 Usage: python bench/python_bench.py [corpus-dir]
-       python bench/python_bench.py --large [SHAPE,...|all [KIB,...]]
+       python bench/python_bench.py --large [SHAPE,...|all [KIB,...]] [--after SHAPE:KIB]
 The second form runs only the large-query figures: peak memory per query byte
 of each shape in LARGE_SHAPES at the sizes in LARGE_SIZES and the most over
-LARGE_SWEEP, or at the sizes given (in KiB) alone.
+LARGE_SWEEP, or at the sizes given (in KiB) alone; with --after, each in a
+process that has validated that query before.
 The corpus folder defaults to $TORVANE_CORPUS, else ../shared/corpus beside the
 repository; its *.jsonl files hold one query per line under "query", and
 schemas/<source>/<database>.json the schema named by a query's "database".
@@ -14,6 +15,7 @@ is sized once per process; bench/batch_bench.cpp runs the same batches on
 native pools beside a pure-arithmetic loop, which shows the speed-up the
 machine allows at the moment.
 """
+import ctypes
 import glob
 import json
 import os
@@ -293,14 +295,20 @@ LARGE_SHAPES = {
 LARGE_SIZES = (16, 64, 1024, 8192)
 LARGE_SWEEP = tuple(range(65, 129, 2))
 
-def large_child(shape, call, size):
+def large_child(shape, call, size, after=None):
     """In a child process, prints JSON: the peak memory of one call of
     `call` ("validate" or "parse_query") on the shape's query beyond what the
-    process held before (the query string included), and its time."""
+    process held before (the query string included), and its time. With
+    `after` (a shape and a size), the process first validates that query and
+    gives its free memory back: the allocator then keeps large blocks in its
+    heap, as in a process that has checked a large query before."""
     q = LARGE_SHAPES[shape](size)
     v = tv.Torvane(movie_schema())
     fn = v.validate if call == "validate" else tv.parse_query
     fn("RETURN 1")
+    if after:
+        v.validate(LARGE_SHAPES[after[0]](after[1]))
+        ctypes.CDLL(None).malloc_trim(0)
     base = memory_bytes("VmRSS")
     reset_peak_memory()
     start = time.perf_counter()
@@ -311,19 +319,23 @@ def large_child(shape, call, size):
                "seconds": seconds, "refused": refused}, sys.stdout)
 
 
-def large_peak(shape, call, kib):
+def large_peak(shape, call, kib, after=None):
     """Peak bytes per query byte of one call on the shape's query of `kib`
-    KiB, in a fresh process; whether it was refused; its speed in MiB/s."""
+    KiB, in a fresh process (after the query `after` names, if any); whether
+    it was refused; its speed in MiB/s."""
+    extra = [after[0], str(after[1])] if after else []
     out = subprocess.run([sys.executable, os.path.abspath(__file__), "--large-child", shape,
-                          call, str(kib << 10)], capture_output=True, text=True, check=True)
+                          call, str(kib << 10)] + extra, capture_output=True, text=True,
+                         check=True)
     r = json.loads(out.stdout)
     return r["peak"] / r["bytes"], r["refused"], r["bytes"] / r["seconds"] / 2**20
 
 
-def bench_large_queries(shapes=None, sizes=LARGE_SIZES, sweep=LARGE_SWEEP):
+def bench_large_queries(shapes=None, sizes=LARGE_SIZES, sweep=LARGE_SWEEP, after=None):
     """Peak memory per query byte of one large query, for each shape, call
-    and size (KiB), each in a fresh process; the most over the sweep's sizes
-    and the size that takes it; the speed at the largest size."""
+    and size (KiB), each in a fresh process (after the query `after` names,
+    if any); the most over the sweep's sizes and the size that takes it; the
+    speed at the largest size."""
     head = "".join(f"{f'{k} KiB':>10}" for k in sizes)
     if sweep:
         head += f"{f'most, {sweep[0]}-{sweep[-1]} KiB':>24}"
@@ -332,10 +344,10 @@ def bench_large_queries(shapes=None, sizes=LARGE_SIZES, sweep=LARGE_SWEEP):
         for call in ("validate", "parse_query"):
             row = f"{f'{call}/large/{shape}':<40}"
             for kib in sizes:
-                per_byte, refused, speed = large_peak(shape, call, kib)
+                per_byte, refused, speed = large_peak(shape, call, kib, after)
                 row += f"{per_byte:>9.1f}" + ("!" if refused else " ")
             if sweep:
-                most, at = max((large_peak(shape, call, kib)[0], kib) for kib in sweep)
+                most, at = max((large_peak(shape, call, kib, after)[0], kib) for kib in sweep)
                 row += f"{most:>14.1f} at {at:>3} KiB"
             print(f"{row}{speed:>10.1f}", flush=True)
 
@@ -344,14 +356,21 @@ def main(argv):
         batch_child(argv[2], int(argv[3]), argv[4])
         return 0
     if len(argv) > 1 and argv[1] == "--large-child":
-        large_child(argv[2], argv[3], int(argv[4]))
+        large_child(argv[2], argv[3], int(argv[4]),
+                    (argv[5], int(argv[6])) if len(argv) > 6 else None)
         return 0
     if len(argv) > 1 and argv[1] == "--large":
+        after = None
+        if "--after" in argv:
+            at = argv.index("--after")
+            name, kib = argv[at + 1].split(":")
+            after = (name, int(kib) << 10)
+            argv = argv[:at] + argv[at + 2:]
         shapes = argv[2].split(",") if len(argv) > 2 and argv[2] != "all" else None
         if len(argv) > 3:
-            bench_large_queries(shapes, tuple(int(k) for k in argv[3].split(",")), ())
+            bench_large_queries(shapes, tuple(int(k) for k in argv[3].split(",")), (), after)
         else:
-            bench_large_queries(shapes)
+            bench_large_queries(shapes, after=after)
         return 0
     folder = corpus_dir(argv)
     corpus = load_corpus(folder)
