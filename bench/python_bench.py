@@ -295,6 +295,7 @@ LARGE_SHAPES = {
 LARGE_SIZES = (16, 64, 1024, 8192)
 LARGE_SWEEP = tuple(range(65, 129, 2))
 
+
 def large_child(shape, call, size, after=None):
     """In a child process, prints JSON: the peak memory of one call of
     `call` ("validate" or "parse_query") on the shape's query beyond what the
@@ -350,6 +351,7 @@ def bench_large_queries(shapes=None, sizes=LARGE_SIZES, sweep=LARGE_SWEEP, after
                 most, at = max((large_peak(shape, call, kib, after)[0], kib) for kib in sweep)
                 row += f"{most:>14.1f} at {at:>3} KiB"
             print(f"{row}{speed:>10.1f}", flush=True)
+
 
 def main(argv):
     if len(argv) > 1 and argv[1] == "--batch-child":
