@@ -2,11 +2,19 @@
 //   Batch/100000      100,000 corpus queries validated into one result list, as
 //                     a batch holds them; peak RSS against the size of texts and
 //                     results, and RSS growth after repeating the batch.
-//   LargeQuery/<kind>/<KiB> one query of 256 KiB or 1 MiB (a long list of
-//                     strings, many pattern parts with a finding each, one
-//                     string literal, a long list of numbers);
-//                     peak RSS per byte of query, which should not depend on
-//                     the size, and the peaks of the parse and of the checks.
+//   LargeQuery/<shape>/KiB:<n> one query of 16 KiB to 8 MiB of one shape
+//                     (chains of operators, lists of small expressions,
+//                     comprehensions nested to the nesting bound, findings in
+//                     every few bytes, patterns, maps, strings: the shapes of
+//                     bench/python_bench.py's large-query figures, same names
+//                     and texts); peak RSS per byte of query beyond the query
+//                     string, of the findings as the module makes them and of
+//                     Torvane::validate's full result, and the peaks of the
+//                     grammar alone, the parse and the checks. What earlier
+//                     queries left in the allocator raises a figure by up to a
+//                     half: a shape's own figures come from a run of it alone
+//                     (--benchmark_filter=LargeQuery/<shape>/KiB:<n>/), as
+//                     python_bench.py runs each query in a process of its own.
 //   MapLiteral/<n>    RETURN {k0: v0, ...} with n entries, every value unbound:
 //                     time should grow linearly in n (keyed hashing keeps
 //                     chosen keys from colliding), reported as BigO.
@@ -33,6 +41,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "corpus.hpp"
@@ -142,54 +151,144 @@ void Batch(benchmark::State& bs) {
 }
 BENCHMARK(Batch)->Arg(100'000)->Iterations(4)->Unit(benchmark::kMillisecond);
 
-std::string large_query(int kind, std::size_t kSize) {
-  std::string q;
-  switch (kind) {
-    case 0:  // a long flat list
-      q = "MATCH (p:Person) WHERE p.name IN ['a'";
-      while (q.size() < kSize) q += ", 'name'";
-      q += "] RETURN p.name";
-      break;
-    case 1:  // many pattern parts, each with a finding
-      q = "MATCH (a0:Persn)";
-      for (int i = 1; q.size() < kSize; ++i) q += ", (a" + std::to_string(i) + ":Persn)";
-      q += " RETURN a0";
-      break;
-    case 2:  // one string literal
-      q = "RETURN '" + std::string(kSize, 'x') + "'";
-      break;
-    default:  // a list of numbers, the most memory per byte known
-      q = "RETURN [1";
-      while (q.size() < kSize) q += ",1";
-      q += "]";
-  }
-  return q;
+// ---- Memory of one large query ----
+
+// Copies of `item` joined by `separator` between `head` and `tail`: the
+// fewest that make at least `size` bytes.
+std::string repeated(std::string_view head, std::string_view item, std::string_view separator,
+                     std::string_view tail, std::size_t size) {
+  std::string q(head);
+  for (bool first = true; q.size() + tail.size() < size; first = false)
+    (first ? q : q += separator) += item;
+  return q += tail;
 }
 
-void LargeQuery(benchmark::State& bs) {
+// `inner` wrapped `depth` times in `before` ... `after`.
+std::string nested(std::string_view before, std::string_view inner, std::string_view after,
+                   int depth) {
+  std::string s;
+  for (int i = 0; i < depth; ++i) s += before;
+  s += inner;
+  for (int i = 0; i < depth; ++i) s += after;
+  return s;
+}
+
+// The shapes of bench/python_bench.py's LARGE_SHAPES, under the same names:
+// chains of operators, lists of small expressions, comprehensions and other
+// brackets nested as deep as the nesting bound lets them be inside a list,
+// patterns, maps and strings; among them the most memory per byte known.
+struct LargeShape {
+  const char* name;
+  std::string (*make)(std::size_t size);
+};
+
+const LargeShape kLargeShapes[] = {
+    {"add_chain", [](std::size_t n) { return repeated("RETURN 1", "+1", "", "", n); }},
+    {"mul_chain", [](std::size_t n) { return repeated("RETURN 2", "*2", "", "", n); }},
+    {"mixed_chain", [](std::size_t n) { return repeated("RETURN 1", "+2*3-4/5%6^7", "", "", n); }},
+    {"comparison_chain",
+     [](std::size_t n) { return repeated("RETURN 1<2", " AND 1<2", "", "", n); }},
+    {"or_chain", [](std::size_t n) { return repeated("RETURN x", " OR x", "", "", n); }},
+    {"boolean_chain", [](std::size_t n) { return repeated("RETURN true", " OR true", "", "", n); }},
+    {"where_chain",
+     [](std::size_t n) {
+       return repeated("MATCH (n:Person) WHERE n.name=1", " AND n.name=1", "", "", n);
+     }},
+    {"property_chain",
+     [](std::size_t n) { return repeated("MATCH (n) RETURN n", ".a", "", "", n); }},
+    {"subscript_chain",
+     [](std::size_t n) { return repeated("WITH [1] AS n RETURN n", "[0]", "", "", n); }},
+    {"numbers", [](std::size_t n) { return repeated("RETURN [", "1", ",", "]", n); }},
+    {"negatives", [](std::size_t n) { return repeated("RETURN [", "-1", ",", "]", n); }},
+    {"sums", [](std::size_t n) { return repeated("RETURN [", "1+1", ",", "]", n); }},
+    {"variables", [](std::size_t n) { return repeated("RETURN [", "a", ",", "]", n); }},
+    {"negated_variables", [](std::size_t n) { return repeated("RETURN [", "-a", ",", "]", n); }},
+    {"return_variables", [](std::size_t n) { return repeated("RETURN ", "a", ",", "", n); }},
+    {"properties",
+     [](std::size_t n) { return repeated("MATCH (n) RETURN [", "n.a", ",", "]", n); }},
+    {"subscripts", [](std::size_t n) { return repeated("RETURN [", "l[0][0]", ",", "]", n); }},
+    {"calls", [](std::size_t n) { return repeated("RETURN [", "f(1)", ",", "]", n); }},
+    {"comprehensions",
+     [](std::size_t n) { return repeated("RETURN [", "[x IN l|x]", ",", "]", n); }},
+    {"comprehensions_nested",
+     [](std::size_t n) {
+       return repeated("RETURN [", nested("[x IN ", "x", " | x]", 59), ",", "]", n);
+     }},
+    {"comprehensions_filtered",
+     [](std::size_t n) {
+       return repeated("RETURN [", nested("[x IN ", "x", " WHERE x | x]", 40), ",", "]", n);
+     }},
+    {"sums_nested",
+     [](std::size_t n) { return repeated("RETURN [", nested("(", "1", "+1)", 50), ",", "]", n); }},
+    {"lists_nested",
+     [](std::size_t n) { return repeated("RETURN [", nested("[", "1", "]", 60), ",", "]", n); }},
+    {"maps_nested",
+     [](std::size_t n) { return repeated("RETURN [", nested("{a:", "1", "}", 40), ",", "]", n); }},
+    {"strings", [](std::size_t n) { return repeated("RETURN [", "'name'", ", ", "]", n); }},
+    {"string", [](std::size_t n) { return "RETURN '" + std::string(n, 'x') + "'"; }},
+    {"labels", [](std::size_t n) { return repeated("MATCH (n", ":L", "", ") RETURN n", n); }},
+    {"types", [](std::size_t n) { return repeated("MATCH ()-[:T", "|T", "", "]-() RETURN 1", n); }},
+    {"parts",
+     [](std::size_t n) {
+       std::string q = "MATCH (a0:Persn)";
+       for (int i = 1; q.size() < n; ++i) q += ", (a" + std::to_string(i) + ":Persn)";
+       return q += " RETURN a0";
+     }},
+    {"relationships",
+     [](std::size_t n) { return repeated("MATCH ()", "--()", "", " RETURN 1", n); }},
+    {"set_items", [](std::size_t n) { return repeated("MATCH (n) SET ", "a.b=1", ",", "", n); }},
+    {"map",
+     [](std::size_t n) {
+       std::string q = "RETURN {k0:1";
+       for (int i = 1; q.size() < n; ++i) q += ",k" + std::to_string(i) + ":1";
+       return q += "}";
+     }},
+};
+
+void LargeQuery(benchmark::State& bs, const LargeShape* shape) {
   const Torvane torvane = example_validator();
-  const std::string q =
-      large_query(static_cast<int>(bs.range(0)), static_cast<std::size_t>(bs.range(1)) << 10);
+  const std::string q = shape->make(static_cast<std::size_t>(bs.range(0)) << 10);
+  const auto per_byte = [&](double kb) { return kb * 1024 / static_cast<double>(q.size()); };
   double peak_growth_kb = 0;
   std::size_t findings = 0;
   for (auto _ : bs) {
+    // The findings alone, as the module's Torvane.validate makes them.
     reset_peak();
     const Rss before = read_rss();
-    const ValidationResult r = torvane.validate(q);
+    const torvane::validator::Findings r = torvane.findings(q);
     peak_growth_kb = read_rss().peak_kb - before.now_kb;
     findings = r.diagnostics.size();
+    for (const auto& d : r.diagnostics)
+      if (d.code == torvane::diagnostics::DiagnosticCode::ParseError)
+        bs.SkipWithError("syntax error");
     benchmark::DoNotOptimize(r);
   }
   bs.SetBytesProcessed(static_cast<std::int64_t>(bs.iterations() * q.size()));
   bs.counters["query_MiB"] = static_cast<double>(q.size()) / (1 << 20);
   bs.counters["peak_growth_MiB"] = peak_growth_kb / 1024;
-  bs.counters["peak_per_query_byte"] = peak_growth_kb * 1024 / static_cast<double>(q.size());
+  bs.counters["peak_per_query_byte"] = per_byte(peak_growth_kb);
   bs.counters["findings"] = static_cast<double>(findings);
-  // Where the peak comes from: the parse (parser state, then the tree) and
-  // the checks on the finished tree (the tree, findings and result).
-  const auto per_byte = [&](double kb) { return kb * 1024 / static_cast<double>(q.size()); };
+  // Torvane::validate, whose result spells out the message lists too.
   reset_peak();
   Rss before = read_rss();
+  {
+    const ValidationResult r = torvane.validate(q);
+    bs.counters["validate_peak_per_byte"] = per_byte(read_rss().peak_kb - before.now_kb);
+    benchmark::DoNotOptimize(r);
+  }
+  // Where the peak comes from: the grammar alone (its parse tree and memo),
+  // the parse (that, then the syntax tree) and the checks on the finished
+  // tree (the tree, findings and result).
+  reset_peak();
+  before = read_rss();
+  {
+    torvane::parser::ParserState state;
+    auto ok = torvane::parser::CypherParser::parse_into(state, torvane::parser::Rule::cypher, q);
+    benchmark::DoNotOptimize(ok);
+    bs.counters["grammar_peak_per_byte"] = per_byte(read_rss().peak_kb - before.now_kb);
+  }
+  reset_peak();
+  before = read_rss();
   auto tree = torvane::parser::parse(q);
   bs.counters["parse_peak_per_byte"] = per_byte(read_rss().peak_kb - before.now_kb);
   if (!tree) return;
@@ -199,10 +298,19 @@ void LargeQuery(benchmark::State& bs) {
   bs.counters["checks_peak_per_byte"] = per_byte(read_rss().peak_kb - before.now_kb);
   benchmark::DoNotOptimize(r);
 }
-BENCHMARK(LargeQuery)
-    ->ArgNames({"kind", "KiB"})
-    ->ArgsProduct({{0, 1, 2, 3}, {256, 1024}})
-    ->Unit(benchmark::kMillisecond);
+
+void large_queries() {
+  for (const LargeShape& shape : kLargeShapes)
+    benchmark::RegisterBenchmark((std::string("LargeQuery/") + shape.name).c_str(), LargeQuery,
+                                 &shape)
+        ->ArgName("KiB")
+        ->Arg(16)
+        ->Arg(64)
+        ->Arg(1024)
+        ->Arg(8192)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+}
 
 void MapLiteral(benchmark::State& bs) {
   const Torvane torvane = example_validator();
@@ -425,4 +533,11 @@ LINEAR(string, kString, 300'000);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  large_queries();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,6 +1,11 @@
 """Throughput of the Python module, measured from Python.
 
 Usage: python bench/python_bench.py [corpus-dir]
+       python bench/python_bench.py --large [SHAPE,...|all [KIB,...]] [--after SHAPE:KIB]
+The second form runs only the large-query figures: peak memory per query byte
+of each shape in LARGE_SHAPES at the sizes in LARGE_SIZES and the most over
+LARGE_SWEEP, or at the sizes given (in KiB) alone; with --after, each in a
+process that has validated that query before.
 The corpus folder defaults to $TORVANE_CORPUS, else ../shared/corpus beside the
 repository; its *.jsonl files hold one query per line under "query", and
 schemas/<source>/<database>.json the schema named by a query's "database".
@@ -10,6 +15,7 @@ is sized once per process; bench/batch_bench.cpp runs the same batches on
 native pools beside a pure-arithmetic loop, which shows the speed-up the
 machine allows at the moment.
 """
+import ctypes
 import glob
 import json
 import os
@@ -214,45 +220,137 @@ def bench_validate_batch(folder, n=50_000, memory_n=100_000):
           f"({transient / memory_n:.0f} B/query)")
 
 
-# One large query per shape, about `size` bytes: a list of numbers (the most
-# memory per byte known), a list of strings, pattern parts with a finding
-# each, one string literal.
+def repeated(head, item, separator, tail, size):
+    """head, then copies of item joined by separator, then tail: the fewest
+    copies that make at least `size` bytes (as memory_bench's `repeated`,
+    which makes the same texts)."""
+    n = max(1, -(-(size - len(head) - len(tail) + len(separator)) // (len(item) + len(separator))))
+    return head + separator.join([item] * n) + tail
+
+
+def nested(before, inner, after, depth):
+    return before * depth + inner + after * depth
+
+
+def numbered(head, item, separator, tail, size):
+    """head, then numbered copies of item (its {} 0, 1, ...) joined by
+    separator until `size` bytes, then tail."""
+    parts = [head + item.format(0)]
+    length, i = len(parts[0]), 1
+    while length < size:
+        parts.append(separator + item.format(i))
+        length += len(parts[-1])
+        i += 1
+    return "".join(parts) + tail
+
+
+# One large query per shape, about `size` bytes, under the names of
+# memory_bench's LargeQuery family: chains of operators, lists of small
+# expressions, comprehensions and other brackets nested as deep as the nesting
+# bound lets them be inside a list, findings in every few bytes, patterns,
+# maps and strings. Among them are the most memory per byte known.
 LARGE_SHAPES = {
-    "numbers": lambda size: "RETURN [" + ",".join(["1"] * (size // 2)) + "]",
-    "strings": lambda size: "RETURN [" + ", ".join(["'name'"] * (size // 8)) + "]",
-    "parts": lambda size: "MATCH (a0:Persn)" + "".join(
-        f", (a{i}:Persn)" for i in range(1, size // 12)) + " RETURN a0",
-    "string": lambda size: "RETURN '" + "x" * size + "'",
+    "add_chain": lambda n: repeated("RETURN 1", "+1", "", "", n),
+    "mul_chain": lambda n: repeated("RETURN 2", "*2", "", "", n),
+    "mixed_chain": lambda n: repeated("RETURN 1", "+2*3-4/5%6^7", "", "", n),
+    "comparison_chain": lambda n: repeated("RETURN 1<2", " AND 1<2", "", "", n),
+    "or_chain": lambda n: repeated("RETURN x", " OR x", "", "", n),
+    "boolean_chain": lambda n: repeated("RETURN true", " OR true", "", "", n),
+    "where_chain": lambda n: repeated("MATCH (n:Person) WHERE n.name=1", " AND n.name=1", "", "",
+                                      n),
+    "property_chain": lambda n: repeated("MATCH (n) RETURN n", ".a", "", "", n),
+    "subscript_chain": lambda n: repeated("WITH [1] AS n RETURN n", "[0]", "", "", n),
+    "numbers": lambda n: repeated("RETURN [", "1", ",", "]", n),
+    "negatives": lambda n: repeated("RETURN [", "-1", ",", "]", n),
+    "sums": lambda n: repeated("RETURN [", "1+1", ",", "]", n),
+    "variables": lambda n: repeated("RETURN [", "a", ",", "]", n),
+    "negated_variables": lambda n: repeated("RETURN [", "-a", ",", "]", n),
+    "return_variables": lambda n: repeated("RETURN ", "a", ",", "", n),
+    "properties": lambda n: repeated("MATCH (n) RETURN [", "n.a", ",", "]", n),
+    "subscripts": lambda n: repeated("RETURN [", "l[0][0]", ",", "]", n),
+    "calls": lambda n: repeated("RETURN [", "f(1)", ",", "]", n),
+    "comprehensions": lambda n: repeated("RETURN [", "[x IN l|x]", ",", "]", n),
+    "comprehensions_nested": lambda n: repeated("RETURN [", nested("[x IN ", "x", " | x]", 59),
+                                                ",", "]", n),
+    "comprehensions_filtered": lambda n: repeated(
+        "RETURN [", nested("[x IN ", "x", " WHERE x | x]", 40), ",", "]", n),
+    "sums_nested": lambda n: repeated("RETURN [", nested("(", "1", "+1)", 50), ",", "]", n),
+    "lists_nested": lambda n: repeated("RETURN [", nested("[", "1", "]", 60), ",", "]", n),
+    "maps_nested": lambda n: repeated("RETURN [", nested("{a:", "1", "}", 40), ",", "]", n),
+    "strings": lambda n: repeated("RETURN [", "'name'", ", ", "]", n),
+    "string": lambda n: "RETURN '" + "x" * n + "'",
+    "labels": lambda n: repeated("MATCH (n", ":L", "", ") RETURN n", n),
+    "types": lambda n: repeated("MATCH ()-[:T", "|T", "", "]-() RETURN 1", n),
+    "parts": lambda n: numbered("MATCH ", "(a{}:Persn)", ", ", " RETURN a0", n),
+    "relationships": lambda n: repeated("MATCH ()", "--()", "", " RETURN 1", n),
+    "set_items": lambda n: repeated("MATCH (n) SET ", "a.b=1", ",", "", n),
+    "map": lambda n: numbered("RETURN {", "k{}:1", ",", "}", n),
 }
+# Query sizes of the large-query figures, in KiB, and the sizes of a sweep
+# over one octave: a list that grows by doubling holds its old and its new
+# room at once while it moves, so a query's peak per byte is highest where
+# one of its lists has just doubled, which a few fixed sizes can miss. The
+# sweep's odd sizes each lie just past such a point for lists of one item
+# in every 1, 3, 5 or 7 bytes (times a power of two).
+LARGE_SIZES = (16, 64, 1024, 8192)
+LARGE_SWEEP = tuple(range(65, 129, 2))
 
 
-def large_child(shape, call, size):
+def large_child(shape, call, size, after=None):
     """In a child process, prints JSON: the peak memory of one call of
     `call` ("validate" or "parse_query") on the shape's query beyond what the
-    process held before, and its time."""
+    process held before (the query string included), and its time. With
+    `after` (a shape and a size), the process first validates that query and
+    gives its free memory back: the allocator then keeps large blocks in its
+    heap, as in a process that has checked a large query before."""
     q = LARGE_SHAPES[shape](size)
     v = tv.Torvane(movie_schema())
     fn = v.validate if call == "validate" else tv.parse_query
     fn("RETURN 1")
+    if after:
+        v.validate(LARGE_SHAPES[after[0]](after[1]))
+        ctypes.CDLL(None).malloc_trim(0)
     base = memory_bytes("VmRSS")
     reset_peak_memory()
     start = time.perf_counter()
-    fn(q)
+    r = fn(q)
     seconds = time.perf_counter() - start
+    refused = call == "validate" and bool(r.syntax_errors)
     json.dump({"bytes": len(q.encode()), "peak": memory_bytes("VmHWM") - base,
-               "seconds": seconds}, sys.stdout)
+               "seconds": seconds, "refused": refused}, sys.stdout)
 
 
-def bench_large_queries(size=4_000_000):
-    """Peak memory per query byte and time of one large query, from Python."""
-    for shape in LARGE_SHAPES:
+def large_peak(shape, call, kib, after=None):
+    """Peak bytes per query byte of one call on the shape's query of `kib`
+    KiB, in a fresh process (after the query `after` names, if any); whether
+    it was refused; its speed in MiB/s."""
+    extra = [after[0], str(after[1])] if after else []
+    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--large-child", shape,
+                          call, str(kib << 10)] + extra, capture_output=True, text=True,
+                         check=True)
+    r = json.loads(out.stdout)
+    return r["peak"] / r["bytes"], r["refused"], r["bytes"] / r["seconds"] / 2**20
+
+
+def bench_large_queries(shapes=None, sizes=LARGE_SIZES, sweep=LARGE_SWEEP, after=None):
+    """Peak memory per query byte of one large query, for each shape, call
+    and size (KiB), each in a fresh process (after the query `after` names,
+    if any); the most over the sweep's sizes and the size that takes it; the
+    speed at the largest size."""
+    head = "".join(f"{f'{k} KiB':>10}" for k in sizes)
+    if sweep:
+        head += f"{f'most, {sweep[0]}-{sweep[-1]} KiB':>24}"
+    print(f"{'peak bytes per query byte':<40}{head}{'MiB/s':>10}")
+    for shape in shapes or LARGE_SHAPES:
         for call in ("validate", "parse_query"):
-            out = subprocess.run([sys.executable, os.path.abspath(__file__), "--large-child",
-                                  shape, call, str(size)], capture_output=True, text=True,
-                                 check=True)
-            r = json.loads(out.stdout)
-            print(f"{f'{call}/large/{shape}':<48} {r['peak'] / r['bytes']:>8.1f} B/query byte "
-                  f"{r['bytes'] / r['seconds'] / 2**20:>8.1f} MiB/s")
+            row = f"{f'{call}/large/{shape}':<40}"
+            for kib in sizes:
+                per_byte, refused, speed = large_peak(shape, call, kib, after)
+                row += f"{per_byte:>9.1f}" + ("!" if refused else " ")
+            if sweep:
+                most, at = max((large_peak(shape, call, kib, after)[0], kib) for kib in sweep)
+                row += f"{most:>14.1f} at {at:>3} KiB"
+            print(f"{row}{speed:>10.1f}", flush=True)
 
 
 def main(argv):
@@ -260,7 +358,21 @@ def main(argv):
         batch_child(argv[2], int(argv[3]), argv[4])
         return 0
     if len(argv) > 1 and argv[1] == "--large-child":
-        large_child(argv[2], argv[3], int(argv[4]))
+        large_child(argv[2], argv[3], int(argv[4]),
+                    (argv[5], int(argv[6])) if len(argv) > 6 else None)
+        return 0
+    if len(argv) > 1 and argv[1] == "--large":
+        after = None
+        if "--after" in argv:
+            at = argv.index("--after")
+            name, kib = argv[at + 1].split(":")
+            after = (name, int(kib) << 10)
+            argv = argv[:at] + argv[at + 2:]
+        shapes = argv[2].split(",") if len(argv) > 2 and argv[2] != "all" else None
+        if len(argv) > 3:
+            bench_large_queries(shapes, tuple(int(k) for k in argv[3].split(",")), (), after)
+        else:
+            bench_large_queries(shapes, after=after)
         return 0
     folder = corpus_dir(argv)
     corpus = load_corpus(folder)
