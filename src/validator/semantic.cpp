@@ -12,11 +12,11 @@
 
 namespace torvane::validator::semantic {
 namespace ast = parser::ast;
-using parser::NameOf;
 using diagnostics::DiagnosticCode;
 using diagnostics::Severity;
 using diagnostics::Suggestion;
 using diagnostics::ValidationDiagnostic;
+using parser::NameOf;
 
 namespace {
 
@@ -305,14 +305,20 @@ void Scope::erase(std::string_view name) {
 
 SemanticValidator::SemanticValidator(const schema::Schema& s) : schema(s) {}
 
-std::span<const std::string_view> SemanticValidator::label_candidates() {
-  if (node_labels.empty()) node_labels = schema.node_labels();
-  return node_labels;
+const CandidateList& SemanticValidator::label_candidates() {
+  if (!label_list_) {
+    node_labels = schema.node_labels();
+    label_list_.emplace(node_labels);
+  }
+  return *label_list_;
 }
 
-std::span<const std::string_view> SemanticValidator::type_candidates() {
-  if (rel_types.empty()) rel_types = schema.rel_types();
-  return rel_types;
+const CandidateList& SemanticValidator::type_candidates() {
+  if (!type_list_) {
+    rel_types = schema.rel_types();
+    type_list_.emplace(rel_types);
+  }
+  return *type_list_;
 }
 
 // ---- Recording ----
@@ -331,24 +337,12 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
 
 std::optional<std::string_view> SemanticValidator::closest_name(Among among, std::string_view owner,
                                                                 std::string_view name) {
-  const auto same = [&](const Searched& x) {
-    return x.among == among && x.owner == owner && x.name == name;
-  };
-  // The kind, the owner's length and the owner make a prefix that no two
-  // lists share.
-  const auto key = [](const Searched& x) {
-    std::string k(1, static_cast<char>(x.among));
-    k += std::to_string(x.owner.size());
-    k += ':';
-    k += x.owner;
-    k += x.name;
-    return k;
-  };
+  const SearchKey key{among, owner, name};
   if (searched_index_) {
-    if (auto it = searched_index_->find(key({among, owner, name, {}}));
-        it != searched_index_->end())
+    if (auto it = searched_index_->find(key); it != searched_index_->end())
       return searched_[it->second].match;
-  } else if (auto it = std::find_if(searched_.begin(), searched_.end(), same);
+  } else if (auto it = std::find_if(searched_.begin(), searched_.end(),
+                                    [&](const Searched& x) { return x.key == key; });
              it != searched_.end()) {
     return it->match;
   }
@@ -356,8 +350,8 @@ std::optional<std::string_view> SemanticValidator::closest_name(Among among, std
   const NameOf bare(name);
   std::optional<std::string_view> match;
   switch (among) {
-    case Among::labels: match = closest_match(bare.get(), label_candidates()); break;
-    case Among::types: match = closest_match(bare.get(), type_candidates()); break;
+    case Among::labels: match = label_candidates().closest(bare.get()); break;
+    case Among::types: match = type_candidates().closest(bare.get()); break;
     case Among::label_properties:
       match = closest_match(bare.get(), schema.node_properties(NameOf(owner).get()));
       break;
@@ -365,13 +359,13 @@ std::optional<std::string_view> SemanticValidator::closest_name(Among among, std
       match = closest_match(bare.get(), schema.rel_properties(NameOf(owner).get()));
       break;
   }
-  searched_.push_back({among, owner, name, match});
+  searched_.push_back({key, match});
   if (searched_index_) {
-    searched_index_->emplace(key(searched_.back()), searched_.size() - 1);
+    searched_index_->emplace(key, searched_.size() - 1);
   } else if (searched_.size() > Scope::kListedMax) {
     searched_index_.emplace();
     for (std::size_t i = 0; i < searched_.size(); ++i)
-      searched_index_->emplace(key(searched_[i]), i);
+      searched_index_->emplace(searched_[i].key, i);
   }
   return match;
 }
@@ -1004,9 +998,9 @@ void SemanticValidator::validate_variable_property(std::string_view variable,
 void SemanticValidator::push_unbound(std::string_view variable) {
   // A name inside a part of a WITH's WHERE or ORDER BY written as one of its
   // projected expressions stands for the value projected.
-  if (!unbound_allowed_.empty() && std::binary_search(unbound_allowed_.begin(),
-                                                       unbound_allowed_.end(), variable.data(),
-                                                       std::less<>()))
+  if (!unbound_allowed_.empty() &&
+      std::binary_search(unbound_allowed_.begin(), unbound_allowed_.end(), variable.data(),
+                         std::less<>()))
     return;
   std::string message = "Variable '";
   message += variable;

@@ -19,6 +19,7 @@
 #include "parser/ast.hpp"
 #include "parser/names.hpp"
 #include "schema/schema.hpp"
+#include "validator/suggestions.hpp"
 
 namespace torvane::validator::semantic {
 
@@ -316,8 +317,8 @@ class SemanticValidator {
   const schema::RelationshipDef* rel_entry(std::string_view type) {
     return rels_.find(schema.relationships, type);
   }
-  std::span<const std::string_view> label_candidates();
-  std::span<const std::string_view> type_candidates();
+  const CandidateList& label_candidates();
+  const CandidateList& type_candidates();
   // The lists a closest-name search looks through: the schema's labels or
   // types, or the properties of one label or type (the owner).
   enum class Among : std::uint8_t { labels, types, label_properties, type_properties };
@@ -354,6 +355,8 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
+  // node_labels and rel_types as searched, each name lower-cased once.
+  std::optional<CandidateList> label_list_, type_list_;
 
   // While a FOREACH body is checked, the first binding it makes of a name
   // saves what the name was bound to (nothing when it was unbound), so that
@@ -380,13 +383,23 @@ class SemanticValidator {
   // What closest_name found, by list and name (views into the tree being
   // walked), searched in order; once the list outgrows Scope::kListedMax, a
   // keyed hash index over it takes the searches.
-  struct Searched {
+  struct SearchKey {
     Among among;
     std::string_view owner, name;
+    bool operator==(const SearchKey&) const = default;
+  };
+  struct SearchHash {
+    KeyedHash text;
+    std::size_t operator()(const SearchKey& k) const {
+      return text(k.name) + 31 * text(k.owner) + static_cast<std::size_t>(k.among);
+    }
+  };
+  struct Searched {
+    SearchKey key;
     std::optional<std::string_view> match;
   };
   std::vector<Searched> searched_;
-  std::optional<HashMap<std::size_t>> searched_index_;
+  std::optional<std::unordered_map<SearchKey, std::size_t, SearchHash>> searched_index_;
 };
 
 }  // namespace torvane::validator::semantic

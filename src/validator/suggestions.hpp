@@ -1,12 +1,15 @@
 #pragma once
 // The closest-name search behind "did you mean" hints, and the suggestions
 // built from it.
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "diagnostics/diagnostics.hpp"
+#include "keyed_hash.hpp"
 
 namespace torvane::validator::semantic {
 
@@ -15,6 +18,20 @@ namespace torvane::validator::semantic {
 // candidate. Returns a view of the candidate as spelled in the list.
 std::optional<std::string_view> closest_match(std::string_view input,
                                               std::span<const std::string_view> candidates);
+
+// closest_match over one list for many inputs: each candidate is lower-cased
+// once, here, rather than at every search. `names` must outlive the list.
+class CandidateList {
+ public:
+  explicit CandidateList(std::span<const std::string_view> names);
+  std::optional<std::string_view> closest(std::string_view input) const;
+
+ private:
+  std::span<const std::string_view> names_;
+  std::vector<std::string> lowered_;
+  std::vector<std::uint64_t> held_;  // the bytes each lower-cased name holds
+  HashMap<std::size_t> first_;       // each lower-cased name's first position
+};
 
 // ", did you mean {prefix}{match}?", or empty without a match.
 std::string hint_text(std::string_view prefix, std::optional<std::string_view> match);
