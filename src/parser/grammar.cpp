@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <iterator>
 #include <span>
 #include <string_view>
@@ -175,21 +177,33 @@ struct Word {
 
 [[gnu::always_inline]] inline Word word_at(std::string_view rest) {
   Word w;
-  std::uint64_t key = 0;  // its first kPacked bytes, lower-cased
-  bool letters = true;
+  const char* const s = rest.data();
+  std::uint8_t seen = 0;  // the classes of its bytes
   for (; w.size < rest.size(); ++w.size) {
-    const std::uint8_t k = byte_class(rest[w.size]);
+    const std::uint8_t k = byte_class(s[w.size]);
     if (k == 0) break;
-    letters &= k == kLetter;
-    if (w.size < kPacked)
-      key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(rest[w.size]))} << (8 * w.size);
+    seen |= k;
   }
   const std::size_t n = w.size;
-  const auto lower = [&rest](std::size_t i) { return fold_to_letter(rest[i]); };
-  w.reserved = letters && (n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
-                           : n == 9  ? key == pack("ascending") && lower(8) == 'g'
-                           : n == 10 ? key == pack("descending") && lower(8) == 'n' && lower(9) == 'g'
-                                     : false);
+  // Only letters make a reserved word, and none is longer than 10.
+  if (seen != kLetter || n > 10) return w;
+  // The first kPacked bytes, lower-cased: all letters, where setting bit 5 folds.
+  std::uint64_t key = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (rest.size() >= kPacked) {
+      std::memcpy(&key, s, kPacked);
+      key |= 0x2020202020202020u;
+      if (n < kPacked) key &= (std::uint64_t{1} << (8 * n)) - 1;
+    }
+  }
+  if (key == 0) {
+    for (std::size_t i = 0; i < n && i < kPacked; ++i)
+      key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(s[i]))} << (8 * i);
+  }
+  const auto lower = [s](std::size_t i) { return fold_to_letter(s[i]); };
+  w.reserved = n <= kPacked ? kWordTable[slot(key, kWordMultiplier)] == key
+               : n == 9     ? key == pack("ascending") && lower(8) == 'g'
+                            : key == pack("descending") && lower(8) == 'n' && lower(9) == 'g';
   return w;
 }
 
