@@ -628,19 +628,50 @@ void probe_then(ParserState& s, const Loop& loop, Rule probe = Rule::count) {
   if (s.next_in(First) || (probe != Rule::count && !s.fail_at_once(probe))) (void)loop(s);
 }
 
+// For each byte, the binary levels whose operator may begin with it (bit l
+// for level l).
+constexpr std::array<std::uint16_t, 256> kOperatorBegins = [] {
+  std::array<std::uint16_t, 256> at{};
+  const std::pair<Level, const CharSet*> firsts[] = {
+      {kOr, &kOrFirst},         {kXor, &kXorFirst},
+      {kAnd, &kAndFirst},       {kComparison, &kComparisonFirst},
+      {kAddSub, &kAddSubFirst}, {kMulDiv, &kMulDivFirst},
+      {kMod, &kModFirst},       {kPower, &kPowerFirst}};
+  for (int b = 0; b < 256; ++b)
+    for (const auto& [level, first] : firsts)
+      if (first->has(static_cast<unsigned char>(b)))
+        at[b] |= static_cast<std::uint16_t>(1u << level);
+  return at;
+}();
+
+// Where the levels' tails run one after another, what the last skip found:
+// the position it ended at and the levels whose operator may begin there.
+// Until something moves, the next level's skip would end there too.
+struct Skipped {
+  std::uint32_t at = UINT32_MAX;
+  std::uint16_t operators = 0;
+};
+
 // What a level runs after its first element: the skip and its operator loop.
-void level_tail(ParserState& s, Level l) {
+void level_tail(ParserState& s, Level l, Skipped& skipped) {
   if (l == kNot || l == kUnary) return;
-  s.skip();
+  if (s.pos() != skipped.at) {
+    s.skip();
+    skipped.at = s.pos();
+    skipped.operators =
+        s.pos() < s.size() ? kOperatorBegins[static_cast<unsigned char>(s.text()[s.pos()])] : 0;
+  }
+  const bool may = (skipped.operators >> l) & 1u;
   switch (l) {
-    case kOr: return probe_then<kOrFirst>(s, kOrTail, Rule::or_kw);
-    case kXor: return probe_then<kXorFirst>(s, kXorTail, Rule::xor_kw);
-    case kAnd: return probe_then<kAndFirst>(s, kAndTail, Rule::and_kw);
-    case kComparison: return probe_then<kComparisonFirst>(s, kComparisonTail, Rule::comparison_op);
-    case kAddSub: return probe_then<kAddSubFirst>(s, kAddSubTail);
-    case kMulDiv: return probe_then<kMulDivFirst>(s, kMulDivTail);
-    case kMod: return probe_then<kModFirst>(s, kModTail);
-    case kPower: return probe_then<kPowerFirst>(s, kPowerTail);
+    case kOr: return (void)((may || !s.fail_at_once(Rule::or_kw)) && kOrTail(s));
+    case kXor: return (void)((may || !s.fail_at_once(Rule::xor_kw)) && kXorTail(s));
+    case kAnd: return (void)((may || !s.fail_at_once(Rule::and_kw)) && kAndTail(s));
+    case kComparison:
+      return (void)((may || !s.fail_at_once(Rule::comparison_op)) && kComparisonTail(s));
+    case kAddSub: return (void)(may && kAddSubTail(s));
+    case kMulDiv: return (void)(may && kMulDivTail(s));
+    case kMod: return (void)(may && kModTail(s));
+    case kPower: return (void)(may && kPowerTail(s));
     default: return;
   }
 }
@@ -667,9 +698,10 @@ bool levels(ParserState& s, Level from) {
     ok = level_rule(s, inner);
     last = inner - 1;
   }
+  Skipped skipped;
   for (int l = last; l >= from; --l) {
     if (ok) {
-      level_tail(s, static_cast<Level>(l));
+      level_tail(s, static_cast<Level>(l), skipped);
       s.close_attempt(rules[l], open[l]);
     } else {
       s.fail_attempt(rules[l], open[l]);
