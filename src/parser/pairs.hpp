@@ -33,6 +33,14 @@ inline constexpr auto kChainIndex = [] {
   return at;
 }();
 
+// kChain and after it Rule::count, which no pair has.
+inline constexpr auto kChainThen = [] {
+  std::array<Rule, kChain.size() + 1> then{};
+  for (std::size_t i = 0; i < kChain.size(); ++i) then[i] = kChain[i];
+  then[kChain.size()] = Rule::count;
+  return then;
+}();
+
 // The rule `depth` places below `r` in kChain (`r` one of its rules).
 constexpr Rule chain_rule(Rule r, std::uint32_t depth) {
   return kChain[kChainIndex[static_cast<std::size_t>(r)] + depth];
@@ -82,6 +90,34 @@ class Pair {
     const std::uint32_t child = open_ + 1;
     if (child == open_ + tokens_[open_].partner) return std::nullopt;
     return Pair(tokens_, text_, child, 0);
+  }
+  // Steps down from this pair through the pairs of kChain that each hold just
+  // the next rule of kChain, starting where they start: the levels that an
+  // operand without an operator passes. The pair where that ends; a pair of
+  // no rule of kChain is its own end. A fold is such a stack, passed at once.
+  [[gnu::always_inline]] Pair descend_chain() const {
+    const Token* first = tokens_ + open_;
+    const Token* last = first + first->partner;
+    std::uint32_t depth = depth_;
+    // The current pair's place in kChain, which the next one must follow.
+    std::uint32_t at = kChainIndex[static_cast<std::size_t>(last->rule)] + depth;
+    if (at >= kChain.size()) return *this;
+    for (;;) {
+      if (depth < first->inner) {
+        at += first->inner - depth;
+        depth = first->inner;
+      }
+      const Token* child = first + 1;
+      if (child == last || last[-1].rule != kChainThen[at + 1] ||
+          child + child->partner + 1 != last || child->offset != first->offset)
+        break;
+      first = child;
+      --last;
+      depth = 0;
+      ++at;
+    }
+    return Pair(tokens_, text_, static_cast<std::uint32_t>(first - tokens_),
+                static_cast<std::uint8_t>(depth));
   }
   // Steps down from this pair through pairs that each hold exactly one inner
   // pair, while `follow(pair, its rule, the inner pair's rule)` agrees; the
