@@ -231,11 +231,24 @@ class ParserState {
     depth_ += n;
     peak_ = std::max(peak_, depth_);
     const Attempt a{pos_, ntokens_, failures_.at(pos_), makes_pairs()};
-    for (std::uint32_t j = 0; j < n; ++j) {
-      out[j] = a;
-      if (!a.pairs) continue;
-      out[j].tokens = ntokens_;
-      push_token(Token{a.pos, 0, rules[j], false});
+    if (!a.pairs) {
+      std::fill_n(out, n, a);
+    } else if (ntokens_ >= memo_.guard() && room_ - ntokens_ >= n) {
+      // The common case, written at once: room for all, and no remembered
+      // run in the way.
+      Token* const t = tokens_.get() + ntokens_;
+      for (std::uint32_t j = 0; j < n; ++j) {
+        out[j] = a;
+        out[j].tokens = ntokens_ + j;
+        t[j] = Token{a.pos, 0, rules[j], false};
+      }
+      ntokens_ += n;
+    } else {
+      for (std::uint32_t j = 0; j < n; ++j) {
+        out[j] = a;
+        out[j].tokens = ntokens_;
+        push_token(Token{a.pos, 0, rules[j], false});
+      }
     }
     return true;
   }
