@@ -7,6 +7,7 @@
 // report is made from (failures.hpp) and the memo of remembered attempts
 // (memo.hpp).
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,6 +48,14 @@ class ParserState;
 // ascii_lower takes a test; other bytes it maps anywhere, so it serves only
 // there.
 constexpr char fold_to_letter(char c) { return static_cast<char>(c | 0x20); }
+
+// The bytes a skip can begin with: the blanks and the "/" of a comment. A
+// table, since every skip looks here first.
+inline constexpr auto kSkipBegins = [] {
+  std::array<bool, 256> begins{};
+  for (int b = 0; b < 256; ++b) begins[b] = is_blank(static_cast<char>(b)) || b == '/';
+  return begins;
+}();
 
 // A set of bytes, for the characters that can begin a rule's text.
 struct CharSet {
@@ -350,8 +359,8 @@ class ParserState {
   // by hand; it does exactly what those two silent rules describe.
   [[gnu::always_inline]] void skip() {
     if (atomic_ || pos_ >= size()) return;
-    const char c = text_[pos_];
-    if (!is_blank(c) && c != '/') return;  // most tokens follow one another directly
+    // Most tokens follow one another directly.
+    if (!kSkipBegins[static_cast<unsigned char>(text_[pos_])]) return;
     pos_ = after_blanks_and_comments(pos_);
   }
 
