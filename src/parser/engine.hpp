@@ -424,15 +424,20 @@ class ParserState {
     look_ = prev;
     pairs_ = context_makes_pairs();
   }
-  bool enter_atomic() {
-    const bool prev = atomic_;
+  // What leave_atomic restores: the context's atomicity and whether it makes
+  // pairs, which atomic context rules out.
+  struct Atomicity {
+    bool atomic, pairs;
+  };
+  Atomicity enter_atomic() {
+    const Atomicity prev{atomic_, pairs_};
     atomic_ = true;
     pairs_ = false;
     return prev;
   }
-  void leave_atomic(bool prev) {
-    atomic_ = prev;
-    pairs_ = context_makes_pairs();
+  void leave_atomic(Atomicity prev) {
+    atomic_ = prev.atomic;
+    pairs_ = prev.pairs;
   }
 
  private:
