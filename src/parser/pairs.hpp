@@ -169,6 +169,9 @@ class Pairs {
       : Pairs(tokens.data(), text, 0, static_cast<std::uint32_t>(tokens.size()), 0) {}
 
   bool empty() const { return begin_ >= end_; }
+  // The tokens the remaining pairs take, two for each pair of theirs, nested
+  // ones included: twice their number where all of them are leaves.
+  std::uint32_t tokens() const { return end_ - begin_; }
   std::optional<Pair> peek() const {
     if (empty()) return std::nullopt;
     return Pair(tokens_, text_, begin_, depth_);
