@@ -96,7 +96,9 @@ class Pair {
   // no rule of kChain is its own end. A fold is such a stack, passed at once.
   [[gnu::always_inline]] Pair descend_chain() const {
     const Token* first = open_;
-    const Token* last = first + first->partner;
+    std::uint32_t span = first->partner;  // tokens from the current pair's opening to its closing
+    const Token* last = first + span;
+    const std::uint32_t start = first->offset;
     std::uint32_t depth = depth_;
     // The current pair's place in kChain, which the next one must follow.
     std::uint32_t at = kChainIndex[static_cast<std::size_t>(last->rule)] + depth;
@@ -106,12 +108,14 @@ class Pair {
         at += first->inner - depth;
         depth = first->inner;
       }
+      // The lone child closes right before its parent: two tokens less far.
       const Token* child = first + 1;
-      if (child == last || last[-1].rule != kChainThen[at + 1] ||
-          child + child->partner + 1 != last || child->offset != first->offset)
+      if (span == 1 || child->partner != span - 2 || child->offset != start ||
+          last[-1].rule != kChainThen[at + 1])
         break;
       first = child;
       --last;
+      span -= 2;
       depth = 0;
       ++at;
     }
