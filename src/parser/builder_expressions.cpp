@@ -27,35 +27,16 @@ Comparison comparison_of(std::string_view o) {
 
 // ---- Expressions ----
 
-// The operand of each expression level on its common path, where the level
-// holds that one pair and no operator, and so adds no node: from `expression`
-// down to `atom`, the chain that nearly every operand walks. Other rules map
-// to Rule::count, which no pair has.
-constexpr std::array<Rule, rule_count> kSoleOperand = [] {
-  std::array<Rule, rule_count> operand{};
-  operand.fill(Rule::count);
-  const auto set = [&](Rule level, Rule op) { operand[static_cast<std::size_t>(level)] = op; };
-  Rule level = Rule::expression;
-  for (const Rule next : kOperatorLevels) {
-    set(level, next);
-    level = next;
-  }
-  set(level, Rule::postfix_expr);
-  set(Rule::postfix_expr, Rule::atom);
-  return operand;
-}();
-
 // Levels that hold a single operand and no operator add no node, so they are
 // walked in a loop rather than by recursion: a query's expressions then cost
 // a few frames per level of parentheses, not one per precedence level.
 bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
   if (depth > kMaxNesting) return fail_too_deep(p);
   for (;;) {
-    // The common path first; whatever leaves it takes the general steps.
-    p = p.descend_while([](Pair level, Rule rule, Rule inner) {
-      return inner == kSoleOperand[static_cast<std::size_t>(rule)] &&
-             (rule != Rule::unary_expr || !level.as_str().starts_with('-'));
-    });
+    // The common path first, from `expression` down to `atom` through levels
+    // that hold one operand and no operator, and so add no node; whatever
+    // leaves it takes the general steps.
+    p = p.descend_chain();
     switch (p.as_rule()) {
       case Rule::expression: {
         const std::optional<Pair> c = p.first_child();

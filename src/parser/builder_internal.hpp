@@ -124,11 +124,13 @@ inline Rule keyword_of(Rule level) {
 }
 
 // The label list of `node_labels` or the type list of `rel_types`: the texts
-// of the children of rule `name`, in order, repeats kept.
+// of the children of rule `name`, in order, repeats kept. Those children are
+// all the pairs there are, each a leaf, which sizes the list without a count.
 inline void collect_names(Pair p, Rule name, std::vector<std::string>& out) {
   out.clear();
-  out.reserve(count_children(p, name));
-  for (Pair c : p.into_inner())
+  const Pairs names = p.into_inner();
+  out.reserve(names.tokens() / 2);
+  for (Pair c : names)
     if (c.as_rule() == name) out.emplace_back(c.as_str());
 }
 

@@ -7,6 +7,7 @@
 // report is made from (failures.hpp) and the memo of remembered attempts
 // (memo.hpp).
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,6 +48,14 @@ class ParserState;
 // ascii_lower takes a test; other bytes it maps anywhere, so it serves only
 // there.
 constexpr char fold_to_letter(char c) { return static_cast<char>(c | 0x20); }
+
+// The bytes a skip can begin with: the blanks and the "/" of a comment. A
+// table, since every skip looks here first.
+inline constexpr auto kSkipBegins = [] {
+  std::array<bool, 256> begins{};
+  for (int b = 0; b < 256; ++b) begins[b] = is_blank(static_cast<char>(b)) || b == '/';
+  return begins;
+}();
 
 // A set of bytes, for the characters that can begin a rule's text.
 struct CharSet {
@@ -231,11 +240,24 @@ class ParserState {
     depth_ += n;
     peak_ = std::max(peak_, depth_);
     const Attempt a{pos_, ntokens_, failures_.at(pos_), makes_pairs()};
-    for (std::uint32_t j = 0; j < n; ++j) {
-      out[j] = a;
-      if (!a.pairs) continue;
-      out[j].tokens = ntokens_;
-      push_token(Token{a.pos, 0, rules[j], false});
+    if (!a.pairs) {
+      std::fill_n(out, n, a);
+    } else if (ntokens_ >= memo_.guard() && room_ - ntokens_ >= n) {
+      // The common case, written at once: room for all, and no remembered
+      // run in the way.
+      Token* const t = tokens_.get() + ntokens_;
+      for (std::uint32_t j = 0; j < n; ++j) {
+        out[j] = a;
+        out[j].tokens = ntokens_ + j;
+        t[j] = Token{a.pos, 0, rules[j], false};
+      }
+      ntokens_ += n;
+    } else {
+      for (std::uint32_t j = 0; j < n; ++j) {
+        out[j] = a;
+        out[j].tokens = ntokens_;
+        push_token(Token{a.pos, 0, rules[j], false});
+      }
     }
     return true;
   }
@@ -337,8 +359,8 @@ class ParserState {
   // by hand; it does exactly what those two silent rules describe.
   [[gnu::always_inline]] void skip() {
     if (atomic_ || pos_ >= size()) return;
-    const char c = text_[pos_];
-    if (!is_blank(c) && c != '/') return;  // most tokens follow one another directly
+    // Most tokens follow one another directly.
+    if (!kSkipBegins[static_cast<unsigned char>(text_[pos_])]) return;
     pos_ = after_blanks_and_comments(pos_);
   }
 
@@ -402,15 +424,20 @@ class ParserState {
     look_ = prev;
     pairs_ = context_makes_pairs();
   }
-  bool enter_atomic() {
-    const bool prev = atomic_;
+  // What leave_atomic restores: the context's atomicity and whether it makes
+  // pairs, which atomic context rules out.
+  struct Atomicity {
+    bool atomic, pairs;
+  };
+  Atomicity enter_atomic() {
+    const Atomicity prev{atomic_, pairs_};
     atomic_ = true;
     pairs_ = false;
     return prev;
   }
-  void leave_atomic(bool prev) {
-    atomic_ = prev;
-    pairs_ = context_makes_pairs();
+  void leave_atomic(Atomicity prev) {
+    atomic_ = prev.atomic;
+    pairs_ = prev.pairs;
   }
 
  private:

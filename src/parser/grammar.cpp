@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <iterator>
 #include <span>
 #include <string_view>
@@ -175,21 +177,33 @@ struct Word {
 
 [[gnu::always_inline]] inline Word word_at(std::string_view rest) {
   Word w;
-  std::uint64_t key = 0;  // its first kPacked bytes, lower-cased
-  bool letters = true;
+  const char* const s = rest.data();
+  std::uint8_t seen = 0;  // the classes of its bytes
   for (; w.size < rest.size(); ++w.size) {
-    const std::uint8_t k = byte_class(rest[w.size]);
+    const std::uint8_t k = byte_class(s[w.size]);
     if (k == 0) break;
-    letters &= k == kLetter;
-    if (w.size < kPacked)
-      key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(rest[w.size]))} << (8 * w.size);
+    seen |= k;
   }
   const std::size_t n = w.size;
-  const auto lower = [&rest](std::size_t i) { return fold_to_letter(rest[i]); };
-  w.reserved = letters && (n <= kPacked  ? n > 0 && kWordTable[slot(key, kWordMultiplier)] == key
-                           : n == 9  ? key == pack("ascending") && lower(8) == 'g'
-                           : n == 10 ? key == pack("descending") && lower(8) == 'n' && lower(9) == 'g'
-                                     : false);
+  // Only letters make a reserved word, and none is longer than 10.
+  if (seen != kLetter || n > 10) return w;
+  // The first kPacked bytes, lower-cased: all letters, where setting bit 5 folds.
+  std::uint64_t key = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (rest.size() >= kPacked) {
+      std::memcpy(&key, s, kPacked);
+      key |= 0x2020202020202020u;
+      if (n < kPacked) key &= (std::uint64_t{1} << (8 * n)) - 1;
+    }
+  }
+  if (key == 0) {
+    for (std::size_t i = 0; i < n && i < kPacked; ++i)
+      key |= std::uint64_t{static_cast<unsigned char>(fold_to_letter(s[i]))} << (8 * i);
+  }
+  const auto lower = [s](std::size_t i) { return fold_to_letter(s[i]); };
+  w.reserved = n <= kPacked ? kWordTable[slot(key, kWordMultiplier)] == key
+               : n == 9     ? key == pack("ascending") && lower(8) == 'g'
+                            : key == pack("descending") && lower(8) == 'n' && lower(9) == 'g';
   return w;
 }
 
@@ -614,19 +628,50 @@ void probe_then(ParserState& s, const Loop& loop, Rule probe = Rule::count) {
   if (s.next_in(First) || (probe != Rule::count && !s.fail_at_once(probe))) (void)loop(s);
 }
 
+// For each byte, the binary levels whose operator may begin with it (bit l
+// for level l).
+constexpr std::array<std::uint16_t, 256> kOperatorBegins = [] {
+  std::array<std::uint16_t, 256> at{};
+  const std::pair<Level, const CharSet*> firsts[] = {
+      {kOr, &kOrFirst},         {kXor, &kXorFirst},
+      {kAnd, &kAndFirst},       {kComparison, &kComparisonFirst},
+      {kAddSub, &kAddSubFirst}, {kMulDiv, &kMulDivFirst},
+      {kMod, &kModFirst},       {kPower, &kPowerFirst}};
+  for (int b = 0; b < 256; ++b)
+    for (const auto& [level, first] : firsts)
+      if (first->has(static_cast<unsigned char>(b)))
+        at[b] |= static_cast<std::uint16_t>(1u << level);
+  return at;
+}();
+
+// Where the levels' tails run one after another, what the last skip found:
+// the position it ended at and the levels whose operator may begin there.
+// Until something moves, the next level's skip would end there too.
+struct Skipped {
+  std::uint32_t at = UINT32_MAX;
+  std::uint16_t operators = 0;
+};
+
 // What a level runs after its first element: the skip and its operator loop.
-void level_tail(ParserState& s, Level l) {
+void level_tail(ParserState& s, Level l, Skipped& skipped) {
   if (l == kNot || l == kUnary) return;
-  s.skip();
+  if (s.pos() != skipped.at) {
+    s.skip();
+    skipped.at = s.pos();
+    skipped.operators =
+        s.pos() < s.size() ? kOperatorBegins[static_cast<unsigned char>(s.text()[s.pos()])] : 0;
+  }
+  const bool may = (skipped.operators >> l) & 1u;
   switch (l) {
-    case kOr: return probe_then<kOrFirst>(s, kOrTail, Rule::or_kw);
-    case kXor: return probe_then<kXorFirst>(s, kXorTail, Rule::xor_kw);
-    case kAnd: return probe_then<kAndFirst>(s, kAndTail, Rule::and_kw);
-    case kComparison: return probe_then<kComparisonFirst>(s, kComparisonTail, Rule::comparison_op);
-    case kAddSub: return probe_then<kAddSubFirst>(s, kAddSubTail);
-    case kMulDiv: return probe_then<kMulDivFirst>(s, kMulDivTail);
-    case kMod: return probe_then<kModFirst>(s, kModTail);
-    case kPower: return probe_then<kPowerFirst>(s, kPowerTail);
+    case kOr: return (void)((may || !s.fail_at_once(Rule::or_kw)) && kOrTail(s));
+    case kXor: return (void)((may || !s.fail_at_once(Rule::xor_kw)) && kXorTail(s));
+    case kAnd: return (void)((may || !s.fail_at_once(Rule::and_kw)) && kAndTail(s));
+    case kComparison:
+      return (void)((may || !s.fail_at_once(Rule::comparison_op)) && kComparisonTail(s));
+    case kAddSub: return (void)(may && kAddSubTail(s));
+    case kMulDiv: return (void)(may && kMulDivTail(s));
+    case kMod: return (void)(may && kModTail(s));
+    case kPower: return (void)(may && kPowerTail(s));
     default: return;
   }
 }
@@ -653,9 +698,10 @@ bool levels(ParserState& s, Level from) {
     ok = level_rule(s, inner);
     last = inner - 1;
   }
+  Skipped skipped;
   for (int l = last; l >= from; --l) {
     if (ok) {
-      level_tail(s, static_cast<Level>(l));
+      level_tail(s, static_cast<Level>(l), skipped);
       s.close_attempt(rules[l], open[l]);
     } else {
       s.fail_attempt(rules[l], open[l]);

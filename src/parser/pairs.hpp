@@ -33,6 +33,14 @@ inline constexpr auto kChainIndex = [] {
   return at;
 }();
 
+// kChain and after it Rule::count, which no pair has.
+inline constexpr auto kChainThen = [] {
+  std::array<Rule, kChain.size() + 1> then{};
+  for (std::size_t i = 0; i < kChain.size(); ++i) then[i] = kChain[i];
+  then[kChain.size()] = Rule::count;
+  return then;
+}();
+
 // The rule `depth` places below `r` in kChain (`r` one of its rules).
 constexpr Rule chain_rule(Rule r, std::uint32_t depth) {
   return kChain[kChainIndex[static_cast<std::size_t>(r)] + depth];
@@ -55,20 +63,20 @@ static_assert(std::is_trivially_destructible_v<Token> && sizeof(Token) == 12);
 
 class Pairs;
 
-// Handles keep the token list's first element rather than the vector: one
-// load less on every step, and the list is never changed while handles live.
-// A folded pair stands for 1 + `inner` pairs; a handle names one of them by
-// its depth below the outermost.
+// Handles point at tokens rather than index the vector: one load less on
+// every step, and the list is never changed while handles live. A folded
+// pair stands for 1 + `inner` pairs; a handle names one of them by its depth
+// below the outermost.
 class Pair {
  public:
   Pair(const std::vector<Token>* tokens, std::string_view text, std::uint32_t open,
        std::uint8_t depth = 0)
-      : Pair(tokens->data(), text, open, depth) {}
+      : Pair(tokens->data() + open, text, depth) {}
 
   [[gnu::always_inline]] Rule as_rule() const {
     return depth_ == 0 ? close().rule : chain_rule(close().rule, depth_);
   }
-  std::uint32_t start() const { return tokens_[open_].offset; }
+  std::uint32_t start() const { return open_->offset; }
   std::uint32_t end() const { return close().offset; }
   // The grammar puts every span inside the text, so no bound is checked.
   std::string_view as_str() const { return {text_.data() + start(), end() - start()}; }
@@ -77,11 +85,41 @@ class Pair {
   inline Pairs into_inner() const;
   // The first inner pair, if any.
   [[gnu::always_inline]] std::optional<Pair> first_child() const {
-    if (depth_ < tokens_[open_].inner)
-      return Pair(tokens_, text_, open_, static_cast<std::uint8_t>(depth_ + 1));
-    const std::uint32_t child = open_ + 1;
-    if (child == open_ + tokens_[open_].partner) return std::nullopt;
-    return Pair(tokens_, text_, child, 0);
+    if (depth_ < open_->inner) return Pair(open_, text_, static_cast<std::uint8_t>(depth_ + 1));
+    const Token* const child = open_ + 1;
+    if (child == &close()) return std::nullopt;
+    return Pair(child, text_, 0);
+  }
+  // Steps down from this pair through the pairs of kChain that each hold just
+  // the next rule of kChain, starting where they start: the levels that an
+  // operand without an operator passes. The pair where that ends; a pair of
+  // no rule of kChain is its own end. A fold is such a stack, passed at once.
+  [[gnu::always_inline]] Pair descend_chain() const {
+    const Token* first = open_;
+    std::uint32_t span = first->partner;  // tokens from the current pair's opening to its closing
+    const Token* last = first + span;
+    const std::uint32_t start = first->offset;
+    std::uint32_t depth = depth_;
+    // The current pair's place in kChain, which the next one must follow.
+    std::uint32_t at = kChainIndex[static_cast<std::size_t>(last->rule)] + depth;
+    if (at >= kChain.size()) return *this;
+    for (;;) {
+      if (depth < first->inner) {
+        at += first->inner - depth;
+        depth = first->inner;
+      }
+      // The lone child closes right before its parent: two tokens less far.
+      const Token* child = first + 1;
+      if (span == 1 || child->partner != span - 2 || child->offset != start ||
+          last[-1].rule != kChainThen[at + 1])
+        break;
+      first = child;
+      --last;
+      span -= 2;
+      depth = 0;
+      ++at;
+    }
+    return Pair(first, text_, static_cast<std::uint8_t>(depth));
   }
   // Steps down from this pair through pairs that each hold exactly one inner
   // pair, while `follow(pair, its rule, the inner pair's rule)` agrees; the
@@ -91,56 +129,56 @@ class Pair {
   template <class Follow>
   Pair descend_while(Follow follow) const {
     // Pointers to the current pair's two tokens walk inwards one token each.
-    std::uint32_t open = open_;
-    const Token* first = tokens_ + open;
+    const Token* first = open_;
     const Token* last = first + first->partner;
     std::uint8_t depth = depth_;
     for (;;) {
       if (depth < first->inner) {
         const Rule outer = last->rule;
         const Rule rule = depth == 0 ? outer : chain_rule(outer, depth);
-        if (!follow(Pair(tokens_, text_, open, depth), rule, chain_rule(outer, depth + 1u))) break;
+        if (!follow(Pair(first, text_, depth), rule, chain_rule(outer, depth + 1u))) break;
         ++depth;
         continue;
       }
       if (first + 1 == last || first + 2 + first[1].partner != last) break;
       const Rule rule = depth == 0 ? last->rule : chain_rule(last->rule, depth);
-      if (!follow(Pair(tokens_, text_, open, depth), rule, last[-1].rule)) break;
-      ++open, ++first, --last;
+      if (!follow(Pair(first, text_, depth), rule, last[-1].rule)) break;
+      ++first, --last;
       depth = 0;
     }
-    return Pair(tokens_, text_, open, depth);
+    return Pair(first, text_, depth);
   }
 
  private:
   friend class Pairs;
-  Pair(const Token* tokens, std::string_view text, std::uint32_t open, std::uint8_t depth)
-      : tokens_(tokens), text_(text), open_(open), depth_(depth) {}
-  const Token& close() const { return tokens_[open_ + tokens_[open_].partner]; }
-  const Token* tokens_;
+  Pair(const Token* open, std::string_view text, std::uint8_t depth)
+      : open_(open), text_(text), depth_(depth) {}
+  const Token& close() const { return open_[open_->partner]; }
+  const Token* open_;
   std::string_view text_;
-  std::uint32_t open_;
   std::uint8_t depth_;
 };
 
-// A run of sibling pairs, read from the front: token indices [begin, end),
-// the first at depth `depth` of its fold (a pair inside a fold has no
-// siblings).
+// A run of sibling pairs, read from the front: the tokens [begin, end), the
+// first at depth `depth` of its fold (a pair inside a fold has no siblings).
 class Pairs {
  public:
   // The top-level pairs of a token list.
   Pairs(std::span<const Token> tokens, std::string_view text)
-      : Pairs(tokens.data(), text, 0, static_cast<std::uint32_t>(tokens.size()), 0) {}
+      : Pairs(tokens.data(), tokens.data() + tokens.size(), text, 0) {}
 
   bool empty() const { return begin_ >= end_; }
+  // The tokens the remaining pairs take, two for each pair of theirs, nested
+  // ones included: twice their number where all of them are leaves.
+  std::uint32_t tokens() const { return static_cast<std::uint32_t>(end_ - begin_); }
   std::optional<Pair> peek() const {
     if (empty()) return std::nullopt;
-    return Pair(tokens_, text_, begin_, depth_);
+    return Pair(begin_, text_, depth_);
   }
   std::optional<Pair> next() {
     if (empty()) return std::nullopt;
-    Pair p(tokens_, text_, begin_, depth_);
-    begin_ += tokens_[begin_].partner + 1;
+    Pair p(begin_, text_, depth_);
+    begin_ += begin_->partner + 1;
     depth_ = 0;
     return p;
   }
@@ -148,11 +186,11 @@ class Pairs {
   // Range-for over the remaining pairs (does not consume *this).
   class iterator {
    public:
-    iterator(const Pairs* owner, std::uint32_t at, std::uint8_t depth)
+    iterator(const Pairs* owner, const Token* at, std::uint8_t depth)
         : owner_(owner), at_(at), depth_(depth) {}
-    Pair operator*() const { return Pair(owner_->tokens_, owner_->text_, at_, depth_); }
+    Pair operator*() const { return Pair(at_, owner_->text_, depth_); }
     iterator& operator++() {
-      at_ += owner_->tokens_[at_].partner + 1;
+      at_ += at_->partner + 1;
       depth_ = 0;
       return *this;
     }
@@ -160,7 +198,7 @@ class Pairs {
 
    private:
     const Pairs* owner_;
-    std::uint32_t at_;
+    const Token* at_;
     std::uint8_t depth_;
   };
   iterator begin() const { return {this, begin_, depth_}; }
@@ -168,21 +206,19 @@ class Pairs {
 
  private:
   friend class Pair;
-  Pairs(const Token* tokens, std::string_view text, std::uint32_t begin, std::uint32_t end,
-        std::uint8_t depth)
-      : tokens_(tokens), text_(text), begin_(begin), end_(end), depth_(depth) {}
-  const Token* tokens_;
+  Pairs(const Token* begin, const Token* end, std::string_view text, std::uint8_t depth)
+      : begin_(begin), end_(end), text_(text), depth_(depth) {}
+  const Token* begin_;
+  const Token* end_;
   std::string_view text_;
-  std::uint32_t begin_;
-  std::uint32_t end_;
   std::uint8_t depth_;
 };
 
 [[gnu::always_inline]] inline Pairs Pair::into_inner() const {
-  const std::uint32_t close = open_ + tokens_[open_].partner;
-  if (depth_ < tokens_[open_].inner)
-    return Pairs(tokens_, text_, open_, close + 1, static_cast<std::uint8_t>(depth_ + 1));
-  return Pairs(tokens_, text_, open_ + 1, close, 0);
+  const Token* const close = open_ + open_->partner;
+  if (depth_ < open_->inner)
+    return Pairs(open_, close + 1, text_, static_cast<std::uint8_t>(depth_ + 1));
+  return Pairs(open_ + 1, close, text_, 0);
 }
 
 }  // namespace torvane::parser

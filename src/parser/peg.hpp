@@ -153,7 +153,7 @@ template <class P>
 struct Atomic {
   P part;
   bool operator()(ParserState& s) const {
-    const bool prev = s.enter_atomic();
+    const auto prev = s.enter_atomic();
     const bool ok = call(s, part);
     s.leave_atomic(prev);
     return ok;

@@ -530,7 +530,7 @@ TEST(ParseTreeShape, FoldedStacksReadPairByPair) {
 }
 
 // Every pair as "rule start end", nested by indentation, read through
-// into_inner, first_child and descend_while alike.
+// into_inner, first_child, descend_while and descend_chain alike.
 void walk(Pairs pairs, std::string& out, int depth = 0) {
   for (const Pair& p : pairs) {
     out.append(static_cast<std::size_t>(depth), ' ');
@@ -539,6 +539,17 @@ void walk(Pairs pairs, std::string& out, int depth = 0) {
     if (const auto c = p.first_child()) out += std::string(" > ") += rule_name(c->as_rule());
     const Pair lone = p.descend_while([](Pair, Rule, Rule) { return true; });
     out += std::string(" >> ") += rule_name(lone.as_rule());
+    // descend_chain ends where stepping down through lone children of the
+    // next rule of kChain, starting at the same place, ends.
+    const Pair chain = p.descend_chain();
+    const Pair stepped = p.descend_while([](Pair at, Rule rule, Rule below) {
+      return below == chain_below(rule) && at.first_child()->start() == at.start();
+    });
+    EXPECT_EQ(chain.as_rule(), stepped.as_rule()) << p.as_str();
+    EXPECT_EQ(chain.start(), stepped.start()) << p.as_str();
+    EXPECT_EQ(chain.end(), stepped.end()) << p.as_str();
+    EXPECT_EQ(chain.into_inner().peek().has_value(), stepped.into_inner().peek().has_value());
+    out += std::string(" >>> ") += rule_name(chain.as_rule());
     out += '\n';
     walk(p.into_inner(), out, depth + 1);
   }
@@ -557,7 +568,8 @@ std::string pairs_of(std::string_view q, std::uint32_t fold_from) {
 TEST(ParseTreeShape, FoldingKeepsEveryPair) {
   const auto files = torvane::testing::corpus_files(torvane::testing::corpus_dir());
   if (files.empty()) GTEST_SKIP() << "no corpus at " << torvane::testing::corpus_dir();
-  std::vector<std::string> texts = {"RETURN [1, -2 , (3), n.k, a + b * -c, [[1]], {a: [x]}]"};
+  std::vector<std::string> texts = {"RETURN [1, -2 , (3), n.k, a + b * -c, [[1]], {a: [x]}]",
+                                    "RETURN -1, NOT x, -(-a), x IS NULL , f(-(1))"};
   for (const auto& f : files)
     for (std::string& q : torvane::testing::read_queries(f)) texts.push_back(std::move(q));
   for (const std::string& q : texts)
