@@ -530,14 +530,8 @@ void SemanticValidator::validate_with_clause(const ast::WithClause& with) {
                                                          return contains_aggregate(item.expr);
                                                        });
     if (grouping) {
-      const ProjectedExpressions projected(with.items);
-      std::vector<const std::string*> inside;
-      if (with.order_by)
-        for (const auto& s : *with.order_by) projected.variables_within(s.expr, inside);
-      if (with.where_clause) projected.variables_within(*with.where_clause, inside);
-      for (const std::string* name : inside)
-        if (before.contains(*name)) unbound_allowed_.push_back(name->data());
-      std::sort(unbound_allowed_.begin(), unbound_allowed_.end(), std::less<>());
+      grouping_with_ = &with;
+      grouping_before_ = &before;
     } else {
       widen = true;
       wide = before;
@@ -554,7 +548,26 @@ void SemanticValidator::validate_with_clause(const ast::WithClause& with) {
   if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
   if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
   if (with.where_clause) filter(*with.where_clause);
-  unbound_allowed_.clear();
+  grouping_with_ = nullptr;
+  grouping_before_ = nullptr;
+  unbound_allowed_.reset();
+}
+
+// The variable occurrences of a grouping WITH's ORDER BY and WHERE that
+// stand inside a part written as one of its projected expressions and were
+// bound before it.
+std::vector<const char*> SemanticValidator::projected_occurrences() const {
+  const ast::WithClause& with = *grouping_with_;
+  const ProjectedExpressions projected(with.items);
+  std::vector<const std::string*> inside;
+  if (with.order_by)
+    for (const auto& s : *with.order_by) projected.variables_within(s.expr, inside);
+  if (with.where_clause) projected.variables_within(*with.where_clause, inside);
+  std::vector<const char*> allowed;
+  for (const std::string* name : inside)
+    if (grouping_before_->contains(*name)) allowed.push_back(name->data());
+  std::sort(allowed.begin(), allowed.end(), std::less<>());
+  return allowed;
 }
 
 void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) {
@@ -996,12 +1009,16 @@ void SemanticValidator::validate_variable_property(std::string_view variable,
 }
 
 void SemanticValidator::push_unbound(std::string_view variable) {
-  // A name inside a part of a WITH's WHERE or ORDER BY written as one of its
-  // projected expressions stands for the value projected.
-  if (!unbound_allowed_.empty() &&
-      std::binary_search(unbound_allowed_.begin(), unbound_allowed_.end(), variable.data(),
-                         std::less<>()))
-    return;
+  // A name inside a part of a grouping WITH's WHERE or ORDER BY written as
+  // one of its projected expressions stands for the value projected. Those
+  // parts are found only once a name there is unbound, which most such
+  // clauses never have.
+  if (grouping_with_) {
+    if (!unbound_allowed_) unbound_allowed_ = projected_occurrences();
+    if (std::binary_search(unbound_allowed_->begin(), unbound_allowed_->end(), variable.data(),
+                           std::less<>()))
+      return;
+  }
   std::string message = "Variable '";
   message += variable;
   message += "' is not bound in this scope";

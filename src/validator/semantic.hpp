@@ -372,10 +372,14 @@ class SemanticValidator {
   std::vector<SavedBinding> saved_;
   std::size_t foreach_depth_ = 0;
 
-  // The variable occurrences (their names' data) that a WITH's WHERE or
-  // ORDER BY may use unbound: inside a part written as a projected
-  // expression, bound before the WITH. Sorted; empty outside such a WITH.
-  std::vector<const char*> unbound_allowed_;
+  // While a grouping WITH's ORDER BY and WHERE are checked: the WITH, the
+  // scope before it, and once asked for, the variable occurrences (their
+  // names' data) that may be unbound there, sorted: inside a part written as
+  // a projected expression, bound before the WITH.
+  const parser::ast::WithClause* grouping_with_ = nullptr;
+  const Scope* grouping_before_ = nullptr;
+  std::optional<std::vector<const char*>> unbound_allowed_;
+  std::vector<const char*> projected_occurrences() const;
 
   // The links of the chains validate_chain is walking, innermost last.
   std::vector<const parser::ast::Expr*> chain_;
