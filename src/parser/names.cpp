@@ -15,9 +15,8 @@ bool is_plain_identifier(std::string_view name) {
 
 }  // namespace
 
-NameOf::NameOf(std::string_view written) : view_(written) {
-  if (written.size() < 2 || written.front() != '`' || written.back() != '`') return;
-  view_ = written.substr(1, written.size() - 2);
+void NameOf::unquote() {
+  view_ = view_.substr(1, view_.size() - 2);
   if (view_.find("``") == std::string_view::npos) return;
   owned_.reserve(view_.size());
   for (std::size_t i = 0; i < view_.size(); ++i) {

@@ -11,7 +11,10 @@ namespace torvane::parser {
 // backtick inside as one; a plain name as it is.
 class NameOf {
  public:
-  explicit NameOf(std::string_view written);
+  // Inline, as most names are plain and are looked up often.
+  explicit NameOf(std::string_view written) : view_(written) {
+    if (written.size() >= 2 && written.front() == '`' && written.back() == '`') unquote();
+  }
   NameOf(const NameOf&) = delete;
   NameOf& operator=(const NameOf&) = delete;
 
@@ -19,6 +22,8 @@ class NameOf {
   std::string_view get() const { return view_; }
 
  private:
+  void unquote();
+
   std::string owned_;
   std::string_view view_;
 };

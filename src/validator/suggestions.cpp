@@ -170,7 +170,6 @@ CandidateList::CandidateList(std::span<const std::string_view> names) : names_(n
   for (std::size_t i = 0; i < names.size(); ++i) {
     lower_into(names[i], lowered_[i]);
     held_[i] = bytes_held(lowered_[i]);
-    first_.try_emplace(lowered_[i], i);
   }
 }
 
@@ -180,7 +179,8 @@ std::optional<std::string_view> CandidateList::closest(std::string_view input) c
   lower_into(input, lowered_input);
   // The first candidate equal to the input is the answer; without one, the
   // first at distance 1 is.
-  if (auto it = first_.find(lowered_input); it != first_.end()) return names_[it->second];
+  for (std::size_t i = 0; i < lowered_.size(); ++i)
+    if (lowered_[i] == lowered_input) return names_[i];
   return nearest(
       lowered_input, names_,
       [&](std::size_t i) {

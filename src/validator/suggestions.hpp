@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "diagnostics/diagnostics.hpp"
-#include "keyed_hash.hpp"
 
 namespace torvane::validator::semantic {
 
@@ -30,7 +29,6 @@ class CandidateList {
   std::span<const std::string_view> names_;
   std::vector<std::string> lowered_;
   std::vector<std::uint64_t> held_;  // the bytes each lower-cased name holds
-  HashMap<std::size_t> first_;       // each lower-cased name's first position
 };
 
 // ", did you mean {prefix}{match}?", or empty without a match.
