@@ -64,8 +64,15 @@ def test_refcounts_stable(tv):
 
 
 def test_memory_flat(tv):
+    # Each worker of the batch pool keeps the room of the largest text it has
+    # parsed, and which worker meets which text is the scheduler's choice, so
+    # a worker may grow once, late (seen under an emulator). A leak grows in
+    # every round of calls: it shows in both measures.
     _, ok, bad = calls(tv)
-    assert growth(rss_kib, lambda: run_ok_then_bad(ok, bad, 500), lambda: run_ok_then_bad(ok, bad, 3000)) < 2048
+    first = growth(rss_kib, lambda: run_ok_then_bad(ok, bad, 500),
+                   lambda: run_ok_then_bad(ok, bad, 3000))
+    again = growth(rss_kib, lambda: None, lambda: run_ok_then_bad(ok, bad, 3000))
+    assert min(first, again) < 2048
 
 
 def test_type_refcounts_stable(tv):
