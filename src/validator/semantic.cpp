@@ -906,19 +906,12 @@ void SemanticValidator::check_property_keys(const Scope::Binding& bound,
     if (const HashSet* properties = node_entry(name)) {
       for (const auto& key : keys) {
         if (properties->contains(NameOf(key).get())) continue;
-        push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
-                              "Unknown property '" + key + "' on variable '" +
-                                  std::string(variable) + "' with label :" + std::string(name),
-                              key, Among::label_properties, name, variable);
+        push_missing_key(variable, name, key, false);
       }
     } else if (const schema::RelationshipDef* def = rel_entry(name)) {
       for (const auto& key : keys) {
         if (def->properties.contains(NameOf(key).get())) continue;
-        push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
-                              "Unknown property '" + key + "' on variable '" +
-                                  std::string(variable) +
-                                  "' with relationship type :" + std::string(name),
-                              key, Among::type_properties, name, variable);
+        push_missing_key(variable, name, key, true);
       }
     }
   });
@@ -984,18 +977,21 @@ void SemanticValidator::check_long_property_keys(const Scope::Binding& bound,
   for (const Missing& m : missing) {
     const std::string& key = keys[m.key];
     const std::string_view name = m.buffer->own[m.name->position];
-    if (!m.name->type) {
-      push_unknown_property(DiagnosticCode::UnknownNodePropertyOnVar,
-                            "Unknown property '" + key + "' on variable '" + std::string(variable) +
-                                "' with label :" + std::string(name),
-                            key, Among::label_properties, name, variable);
-    } else {
-      push_unknown_property(DiagnosticCode::UnknownRelPropertyOnVar,
-                            "Unknown property '" + key + "' on variable '" + std::string(variable) +
-                                "' with relationship type :" + std::string(name),
-                            key, Among::type_properties, name, variable);
-    }
+    push_missing_key(variable, name, key, m.name->type);
   }
+}
+
+// E303 or E304: `key` lacking on `variable`'s label or relationship type `name`.
+void SemanticValidator::push_missing_key(std::string_view variable, std::string_view name,
+                                         const std::string& key, bool type) {
+  std::string message = "Unknown property '" + key + "' on variable '";
+  message += variable;
+  message += type ? "' with relationship type :" : "' with label :";
+  message += name;
+  push_unknown_property(
+      type ? DiagnosticCode::UnknownRelPropertyOnVar : DiagnosticCode::UnknownNodePropertyOnVar,
+      std::move(message), key, type ? Among::type_properties : Among::label_properties, name,
+      variable);
 }
 
 // The key's check, then the variable's own: one search of the scope serves both.

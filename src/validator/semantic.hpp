@@ -336,6 +336,8 @@ class SemanticValidator {
   void push_unknown_property(diagnostics::DiagnosticCode code, std::string message,
                              std::string_view key, Among among, std::string_view owner,
                              std::string_view variable = {});
+  void push_missing_key(std::string_view variable, std::string_view name, const std::string& key,
+                        bool type);
   void push_aggregate_misuse(std::string_view context);
   void push_unbound(std::string_view variable);
   // Every updating clause but FOREACH.
