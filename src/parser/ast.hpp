@@ -57,6 +57,8 @@ class Box {
  public:
   Box(T&& value) : p_(std::make_unique<T>(std::move(value))) {}
   Box(const T& value) : p_(std::make_unique<T>(value)) {}
+  // An empty T, made in place from `{}`.
+  explicit Box(std::in_place_t) : p_(new T{}) {}
   Box(const Box& o) : p_(copy(*o.p_)) {}
   Box(Box&&) noexcept = default;
   Box& operator=(const Box& o) {

@@ -109,8 +109,10 @@ class Pair {
         depth = first->inner;
       }
       // The lone child closes right before its parent: two tokens less far.
+      // (A pair with no child has its closing token there, whose partner, 1,
+      // is never span - 2, which wraps round.)
       const Token* child = first + 1;
-      if (span == 1 || child->partner != span - 2 || child->offset != start ||
+      if (child->partner != span - 2 || child->offset != start ||
           last[-1].rule != kChainThen[at + 1])
         break;
       first = child;
