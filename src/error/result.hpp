@@ -17,6 +17,10 @@ class [[nodiscard]] Result {
  public:
   Result(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}
   Result(const T& value) : v_(std::in_place_index<0>, value) {}
+  // The value made in place from `args`, never moved.
+  template <class... Args>
+  explicit Result(std::in_place_t, Args&&... args)
+      : v_(std::in_place_index<0>, std::forward<Args>(args)...) {}
   template <class F>
   Result(Err<F> e) : v_(std::in_place_index<1>, std::move(e.error)) {}
 

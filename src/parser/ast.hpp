@@ -26,8 +26,10 @@
 // children, whose depth the grammar's nesting bound keeps small; boxes free
 // and copy expressions so too.
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -49,14 +51,20 @@ struct Expr;
 inline const Box<Expr>* chain_link(const Expr& e);
 inline Box<Expr>* chain_link(Expr& e);
 
+// Memory for one boxed expression, and its return (see ExprBlocks).
+inline void* take_expr_block();
+inline void give_expr_block(void* block) noexcept;
+
 // A single-owner heap box that copies its content. Never null except after
 // being moved from. Boxed expressions are freed and copied link by link along
 // their chains, so neither recurses with a chain's length.
 template <class T>
 class Box {
  public:
-  Box(T&& value) : p_(std::make_unique<T>(std::move(value))) {}
-  Box(const T& value) : p_(std::make_unique<T>(value)) {}
+  Box(T&& value) : p_(make(std::move(value))) {}
+  Box(const T& value) : p_(make(value)) {}
+  // An empty T, made in place from `{}`.
+  explicit Box(std::in_place_t) : p_(make()) {}
   Box(const Box& o) : p_(copy(*o.p_)) {}
   Box(Box&&) noexcept = default;
   Box& operator=(const Box& o) {
@@ -68,10 +76,10 @@ class Box {
     if constexpr (std::is_same_v<T, Expr>) {
       // Each node leaves with its chain link emptied, so freeing it goes no
       // deeper than its other children; the rest of the chain is next.
-      std::unique_ptr<T> next = std::move(p_);
+      Owned next = std::move(p_);
       while (next) {
         Box* link = chain_link(*next);
-        std::unique_ptr<T> rest = link ? std::move(link->p_) : nullptr;
+        Owned rest = link ? std::move(link->p_) : nullptr;
         next = std::move(rest);
       }
     }
@@ -85,11 +93,40 @@ class Box {
   const T* get() const { return p_.get(); }
 
  private:
-  static std::unique_ptr<T> copy(const T& from) {
+  // Expressions live in blocks from take_expr_block; anything else on the heap.
+  struct Release {
+    void operator()(T* p) const noexcept {
+      if constexpr (std::is_same_v<T, Expr>) {
+        p->~T();
+        give_expr_block(p);
+      } else {
+        delete p;
+      }
+    }
+  };
+  using Owned = std::unique_ptr<T, Release>;
+
+  // A T made from `args` (`{}` without any).
+  template <class... Args>
+  static Owned make(Args&&... args) {
+    if constexpr (std::is_same_v<T, Expr>) {
+      void* block = take_expr_block();
+      try {
+        return Owned(::new (block) T{std::forward<Args>(args)...});
+      } catch (...) {
+        give_expr_block(block);
+        throw;
+      }
+    } else {
+      return Owned(new T{std::forward<Args>(args)...});
+    }
+  }
+
+  static Owned copy(const T& from) {
     if constexpr (std::is_same_v<T, Expr>) {
       // Down the chain of `from`, each link copied without its chain child,
       // which is filled in the next round.
-      auto root = std::make_unique<T>();
+      Owned root = make();
       T* to = root.get();
       for (const T* at = &from;;) {
         const Box* link = chain_link(*at);
@@ -102,11 +139,11 @@ class Box {
         at = link->get();
       }
     } else {
-      return std::make_unique<T>(from);
+      return make(from);
     }
   }
 
-  std::unique_ptr<T> p_;
+  Owned p_;
 };
 
 // Makes `to` a copy of the chain link `from` whose own link holds an empty
@@ -221,6 +258,63 @@ struct Expr {
       node;
 };
 static_assert(std::variant_size_v<decltype(Expr::node)> == 47);
+
+// The blocks of boxed expressions that this thread freed, kept (up to
+// kKept) for the next ones it makes: a query's tree is made and freed whole,
+// and its boxes are the most frequent allocation in it, which so mostly
+// skips malloc and free. None are kept under AddressSanitizer, which should
+// see every free.
+class ExprBlocks {
+ public:
+#if defined(__SANITIZE_ADDRESS__)
+  static constexpr std::size_t kKept = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  static constexpr std::size_t kKept = 0;
+#else
+  static constexpr std::size_t kKept = 256;
+#endif
+#else
+  static constexpr std::size_t kKept = 256;
+#endif
+
+  constexpr ExprBlocks() = default;
+  ExprBlocks(const ExprBlocks&) = delete;
+  ExprBlocks& operator=(const ExprBlocks&) = delete;
+  // A box freed after this (by a static tree, say) then goes to the heap.
+  ~ExprBlocks() {
+    while (head_) ::operator delete(pop());
+    kept_ = kKept;
+  }
+
+  void* take() { return head_ ? pop() : ::operator new(sizeof(Expr)); }
+  void give(void* block) noexcept {
+    if (kept_ == kKept) return ::operator delete(block);
+    head_ = ::new (block) Free{head_};
+    ++kept_;
+  }
+
+ private:
+  // A kept block holds the next one.
+  struct Free {
+    Free* next;
+  };
+  void* pop() {
+    Free* block = head_;
+    head_ = block->next;
+    --kept_;
+    return block;
+  }
+  Free* head_ = nullptr;
+  std::size_t kept_ = 0;
+};
+
+inline ExprBlocks& expr_blocks() {
+  thread_local ExprBlocks blocks;
+  return blocks;
+}
+inline void* take_expr_block() { return expr_blocks().take(); }
+inline void give_expr_block(void* block) noexcept { expr_blocks().give(block); }
 
 struct Expr::When {
   Expr condition;

@@ -80,9 +80,9 @@ bool Builder::build_atom(Pair p, Expr& out, std::uint32_t depth) {
     case Rule::variable: out.node.emplace<Expr::Variable>(InPlaceString{c->as_str()}); return true;
     case Rule::count_star: out.node.emplace<Expr::CountStar>(); return true;
     case Rule::function_invocation:
-      return build_function_invocation(*c, out.node.emplace<Expr::FunctionCall>(), depth);
+      return build_function_invocation(*c, out.node.emplace<Expr::FunctionCall>(Fresh{}), depth);
     case Rule::case_expression:
-      return build_case_expression(*c, out.node.emplace<Expr::Case>(), depth);
+      return build_case_expression(*c, out.node.emplace<Expr::Case>(Fresh{}), depth);
     case Rule::list_comprehension: return build_list_comprehension(*c, out, depth);
     case Rule::quantifier_expression: return build_quantifier_expression(*c, out, depth);
     case Rule::reduce_expression: return build_reduce_expression(*c, out, depth);
@@ -112,16 +112,16 @@ bool Builder::build_literal(Pair p, Expr& out, std::uint32_t depth) {
       return true;
     case Rule::null_literal: out.node.emplace<Expr::Null>(); return true;
     case Rule::list_literal: {
-      std::vector<Expr>& items = out.node.emplace<Expr::List>().items;
+      std::vector<Expr>& items = out.node.emplace<Expr::List>(Fresh{}).items;
       items.reserve(count_children(*c, Rule::expression));
       for (Pair e : c->into_inner())
         if (e.as_rule() == Rule::expression &&
-            !build_expression(e, items.emplace_back(), depth + 1))
+            !build_expression(e, items.emplace_back(Fresh{}), depth + 1))
           return false;
       return true;
     }
     case Rule::map_literal:
-      return build_map_literal(*c, out.node.emplace<Expr::Map>().entries, depth);
+      return build_map_literal(*c, out.node.emplace<Expr::Map>(Fresh{}).entries, depth);
     default: return fail("Unknown literal: ", rule_name(c->as_rule()));
   }
 }
@@ -133,7 +133,8 @@ bool Builder::build_function_invocation(Pair p, Expr::FunctionCall& out, std::ui
   out.name = name->as_str();
   out.args.reserve(count_children(p, Rule::expression));
   for (Pair c : kids)
-    if (c.as_rule() == Rule::expression && !build_expression(c, out.args.emplace_back(), depth + 1))
+    if (c.as_rule() == Rule::expression &&
+        !build_expression(c, out.args.emplace_back(Fresh{}), depth + 1))
       return false;
   const std::string_view src = p.source().substr(0, p.end());
   std::size_t at = after_blanks_and_comments(src, name->end());
@@ -175,9 +176,9 @@ bool Builder::build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth
     Expr dropped;  // a THEN without its WHEN
     switch (role) {
       case Role::none: continue;
-      case Role::operand: target = &*out.operand.emplace(Expr{}); break;
+      case Role::operand: target = &*out.operand.emplace(std::in_place); break;
       case Role::when:
-        if (!when_pending) out.alternatives.emplace_back();
+        if (!when_pending) out.alternatives.emplace_back(Fresh{});
         when_pending = true;
         target = &out.alternatives.back().condition;
         break;
@@ -185,7 +186,7 @@ bool Builder::build_case_expression(Pair p, Expr::Case& out, std::uint32_t depth
         target = when_pending ? &out.alternatives.back().result : &dropped;
         when_pending = false;
         break;
-      case Role::otherwise: target = &*out.else_expr.emplace(Expr{}); break;
+      case Role::otherwise: target = &*out.else_expr.emplace(std::in_place); break;
     }
     if (!build_expression(c, *target, depth + 1)) return false;
   }
@@ -204,7 +205,7 @@ bool Builder::parse_filter_expression(Pair p, FilterExpression& out, std::uint32
       if (const std::optional<Pair> list = kids.next())
         if (!build_expression(*list, out.list, depth + 1)) return false;
     } else if (c.as_rule() == Rule::expression) {
-      if (!build_expression(c, out.predicate.emplace(), depth + 1)) return false;
+      if (!build_expression(c, out.predicate.emplace(Fresh{}), depth + 1)) return false;
     }
   }
   return true;
@@ -227,7 +228,7 @@ bool Builder::build_list_comprehension(Pair p, Expr& out, std::uint32_t depth) {
     if (c.as_rule() == Rule::filter_expression) {
       if (!parse_filter_expression(c, f, depth)) return false;
     } else if (c.as_rule() == Rule::expression) {
-      if (!build_expression(c, projection.emplace(), depth + 1)) return false;
+      if (!build_expression(c, projection.emplace(Fresh{}), depth + 1)) return false;
     }
   }
   out.node.emplace<Expr::ListComprehension>(std::move(f.variable), Box<Expr>(std::move(f.list)),
@@ -258,17 +259,17 @@ bool Builder::build_reduce_expression(Pair p, Expr& out, std::uint32_t depth) {
   if (!accumulator) return fail("REDUCE missing accumulator");
   const std::optional<Pair> init_pair = kids.next();
   if (!init_pair) return fail("REDUCE missing init expression");
-  Box<Expr> init(Expr{});
+  Box<Expr> init(std::in_place);
   if (!build_expression(*init_pair, *init, depth + 1)) return false;
   const std::optional<Pair> variable = kids.next();
   if (!variable) return fail("REDUCE missing loop variable");
   const std::optional<Pair> list_pair = kids.next();
   if (!list_pair) return fail("REDUCE missing source expression");
-  Box<Expr> list(Expr{});
+  Box<Expr> list(std::in_place);
   if (!build_expression(*list_pair, *list, depth + 1)) return false;
   const std::optional<Pair> projection_pair = kids.next();
   if (!projection_pair) return fail("REDUCE missing projection expression");
-  Box<Expr> projection(Expr{});
+  Box<Expr> projection(std::in_place);
   if (!build_expression(*projection_pair, *projection, depth + 1)) return false;
   out.node.emplace<Expr::Reduce>(InPlaceString{accumulator->as_str()}, std::move(init),
                                  InPlaceString{variable->as_str()}, std::move(list), std::move(projection));

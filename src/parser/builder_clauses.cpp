@@ -9,9 +9,9 @@ bool Builder::build_reading_clause(Pair p, ast::ReadingClause& out, std::uint32_
   if (!c) return fail("Empty reading_clause");
   switch (c->as_rule()) {
     case Rule::match_clause:
-      return build_match_clause(*c, out.node.emplace<ast::ReadingClause::Match>(), depth);
+      return build_match_clause(*c, fresh_alternative<ast::ReadingClause::Match>(out.node), depth);
     case Rule::unwind_clause: {
-      auto& unwind = out.node.emplace<ast::ReadingClause::Unwind>();
+      auto& unwind = out.node.emplace<ast::ReadingClause::Unwind>(Fresh{});
       Pairs kids = c->into_inner();
       const std::optional<Pair> e = kids.next();
       if (!e) return fail("UNWIND missing expr");
@@ -22,7 +22,7 @@ bool Builder::build_reading_clause(Pair p, ast::ReadingClause& out, std::uint32_
       return true;
     }
     case Rule::in_query_call:
-      return build_call_clause(*c, out.node.emplace<ast::ReadingClause::Call>().call, depth);
+      return build_call_clause(*c, out.node.emplace<ast::ReadingClause::Call>(Fresh{}).call, depth);
     default: return fail("Unknown reading clause: ", rule_name(c->as_rule()));
   }
 }
@@ -37,7 +37,7 @@ bool Builder::build_match_clause(Pair p, ast::ReadingClause::Match& out, std::ui
     } else if (c.as_rule() == Rule::where_clause) {
       const std::optional<Pair> e = c.first_child();
       if (!e) return fail("Empty WHERE");
-      if (!build_expression(*e, out.where_clause.emplace(), depth + 1)) return false;
+      if (!build_expression(*e, out.where_clause.emplace(Fresh{}), depth + 1)) return false;
     }
   }
   if (!have_pattern) return fail("MATCH missing pattern");
@@ -52,13 +52,13 @@ bool Builder::build_call_clause(Pair p, ast::CallClause& out, std::uint32_t dept
         if (k.as_rule() == Rule::procedure_name) {
           out.procedure = k.as_str();
         } else if (k.as_rule() == Rule::expression) {
-          if (!build_expression(k, out.args.emplace_back(), depth + 1)) return false;
+          if (!build_expression(k, out.args.emplace_back(Fresh{}), depth + 1)) return false;
         }
       }
     } else if (c.as_rule() == Rule::yield_items) {
       for (Pair item : c.into_inner()) {
         if (item.as_rule() != Rule::yield_item) continue;
-        ast::YieldItem& y = out.yield_items.emplace_back();
+        ast::YieldItem& y = out.yield_items.emplace_back(Fresh{});
         for (Pair k : item.into_inner()) {
           if (k.as_rule() == Rule::procedure_result_field)
             y.field.emplace(k.as_str());
@@ -76,35 +76,36 @@ bool Builder::build_updating_clause(Pair p, ast::UpdatingClause& out, std::uint3
   if (!c) return fail("Empty updating_clause");
   switch (c->as_rule()) {
     case Rule::create_clause: {
-      auto& create = out.node.emplace<ast::UpdatingClause::Create>();
+      auto& create = fresh_alternative<ast::UpdatingClause::Create>(out.node);
       const std::optional<Pair> pattern = c->first_child();
       if (!pattern) return fail("CREATE missing pattern");
       return build_pattern(*pattern, create.pattern, depth);
     }
     case Rule::merge_clause:
-      return build_merge_clause(*c, out.node.emplace<ast::UpdatingClause::Merge>(), depth);
+      return build_merge_clause(*c, out.node.emplace<ast::UpdatingClause::Merge>(Fresh{}), depth);
     case Rule::set_clause:
-      return build_set_clause(*c, out.node.emplace<ast::UpdatingClause::Set>().items, depth);
+      return build_set_clause(*c, out.node.emplace<ast::UpdatingClause::Set>(Fresh{}).items, depth);
     case Rule::remove_clause: {
-      auto& remove = out.node.emplace<ast::UpdatingClause::Remove>();
+      auto& remove = out.node.emplace<ast::UpdatingClause::Remove>(Fresh{});
       remove.items.reserve(count_children(*c, Rule::remove_item));
       for (Pair item : c->into_inner())
         if (item.as_rule() == Rule::remove_item &&
-            !build_remove_item(item, remove.items.emplace_back()))
+            !build_remove_item(item, remove.items.emplace_back(Fresh{})))
           return false;
       return true;
     }
     case Rule::delete_clause: {
-      auto& del = out.node.emplace<ast::UpdatingClause::Delete>();
+      auto& del = out.node.emplace<ast::UpdatingClause::Delete>(Fresh{});
       del.detach = starts_with_word(c->as_str(), "DETACH");
       for (Pair e : c->into_inner())
         if (e.as_rule() == Rule::expression &&
-            !build_expression(e, del.expressions.emplace_back(), depth + 1))
+            !build_expression(e, del.expressions.emplace_back(Fresh{}), depth + 1))
           return false;
       return true;
     }
     case Rule::foreach_clause:
-      return build_foreach_clause(*c, out.node.emplace<ast::UpdatingClause::Foreach>(), depth);
+      return build_foreach_clause(*c, out.node.emplace<ast::UpdatingClause::Foreach>(Fresh{}),
+                                  depth);
     default: return fail("Unknown updating clause: ", rule_name(c->as_rule()));
   }
 }
@@ -138,7 +139,7 @@ bool Builder::build_foreach_clause(Pair p, ast::UpdatingClause::Foreach& out, st
   if (!build_expression(*list, out.list, depth + 1)) return false;
   for (Pair c : kids)
     if (c.as_rule() == Rule::updating_clause &&
-        !build_updating_clause(c, out.body.emplace_back(), depth + 1))
+        !build_updating_clause(c, out.body.emplace_back(Fresh{}), depth + 1))
       return false;
   if (out.body.empty()) return fail("FOREACH body is empty");
   return true;
@@ -147,7 +148,7 @@ bool Builder::build_foreach_clause(Pair p, ast::UpdatingClause::Foreach& out, st
 bool Builder::build_set_clause(Pair p, std::vector<ast::SetItem>& out, std::uint32_t depth) {
   out.reserve(count_children(p, Rule::set_item));
   for (Pair c : p.into_inner())
-    if (c.as_rule() == Rule::set_item && !build_set_item(c, out.emplace_back(), depth))
+    if (c.as_rule() == Rule::set_item && !build_set_item(c, out.emplace_back(Fresh{}), depth))
       return false;
   return true;
 }

@@ -113,7 +113,7 @@ bool Builder::build_expression(Pair p, Expr& out, std::uint32_t depth) {
 
 template <class Op>
 bool Builder::join_operand(Pair operand, Expr& out, std::uint32_t depth) {
-  Box<Expr> rhs(Expr{});
+  Box<Expr> rhs(std::in_place);
   if (!build_expression(operand, *rhs, depth)) return false;
   join<Op>(out, std::move(rhs));
   return true;
@@ -271,9 +271,10 @@ bool Builder::build_postfix_expr(Pair p, Expr& out, std::uint32_t depth) {
           (src.substr(at).starts_with("..") ? to_pair : from_pair) = a;
         }
         std::optional<Box<Expr>> from, to;
-        if (from_pair && !build_expression(*from_pair, *from.emplace(Expr{}), depth + 1))
+        if (from_pair && !build_expression(*from_pair, *from.emplace(std::in_place), depth + 1))
           return false;
-        if (to_pair && !build_expression(*to_pair, *to.emplace(Expr{}), depth + 1)) return false;
+        if (to_pair && !build_expression(*to_pair, *to.emplace(std::in_place), depth + 1))
+          return false;
         Box<Expr> base(std::move(out));
         out.node.emplace<Expr::Slice>(std::move(base), std::move(from), std::move(to));
         break;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "ascii.hpp"
@@ -88,6 +89,25 @@ struct InPlaceString {
   std::string_view text;
   operator std::string() const { return std::string(text); }
 };
+
+// An empty value of whatever type it initialises, made in place from `{}`:
+// member by member, where `emplace()` or `emplace_back()` with no argument
+// (value-initialisation) would first zero the whole of a large node.
+struct Fresh {
+  template <class T>
+  operator T() const {
+    return T{};
+  }
+};
+
+// The alternative T of a variant that its caller has just made: one it holds
+// already (a new variant holds its first) is taken as it is, rather than
+// destroyed and made anew.
+template <class T, class V>
+T& fresh_alternative(V& v) {
+  if (T* held = std::get_if<T>(&v)) return *held;
+  return v.template emplace<T>(Fresh{});
+}
 
 // Whether `word` occurs in `s`, ASCII letters in either case.
 bool contains_word(std::string_view s, std::string_view word);
@@ -268,7 +288,7 @@ template <class T, class... Args>
 BuildResult<T> run(bool (Builder::*step)(Pair, T&, Args...), Pair p,
                    std::type_identity_t<Args>... args) {
   Builder b;
-  BuildResult<T> built{T{}};
+  BuildResult<T> built{std::in_place, Fresh{}};
   if (!(b.*step)(p, built.value(), args...)) built = Err{std::move(*b.failure)};
   return built;
 }

@@ -28,7 +28,7 @@ bool Builder::build_pattern(Pair p, ast::Pattern& out, std::uint32_t depth) {
   out.parts.reserve(count_children(p, Rule::pattern_part));
   for (Pair c : p.into_inner())
     if (c.as_rule() == Rule::pattern_part &&
-        !build_pattern_part(c, out.parts.emplace_back(), depth))
+        !build_pattern_part(c, out.parts.emplace_back(Fresh{}), depth))
       return false;
   return true;
 }
@@ -76,7 +76,7 @@ bool Builder::build_chain(Pairs rest, std::vector<ast::PatternStep>& out, std::u
       if (pending)
         out.back().relationship = {};  // a later relationship replaces it
       else
-        out.emplace_back();
+        out.emplace_back(Fresh{});
       pending = true;
       if (!build_relationship_pattern(c, out.back().relationship, depth)) return false;
     } else if (c.as_rule() == Rule::node_pattern) {
@@ -99,7 +99,7 @@ bool Builder::build_node_pattern(Pair p, ast::NodePattern& out, std::uint32_t de
       case Rule::variable: out.variable.emplace(c.as_str()); break;
       case Rule::node_labels: collect_names(c, Rule::label_name, out.labels); break;
       case Rule::properties:
-        if (!build_properties(c, out.properties.emplace(), depth)) return false;
+        if (!build_properties(c, out.properties.emplace(Fresh{}), depth)) return false;
         break;
       default: break;
     }
@@ -122,7 +122,7 @@ bool Builder::build_relationship_pattern(Pair p, ast::RelationshipPattern& out,
       case Rule::rel_types: collect_names(c, Rule::rel_type_name, out.types); break;
       case Rule::range_literal: out.range = builder::build_range_literal(c); break;
       case Rule::properties:
-        if (!build_properties(c, out.properties.emplace(), depth)) return false;
+        if (!build_properties(c, out.properties.emplace(Fresh{}), depth)) return false;
         break;
       default: break;
     }
@@ -134,7 +134,7 @@ bool Builder::build_properties(Pair p, ast::MapOrParam& out, std::uint32_t depth
   const std::optional<Pair> c = p.first_child();
   if (!c) return fail("Empty properties");
   if (c->as_rule() == Rule::map_literal)
-    return build_map_literal(*c, out.node.emplace<ast::MapOrParam::Map>().entries, depth);
+    return build_map_literal(*c, fresh_alternative<ast::MapOrParam::Map>(out.node).entries, depth);
   if (c->as_rule() == Rule::parameter) {
     out.node.emplace<ast::MapOrParam::Param>().name = strip_dollars(c->as_str());
     return true;

@@ -103,21 +103,24 @@ class Pair {
     // The current pair's place in kChain, which the next one must follow.
     std::uint32_t at = kChainIndex[static_cast<std::size_t>(last->rule)] + depth;
     if (at >= kChain.size()) return *this;
+    if (depth < first->inner) {
+      at += first->inner - depth;
+      depth = first->inner;
+    }
+    // The rule the next pair must have; Rule::count past the last.
+    const Rule* want = &kChainThen[at + 1];
     for (;;) {
-      if (depth < first->inner) {
-        at += first->inner - depth;
-        depth = first->inner;
-      }
       // The lone child closes right before its parent: two tokens less far.
+      // (A pair with no child has its closing token there, whose partner, 1,
+      // is never span - 2, which wraps round.)
       const Token* child = first + 1;
-      if (span == 1 || child->partner != span - 2 || child->offset != start ||
-          last[-1].rule != kChainThen[at + 1])
-        break;
+      if (child->partner != span - 2 || child->offset != start || last[-1].rule != *want) break;
       first = child;
       --last;
       span -= 2;
-      depth = 0;
-      ++at;
+      // The pairs folded into the child, if any, are passed with it.
+      depth = first->inner;
+      want += 1 + depth;
     }
     return Pair(first, text_, static_cast<std::uint8_t>(depth));
   }

@@ -73,14 +73,15 @@ ParseErrorDetail as_detail(Failure& f) {
 
 }  // namespace
 
+// The tree is made in its result, not beside it and moved in.
 Result<ast::CypherQuery, CypherError> parse(std::string_view query) {
-  Result<ast::CypherQuery, CypherError> r{ast::CypherQuery{}};
+  Result<ast::CypherQuery, CypherError> r{std::in_place};
   if (std::optional<Failure> f = run(query, r.value())) r = Err{as_error(*f)};
   return r;
 }
 
 Result<ast::CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
-  Result<ast::CypherQuery, ParseErrorDetail> r{ast::CypherQuery{}};
+  Result<ast::CypherQuery, ParseErrorDetail> r{std::in_place};
   if (std::optional<Failure> f = run(query, r.value())) r = Err{as_detail(*f)};
   return r;
 }
