@@ -644,35 +644,110 @@ constexpr std::array<std::uint16_t, 256> kOperatorBegins = [] {
   return at;
 }();
 
-// Where the levels' tails run one after another, what the last skip found:
-// the position it ended at and the levels whose operator may begin there.
-// Until something moves, the next level's skip would end there too.
-struct Skipped {
-  std::uint32_t at = UINT32_MAX;
-  std::uint16_t operators = 0;
+// The rule whose attempt each binary level's operator loop makes first, where
+// its operator is a rule (Rule::count where it is a sign or the level has no
+// loop).
+constexpr std::array<Rule, kLevels> kProbes = {
+    Rule::or_kw, Rule::xor_kw, Rule::and_kw, Rule::count, Rule::comparison_op,
+    Rule::count, Rule::count,  Rule::count,  Rule::count, Rule::count};
+
+// The levels whose probe is a rule (bit l for level l), and those probes in
+// the order the levels run their loops, innermost first.
+constexpr std::uint16_t kRuleProbes = [] {
+  std::uint16_t bits = 0;
+  for (int l = 0; l < kLevels; ++l)
+    if (kProbes[l] != Rule::count) bits |= static_cast<std::uint16_t>(1u << l);
+  return bits;
+}();
+constexpr std::array<Rule, 4> kProbesInnermostFirst = {Rule::comparison_op, Rule::and_kw,
+                                                       Rule::xor_kw, Rule::or_kw};
+
+// A level's operator loop, run where the byte after the skip may begin its
+// operator.
+void level_loop(ParserState& s, Level l) {
+  switch (l) {
+    case kOr: return (void)kOrTail(s);
+    case kXor: return (void)kXorTail(s);
+    case kAnd: return (void)kAndTail(s);
+    case kComparison: return (void)kComparisonTail(s);
+    case kAddSub: return (void)kAddSubTail(s);
+    case kMulDiv: return (void)kMulDivTail(s);
+    case kMod: return (void)kModTail(s);
+    case kPower: return (void)kPowerTail(s);
+    default: return;
+  }
+}
+
+// The open attempts of a run of levels: the levels down to not_expr opened
+// where the operand begins, the rest after its NOTs.
+struct OpenLevels {
+  Level from, inner;
+  ParserState::Attempt outer, core;
+  ParserState::Attempt of(int l) const {
+    return l < inner ? ParserState::nested(outer, l - from) : ParserState::nested(core, l - inner);
+  }
 };
 
-// What a level runs after its first element: the skip and its operator loop.
-void level_tail(ParserState& s, Level l, Skipped& skipped) {
-  if (l == kNot || l == kUnary) return;
-  if (s.pos() != skipped.at) {
-    s.skip();
-    skipped.at = s.pos();
-    skipped.operators =
-        s.pos() < s.size() ? kOperatorBegins[static_cast<unsigned char>(s.text()[s.pos()])] : 0;
+// Closes levels `hi` down to `lo`, each of whose operators the byte after the
+// skip rules out: each loop's first probe fails at once, as one for all of
+// them, and the attempts close.
+void close_ruled_out(ParserState& s, const OpenLevels& open, int hi, int lo) {
+  const std::span<const Rule> rules(kOperatorLevels);
+  const auto bits = static_cast<std::uint16_t>(kRuleProbes & ((2u << hi) - (1u << lo)));
+  if (bits != 0) {
+    // The probes of the levels in range, a run of kProbesInnermostFirst.
+    const int innermost = std::bit_width(bits) - 1;
+    const std::size_t first = innermost == kComparison ? 0 : kAnd - innermost + 1;
+    const auto probes = std::span<const Rule>(kProbesInnermostFirst)
+                            .subspan(first, static_cast<std::size_t>(std::popcount(bits)));
+    if (!s.fail_all_at_once(probes, static_cast<std::uint32_t>(hi - innermost))) {
+      // One by one, as the loops would run them.
+      for (int l = hi; l >= lo; --l) {
+        if (kProbes[l] != Rule::count && !s.fail_at_once(kProbes[l]))
+          level_loop(s, static_cast<Level>(l));
+        s.close_attempt(rules[l], open.of(l));
+      }
+      return;
+    }
   }
-  const bool may = (skipped.operators >> l) & 1u;
-  switch (l) {
-    case kOr: return (void)((may || !s.fail_at_once(Rule::or_kw)) && kOrTail(s));
-    case kXor: return (void)((may || !s.fail_at_once(Rule::xor_kw)) && kXorTail(s));
-    case kAnd: return (void)((may || !s.fail_at_once(Rule::and_kw)) && kAndTail(s));
-    case kComparison:
-      return (void)((may || !s.fail_at_once(Rule::comparison_op)) && kComparisonTail(s));
-    case kAddSub: return (void)(may && kAddSubTail(s));
-    case kMulDiv: return (void)(may && kMulDivTail(s));
-    case kMod: return (void)(may && kModTail(s));
-    case kPower: return (void)(may && kPowerTail(s));
-    default: return;
+  // The two groups of attempts, inner one first.
+  if (hi >= open.inner) {
+    const int top = std::max(lo, int{open.inner});
+    s.close_attempts(rules.subspan(top, hi - top + 1), open.of(top));
+    hi = top - 1;
+  }
+  if (hi >= lo) s.close_attempts(rules.subspan(lo, hi - lo + 1), open.of(lo));
+}
+
+// The levels from `from` to unary_expr, opened as `open` and their operand
+// read: each level's tail, the skip and its operator loop, and its close, from
+// unary_expr out. Most operands are followed by no operator at all, which the
+// one skip after them shows, and the levels then close as one.
+void close_levels(ParserState& s, const OpenLevels& open, int last) {
+  const std::span<const Rule> rules(kOperatorLevels);
+  std::uint32_t skipped_at = UINT32_MAX;
+  std::uint16_t operators = 0;  // the levels whose operator may begin there
+  for (int l = last; l >= open.from;) {
+    if (l == kUnary || l == kNot) {
+      // No tail, so no skip before the close.
+      s.close_attempt(rules[l], open.of(l));
+      --l;
+      continue;
+    }
+    if (s.pos() != skipped_at) {
+      s.skip();
+      skipped_at = s.pos();
+      operators =
+          s.pos() < s.size() ? kOperatorBegins[static_cast<unsigned char>(s.text()[s.pos()])] : 0;
+    }
+    // The innermost level at or outside `l` whose operator may begin here.
+    const auto may = static_cast<std::uint16_t>(operators & ((2u << l) - (1u << open.from)));
+    const int k = may == 0 ? open.from - 1 : std::bit_width(may) - 1;
+    if (k < l) close_ruled_out(s, open, l, k + 1);
+    if (k < open.from) return;
+    level_loop(s, static_cast<Level>(k));
+    s.close_attempt(rules[k], open.of(k));
+    l = k - 1;
   }
 }
 
@@ -680,32 +755,28 @@ void level_tail(ParserState& s, Level l, Skipped& skipped) {
 // the operand begins, the rest after its NOTs.
 bool levels(ParserState& s, Level from) {
   if (!s.shortcuts_on()) return level_rule(s, from);
-  ParserState::Attempt open[kLevels];
   const std::span<const Rule> rules(kOperatorLevels);
-  const Level inner = std::max(from, kComparison);
-  if (from < inner) {
-    if (!s.open_attempts(rules.subspan(from, inner - from), &open[from])) return level_rule(s, from);
+  OpenLevels open{from, std::max(from, kComparison), {}, {}};
+  if (from < open.inner) {
+    if (!s.open_attempts(rules.subspan(from, open.inner - from), open.outer))
+      return level_rule(s, from);
     probe_then<kNotFirst>(s, kNotPrefix, Rule::not_kw);
     s.skip();
   }
   bool ok;
   int last = kUnary;
-  if (s.open_attempts(rules.subspan(inner), &open[inner])) {
+  if (s.open_attempts(rules.subspan(open.inner), open.core)) {
     (void)opt(lit<"-">)(s);
     s.skip();
     ok = postfix_expr(s);
   } else {
-    ok = level_rule(s, inner);
-    last = inner - 1;
+    ok = level_rule(s, open.inner);
+    last = open.inner - 1;
   }
-  Skipped skipped;
-  for (int l = last; l >= from; --l) {
-    if (ok) {
-      level_tail(s, static_cast<Level>(l), skipped);
-      s.close_attempt(rules[l], open[l]);
-    } else {
-      s.fail_attempt(rules[l], open[l]);
-    }
+  if (ok) {
+    close_levels(s, open, last);
+  } else {
+    for (int l = last; l >= from; --l) s.fail_attempt(rules[l], open.of(l));
   }
   return ok;
 }
