@@ -267,12 +267,15 @@ class ParserState {
       return;
     }
     depth_ -= n;
-    Token* const t = tokens_.get();
-    for (std::uint32_t j = n; j-- > 0;) {
-      const std::uint32_t open = a.tokens + j, partner = ntokens_ - open;
-      t[open].partner = partner;
-      t[ntokens_++] = Token{pos_, partner, rules[j], true};
+    // Each closing token lies two further from its opening one than the last.
+    Token* open = tokens_.get() + a.tokens + n;
+    Token* close = tokens_.get() + ntokens_;
+    std::uint32_t partner = ntokens_ - (a.tokens + n - 1);
+    for (std::uint32_t j = n; j-- > 0; partner += 2) {
+      (--open)->partner = partner;
+      *close++ = Token{pos_, partner, rules[j], true};
     }
+    ntokens_ += n;
   }
   [[gnu::always_inline]] void close_attempt(Rule r, const Attempt& a) {
     --depth_;

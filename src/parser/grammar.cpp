@@ -659,6 +659,13 @@ constexpr std::uint16_t kRuleProbes = [] {
     if (kProbes[l] != Rule::count) bits |= static_cast<std::uint16_t>(1u << l);
   return bits;
 }();
+// How many probes each set of kRuleProbes holds.
+constexpr std::array<std::uint8_t, kRuleProbes + 1> kProbeCounts = [] {
+  std::array<std::uint8_t, kRuleProbes + 1> counts{};
+  for (std::size_t b = 0; b < counts.size(); ++b)
+    counts[b] = static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(b)));
+  return counts;
+}();
 constexpr std::array<Rule, 4> kProbesInnermostFirst = {Rule::comparison_op, Rule::and_kw,
                                                        Rule::xor_kw, Rule::or_kw};
 
@@ -699,7 +706,7 @@ void close_ruled_out(ParserState& s, const OpenLevels& open, int hi, int lo) {
     const int innermost = std::bit_width(bits) - 1;
     const std::size_t first = innermost == kComparison ? 0 : kAnd - innermost + 1;
     const auto probes = std::span<const Rule>(kProbesInnermostFirst)
-                            .subspan(first, static_cast<std::size_t>(std::popcount(bits)));
+                            .subspan(first, kProbeCounts[bits]);
     if (!s.fail_all_at_once(probes, static_cast<std::uint32_t>(hi - innermost))) {
       // One by one, as the loops would run them.
       for (int l = hi; l >= lo; --l) {
