@@ -216,14 +216,19 @@ struct ReservedWord {
   }
 };
 
-// identifier where its caller is atomic, so that its attempt and that of
-// keyword within it leave no pairs and no failure records: a name that is no
-// reserved word is read with those two attempts counted instead of made;
-// anything else runs the rule.
+// identifier where its caller is atomic, so that its attempt and those
+// within it leave no pairs and no failure records: a name that is no reserved
+// word is read with the attempts of identifier and keyword counted instead of
+// made, and where neither a name nor a backtick begins, the rule fails with
+// those of identifier, keyword and backtick_identifier, the last two one level
+// deeper, counted. Anything else runs the rule.
 struct Identifier {
   bool operator()(ParserState& s) const {
     const std::string_view rest = s.text().substr(s.pos());
-    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore))) return identifier(s);
+    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore))) {
+      if ((rest.empty() || rest[0] != '`') && s.fail_at_once(Rule::identifier, 2, 1)) return false;
+      return identifier(s);
+    }
     const Word w = word_at(rest);
     if (w.reserved || !s.silent_attempts(2)) return identifier(s);
     s.advance(static_cast<std::uint32_t>(w.size));  // as Name would
