@@ -806,9 +806,11 @@ struct Verdict {
 };
 
 // The engine's two switches: the product runs with both on, the plain engine
-// with both off.
+// with both off. Tests fold every text unless told not to, which only large
+// texts do in use.
 struct Engine {
   bool memo, shortcuts;
+  bool fold = true;
 };
 constexpr Engine kPlain{false, false}, kProduct{true, true}, kShortcutsOnly{false, true};
 
@@ -816,7 +818,7 @@ Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
   ParserState st;
   st.set_memo(engine.memo);
   st.set_shortcuts(engine.shortcuts);
-  st.set_fold_from(0);
+  st.set_fold_from(engine.fold ? 0 : UINT32_MAX);
   auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
@@ -1162,6 +1164,27 @@ const struct {
 // either side, closed, one short and open, under up to 15 outer lists, so
 // that the bound falls at every rule attempt within a level; as a whole query
 // and as an expression.
+// Texts too short to fold, where stacks of levels close in one pass of
+// their own.
+TEST(Shortcuts, CountAsThePlainEngineUnfolded) {
+  constexpr Engine kPlainUnfolded{false, false, false}, kShortcutsUnfolded{false, true, false},
+      kProductUnfolded{true, true, false};
+  for (const auto& texts : {operator_texts(), call_texts()}) {
+    for (const auto& [start, q] : texts) {
+      const Verdict plain = verdict(q, kPlainUnfolded, start), fast = verdict(q, kShortcutsUnfolded, start);
+      expect_same(q, fast, plain);
+      EXPECT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q.substr(0, 80);
+      EXPECT_EQ(fast.peak_depth, plain.peak_depth) << rule_name(start) << ": " << q.substr(0, 80);
+      expect_same(q, verdict(q, kProductUnfolded, start), plain);
+      if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+    }
+  }
+  for (const std::string& q : corpus_and_copies()) {
+    expect_same(q, verdict(q, kProductUnfolded), verdict(q, kPlainUnfolded));
+    if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+  }
+}
+
 TEST(Shortcuts, CountAsThePlainEngineAroundTheDepthBound) {
   for (const auto& [s, closed_only] : kDeepShapes) {
     for (int lists = 0; lists < 16; ++lists) {
