@@ -372,6 +372,7 @@ class ParserState {
     static_assert(Slot < kMemoSlots);
     if (!memo_on_ || depth_ >= depth_limit_) return rule(r, body);
     std::uint32_t& cell = memo_.cell(pos_, Slot);
+    if (cell == Memo::kUnseen) memo_.first_write(pos_, Slot);
     if (cell >= Memo::kFirstEntry) {
       const int replayed = replay(cell - Memo::kFirstEntry);
       if (replayed >= 0) return replayed != 0;

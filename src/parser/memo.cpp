@@ -7,12 +7,15 @@
 namespace torvane::parser {
 
 void Memo::reset(std::size_t size, bool cells) {
+  for (const std::size_t i : written_) cells_[i] = kUnseen;
+  written_.clear();
   if (cells) {
     // kMemoSlots cells a position: on 32 bits the product wraps for a text
     // above 1.4 GB, and would make a short table.
     if (!fits_one_allocation(std::uint64_t{size} + 1, kMemoSlots * sizeof(std::uint32_t)))
       throw std::bad_alloc();
-    cells_.assign((size + 1) * kMemoSlots, kUnseen);
+    const std::size_t n = (size + 1) * kMemoSlots;
+    if (cells_.size() < n) cells_.resize(n, kUnseen);
   }
   entries_.clear();
   tokens_.clear();
@@ -25,7 +28,11 @@ void Memo::reset(std::size_t size, bool cells) {
 // (Swapped with empty vectors: assigning {} would keep the capacity.)
 void Memo::release_above(std::size_t keep) {
   if (tokens_.capacity() > keep) decltype(tokens_)().swap(tokens_);
-  if (cells_.capacity() > keep * kMemoSlots) decltype(cells_)().swap(cells_);
+  if (cells_.capacity() > keep * kMemoSlots || written_.capacity() > keep) {
+    // The cells go, and with them the list of those the next reset would clear.
+    decltype(cells_)().swap(cells_);
+    decltype(written_)().swap(written_);
+  }
   if (entries_.capacity() > keep) decltype(entries_)().swap(entries_);
   if (live_.capacity() > keep) decltype(live_)().swap(live_);
 }

@@ -52,6 +52,10 @@ class Memo {
   std::uint32_t& cell(std::uint32_t pos, std::size_t slot) {
     return cells_[std::size_t{pos} * kMemoSlots + slot];
   }
+  // The cell of (pos, slot), still kUnseen, is about to be written.
+  void first_write(std::uint32_t pos, std::size_t slot) {
+    written_.push_back(std::size_t{pos} * kMemoSlots + slot);
+  }
   const MemoEntry& entry(std::uint32_t index) const { return entries_[index]; }
   std::span<const Rule> records(const MemoEntry& e) const {
     return std::span<const Rule>(expected_).subspan(e.expected_begin,
@@ -100,7 +104,11 @@ class Memo {
   void spell(const Token* first, const Token* last, const Token* working, std::vector<Token>& tree,
              std::uint32_t& depth);
 
-  std::vector<std::uint32_t> cells_;  // kMemoSlots cells per text position
+  // kMemoSlots cells per text position, kUnseen but for those in written_,
+  // which the next reset clears: a parse then costs time for the cells it
+  // wrote, not for the length of its text.
+  std::vector<std::uint32_t> cells_;
+  std::vector<std::size_t> written_;
   std::vector<MemoEntry> entries_;
   std::vector<Token> tokens_;
   std::vector<Rule> expected_;

@@ -814,11 +814,7 @@ struct Engine {
 };
 constexpr Engine kPlain{false, false}, kProduct{true, true}, kShortcutsOnly{false, true};
 
-Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
-  ParserState st;
-  st.set_memo(engine.memo);
-  st.set_shortcuts(engine.shortcuts);
-  st.set_fold_from(engine.fold ? 0 : UINT32_MAX);
+Verdict read(ParserState& st, std::string_view q, Rule start = Rule::cypher) {
   auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
@@ -832,6 +828,14 @@ Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
     v.error = r.error();
   }
   return v;
+}
+
+Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
+  ParserState st;
+  st.set_memo(engine.memo);
+  st.set_shortcuts(engine.shortcuts);
+  st.set_fold_from(engine.fold ? 0 : UINT32_MAX);
+  return read(st, q, start);
 }
 
 // With the memo on or off, the shortcuts alike.
@@ -1085,6 +1089,24 @@ TEST(Memo, NestedTextsCostLinearWork) {
         // runs within runs are not copied once per level
         EXPECT_LE(v.tokens_saved, kAttemptsPerByte * q.size()) << q.substr(0, 60);
       }
+    }
+  }
+}
+
+// A state keeps its buffers from parse to parse, and gives large ones back:
+// what one parse left in the memo must not reach the next, longer or shorter.
+TEST(Memo, ReusedStateReadsAsAFreshOne) {
+  const std::string longer = "RETURN " + std::string(300, '[') + "1" + std::string(300, ']');
+  const std::string_view texts[] = {"MATCH (a) RETURN a.x + 1", longer, "RETURN [1, 2]", "RETURN [1, 2",
+                                    "MATCH (a) WITH a RETURN a", longer, "RETURN 1"};
+  ParserState st;
+  st.set_fold_from(0);
+  for (const std::size_t keep : {std::size_t{1} << 20, std::size_t{0}}) {
+    for (const std::string_view q : texts) {
+      expect_same(q, read(st, q), verdict(q, kProduct));
+      EXPECT_EQ(read(st, q).attempts, verdict(q, kProduct).attempts) << q.substr(0, 80);
+      st.release_memo_above(keep);
+      if (::testing::Test::HasFatalFailure()) return;
     }
   }
 }
