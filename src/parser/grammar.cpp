@@ -36,7 +36,9 @@ constexpr auto DISTINCT = seq(kw<"DISTINCT">, we);
 
 // The bytes that can begin the text of the rules that are most often tried
 // where they cannot match (see ParserState::rule_first).
-constexpr CharSet kLiteralFirst{"0123456789\"'tTfFnN[{"};
+constexpr std::string_view kLiteralBegins = "0123456789\"'tTfFnN[{";
+constexpr CharSet kLiteralFirst{kLiteralBegins};
+constexpr std::uint32_t kLiteralInner = 7;  // literal's alternatives
 constexpr CharSet kPostfixFirst{"iI.["};
 constexpr CharSet kComparisonFirst{"<>=iIsSeEcC"};
 constexpr CharSet kPropertiesFirst{"{$"};
@@ -847,14 +849,85 @@ bool list_slice_op(ParserState& s) {
                 seq(lit<"[">, opt(expression), lit<"..">, opt(expression), lit<"]">));
 }
 
+namespace {
+
+// atom's choice, where most alternatives cannot begin with the byte at the
+// position: each such one fails at once, with the attempts its body would make
+// inside it counted (see ParserState::fail_at_once), instead of running. Most
+// begin with a word or a sign, which tries no rule, and so fail recording only
+// their own failure; literal and variable fail as their own shortcuts count.
+// function_invocation decides for itself.
+struct AtomAlternative {
+  RuleFn fn;
+  Rule rule;
+  std::string_view first;  // the bytes its text can begin with; empty: any
+  std::uint32_t inner = 0, below = 0;  // attempts inside its failure, levels below it
+};
+
+// The name rules read an identifier: a letter, an underscore or a backtick
+// begins it. Failing, variable tries identifier, and that keyword and
+// backtick_identifier.
+constexpr std::string_view kNameFirst =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_`";
+
+constexpr AtomAlternative kAtomAlternatives[] = {
+    {reduce_expression, Rule::reduce_expression, "rR"},
+    {shortest_path_call, Rule::shortest_path_call, "aAsS"},
+    {literal, Rule::literal, kLiteralBegins, kLiteralInner, 1},
+    {parameter, Rule::parameter, "$"},
+    {case_expression, Rule::case_expression, "cC"},
+    {list_comprehension, Rule::list_comprehension, "["},
+    {quantifier_expression, Rule::quantifier_expression, "aAnNsS"},
+    {exists_subquery, Rule::exists_subquery, "eE"},
+    {count_star, Rule::count_star, "cC"},
+    {function_invocation, Rule::function_invocation, ""},
+    {variable, Rule::variable, kNameFirst, 3, 2},
+    {parenthesized_expr, Rule::parenthesized_expr, "("},
+};
+static_assert(std::size(kAtomAlternatives) <= 16);
+
+// For each byte, and last for the end of the text, the alternatives that may
+// begin there (bit i for alternative i).
+constexpr std::array<std::uint16_t, 257> kAtomMayBegin = [] {
+  std::array<std::uint16_t, 257> at{};
+  for (std::size_t i = 0; i < std::size(kAtomAlternatives); ++i) {
+    const auto bit = static_cast<std::uint16_t>(1u << i);
+    const std::string_view first = kAtomAlternatives[i].first;
+    if (first.empty()) {
+      for (auto& m : at) m |= bit;
+    } else {
+      for (const char c : first) at[static_cast<unsigned char>(c)] |= bit;
+    }
+  }
+  return at;
+}();
+
+struct AtomChoice {
+  bool operator()(ParserState& s) const {
+    const std::uint16_t may =
+        kAtomMayBegin[s.pos() < s.size() ? static_cast<unsigned char>(s.text()[s.pos()]) : 256];
+    for (std::size_t i = 0; i < std::size(kAtomAlternatives); ++i) {
+      const AtomAlternative& a = kAtomAlternatives[i];
+      if (!((may >> i) & 1u) && s.fail_at_once(a.rule, a.inner, a.below)) continue;
+      if (a.fn(s)) return true;
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
 // atom = reduce_expression | shortest_path_call | literal | parameter | case_expression
 //      | list_comprehension | quantifier_expression | exists_subquery | count_star
 //      | function_invocation | variable | parenthesized_expr
 bool atom(ParserState& s) {
-  return s.rule(Rule::atom, alt(reduce_expression, shortest_path_call, literal, parameter,
-                                case_expression, list_comprehension, quantifier_expression,
-                                exists_subquery, count_star, function_invocation, variable,
-                                parenthesized_expr));
+  if (!s.shortcuts_on()) {
+    return s.rule(Rule::atom, alt(reduce_expression, shortest_path_call, literal, parameter,
+                                  case_expression, list_comprehension, quantifier_expression,
+                                  exists_subquery, count_star, function_invocation, variable,
+                                  parenthesized_expr));
+  }
+  return s.rule(Rule::atom, AtomChoice{});
 }
 
 // parenthesized_expr = "(" ~ expression ~ ")"
@@ -939,7 +1012,7 @@ bool exists_subquery(ParserState& s) {
 // literal = float_literal | integer_literal | string_literal | boolean_literal | null_literal
 //         | list_literal | map_literal
 bool literal(ParserState& s) {
-  return s.rule_first<kLiteralFirst, 7>(Rule::literal,
+  return s.rule_first<kLiteralFirst, kLiteralInner>(Rule::literal,
                                         alt(float_literal, integer_literal, string_literal, boolean_literal,
                                             null_literal, list_literal, map_literal));
 }

@@ -981,7 +981,7 @@ struct Started {
 std::vector<Started> first_byte_texts() {
   std::vector<Started> out;
   for (Rule start : {Rule::literal, Rule::postfix_op, Rule::comparison_op, Rule::properties,
-                     Rule::variable, Rule::label_name, Rule::property_key_name})
+                     Rule::variable, Rule::label_name, Rule::property_key_name, Rule::atom})
     for (int b = -1; b < 256; ++b)
       for (const char* rest : {"", "x", " 1", "(a)", "s NULL", "N 1"})
         out.push_back({start, (b < 0 ? "" : std::string(1, static_cast<char>(b))) + rest});
