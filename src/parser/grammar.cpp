@@ -712,8 +712,8 @@ void close_ruled_out(ParserState& s, const OpenLevels& open, int hi, int lo) {
     // The probes of the levels in range, a run of kProbesInnermostFirst.
     const int innermost = std::bit_width(bits) - 1;
     const std::size_t first = innermost == kComparison ? 0 : kAnd - innermost + 1;
-    const auto probes = std::span<const Rule>(kProbesInnermostFirst)
-                            .subspan(first, kProbeCounts[bits]);
+    const auto probes =
+        std::span<const Rule>(kProbesInnermostFirst).subspan(first, kProbeCounts[bits]);
     if (!s.fail_all_at_once(probes, static_cast<std::uint32_t>(hi - innermost))) {
       // One by one, as the loops would run them.
       for (int l = hi; l >= lo; --l) {
@@ -860,15 +860,14 @@ namespace {
 struct AtomAlternative {
   RuleFn fn;
   Rule rule;
-  std::string_view first;  // the bytes its text can begin with; empty: any
+  std::string_view first;              // the bytes its text can begin with; empty: any
   std::uint32_t inner = 0, below = 0;  // attempts inside its failure, levels below it
 };
 
 // The name rules read an identifier: a letter, an underscore or a backtick
 // begins it. Failing, variable tries identifier, and that keyword and
 // backtick_identifier.
-constexpr std::string_view kNameFirst =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_`";
+constexpr std::string_view kNameFirst = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_`";
 
 constexpr AtomAlternative kAtomAlternatives[] = {
     {reduce_expression, Rule::reduce_expression, "rR"},
@@ -922,10 +921,10 @@ struct AtomChoice {
 //      | function_invocation | variable | parenthesized_expr
 bool atom(ParserState& s) {
   if (!s.shortcuts_on()) {
-    return s.rule(Rule::atom, alt(reduce_expression, shortest_path_call, literal, parameter,
-                                  case_expression, list_comprehension, quantifier_expression,
-                                  exists_subquery, count_star, function_invocation, variable,
-                                  parenthesized_expr));
+    return s.rule(Rule::atom,
+                  alt(reduce_expression, shortest_path_call, literal, parameter, case_expression,
+                      list_comprehension, quantifier_expression, exists_subquery, count_star,
+                      function_invocation, variable, parenthesized_expr));
   }
   return s.rule(Rule::atom, AtomChoice{});
 }
@@ -1012,9 +1011,9 @@ bool exists_subquery(ParserState& s) {
 // literal = float_literal | integer_literal | string_literal | boolean_literal | null_literal
 //         | list_literal | map_literal
 bool literal(ParserState& s) {
-  return s.rule_first<kLiteralFirst, kLiteralInner>(Rule::literal,
-                                        alt(float_literal, integer_literal, string_literal, boolean_literal,
-                                            null_literal, list_literal, map_literal));
+  return s.rule_first<kLiteralFirst, kLiteralInner>(
+      Rule::literal, alt(float_literal, integer_literal, string_literal, boolean_literal,
+                         null_literal, list_literal, map_literal));
 }
 
 // integer_literal (atomic) = "0x" ~ HEXDIGIT+ | "0o" ~ OCTDIGIT+ | DIGIT+

@@ -1097,8 +1097,9 @@ TEST(Memo, NestedTextsCostLinearWork) {
 // what one parse left in the memo must not reach the next, longer or shorter.
 TEST(Memo, ReusedStateReadsAsAFreshOne) {
   const std::string longer = "RETURN " + std::string(300, '[') + "1" + std::string(300, ']');
-  const std::string_view texts[] = {"MATCH (a) RETURN a.x + 1", longer, "RETURN [1, 2]", "RETURN [1, 2",
-                                    "MATCH (a) WITH a RETURN a", longer, "RETURN 1"};
+  const std::string_view texts[] = {
+      "MATCH (a) RETURN a.x + 1",  longer, "RETURN [1, 2]", "RETURN [1, 2",
+      "MATCH (a) WITH a RETURN a", longer, "RETURN 1"};
   ParserState st;
   st.set_fold_from(0);
   for (const std::size_t keep : {std::size_t{1} << 20, std::size_t{0}}) {
@@ -1193,7 +1194,8 @@ TEST(Shortcuts, CountAsThePlainEngineUnfolded) {
       kProductUnfolded{true, true, false};
   for (const auto& texts : {operator_texts(), call_texts()}) {
     for (const auto& [start, q] : texts) {
-      const Verdict plain = verdict(q, kPlainUnfolded, start), fast = verdict(q, kShortcutsUnfolded, start);
+      const Verdict plain = verdict(q, kPlainUnfolded, start),
+                    fast = verdict(q, kShortcutsUnfolded, start);
       expect_same(q, fast, plain);
       EXPECT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q.substr(0, 80);
       EXPECT_EQ(fast.peak_depth, plain.peak_depth) << rule_name(start) << ": " << q.substr(0, 80);
