@@ -1,5 +1,6 @@
 #include "parser/memo.hpp"
 
+#include <algorithm>
 #include <new>
 
 #include "allocation.hpp"
@@ -7,8 +8,12 @@
 namespace torvane::parser {
 
 void Memo::reset(std::size_t size, bool cells) {
-  for (const std::size_t i : written_) cells_[i] = kUnseen;
-  written_.clear();
+  if (nwritten_ > kListedWrites) {
+    std::fill(cells_.begin(), cells_.end(), kUnseen);
+  } else {
+    for (std::size_t j = 0; j < nwritten_; ++j) cells_[written_[j]] = kUnseen;
+  }
+  nwritten_ = 0;
   if (cells) {
     // kMemoSlots cells a position: on 32 bits the product wraps for a text
     // above 1.4 GB, and would make a short table.
@@ -16,6 +21,7 @@ void Memo::reset(std::size_t size, bool cells) {
       throw std::bad_alloc();
     const std::size_t n = (size + 1) * kMemoSlots;
     if (cells_.size() < n) cells_.resize(n, kUnseen);
+    written_.resize(kListedWrites);
   }
   entries_.clear();
   tokens_.clear();
@@ -28,10 +34,10 @@ void Memo::reset(std::size_t size, bool cells) {
 // (Swapped with empty vectors: assigning {} would keep the capacity.)
 void Memo::release_above(std::size_t keep) {
   if (tokens_.capacity() > keep) decltype(tokens_)().swap(tokens_);
-  if (cells_.capacity() > keep * kMemoSlots || written_.capacity() > keep) {
-    // The cells go, and with them the list of those the next reset would clear.
+  if (cells_.capacity() > keep * kMemoSlots) {
+    // The cells go, and with them what the next reset would clear.
     decltype(cells_)().swap(cells_);
-    decltype(written_)().swap(written_);
+    nwritten_ = 0;
   }
   if (entries_.capacity() > keep) decltype(entries_)().swap(entries_);
   if (live_.capacity() > keep) decltype(live_)().swap(live_);

@@ -54,7 +54,8 @@ class Memo {
   }
   // The cell of (pos, slot), still kUnseen, is about to be written.
   void first_write(std::uint32_t pos, std::size_t slot) {
-    written_.push_back(std::size_t{pos} * kMemoSlots + slot);
+    if (nwritten_ < kListedWrites) written_[nwritten_] = std::size_t{pos} * kMemoSlots + slot;
+    ++nwritten_;
   }
   const MemoEntry& entry(std::uint32_t index) const { return entries_[index]; }
   std::span<const Rule> records(const MemoEntry& e) const {
@@ -104,11 +105,15 @@ class Memo {
   void spell(const Token* first, const Token* last, const Token* working, std::vector<Token>& tree,
              std::uint32_t& depth);
 
-  // kMemoSlots cells per text position, kUnseen but for those in written_,
-  // which the next reset clears: a parse then costs time for the cells it
-  // wrote, not for the length of its text.
+  // kMemoSlots cells per text position, kUnseen but for the first nwritten_
+  // in written_, which the next reset clears: a parse then costs time for
+  // the cells it wrote, not for the length of its text. A parse that writes
+  // more than the list holds has the whole table cleared, which costs little
+  // beside a parse that long.
+  static constexpr std::size_t kListedWrites = 1 << 12;
   std::vector<std::uint32_t> cells_;
-  std::vector<std::size_t> written_;
+  std::vector<std::size_t> written_;  // kListedWrites long once the cells are used
+  std::size_t nwritten_ = 0;
   std::vector<MemoEntry> entries_;
   std::vector<Token> tokens_;
   std::vector<Rule> expected_;

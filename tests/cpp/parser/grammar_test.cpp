@@ -1097,9 +1097,19 @@ TEST(Memo, NestedTextsCostLinearWork) {
 // what one parse left in the memo must not reach the next, longer or shorter.
 TEST(Memo, ReusedStateReadsAsAFreshOne) {
   const std::string longer = "RETURN " + std::string(300, '[') + "1" + std::string(300, ']');
-  const std::string_view texts[] = {
-      "MATCH (a) RETURN a.x + 1",  longer, "RETURN [1, 2]", "RETURN [1, 2",
-      "MATCH (a) WITH a RETURN a", longer, "RETURN 1"};
+  // More cells written than the memo lists, and unclosed: read again for its report.
+  std::string many = "RETURN [";
+  for (int i = 0; i < 6000; ++i) many += "1, ";
+  many += "1";
+  const std::string_view texts[] = {"MATCH (a) RETURN a.x + 1",
+                                    longer,
+                                    "RETURN [1, 2]",
+                                    many,
+                                    "RETURN [1, 2",
+                                    "MATCH (a) WITH a RETURN a",
+                                    longer,
+                                    many,
+                                    "RETURN 1"};
   ParserState st;
   st.set_fold_from(0);
   for (const std::size_t keep : {std::size_t{1} << 20, std::size_t{0}}) {
