@@ -229,37 +229,53 @@ class ParserState {
     std::uint32_t pos, tokens, expected;
     bool pairs;
   };
-  // Opens attempts of `rules`, each inside the one before, at the position;
-  // false, opening none, where one of them would hit a bound (rule() then
-  // reports it).
-  bool open_attempts(std::span<const Rule> rules, Attempt* out) {
+  // Opens attempts of `rules`, each inside the one before, at the position:
+  // that of rules[j] is nested(a, j). False, opening none, where one of them
+  // would hit a bound (rule() then reports it).
+  bool open_attempts(std::span<const Rule> rules, Attempt& a) {
     const auto n = static_cast<std::uint32_t>(rules.size());
     if (depth_ + n > depth_limit_ || attempts_left_ < n) return false;
     // begin_attempt n times over, where nothing moves in between
     attempts_left_ -= n;
     depth_ += n;
     peak_ = std::max(peak_, depth_);
-    const Attempt a{pos_, ntokens_, failures_.at(pos_), makes_pairs()};
-    if (!a.pairs) {
-      std::fill_n(out, n, a);
-    } else if (ntokens_ >= memo_.guard() && room_ - ntokens_ >= n) {
+    a = Attempt{pos_, ntokens_, failures_.at(pos_), makes_pairs()};
+    if (!a.pairs) return true;
+    if (ntokens_ >= memo_.guard() && room_ - ntokens_ >= n) {
       // The common case, written at once: room for all, and no remembered
       // run in the way.
       Token* const t = tokens_.get() + ntokens_;
-      for (std::uint32_t j = 0; j < n; ++j) {
-        out[j] = a;
-        out[j].tokens = ntokens_ + j;
-        t[j] = Token{a.pos, 0, rules[j], false};
-      }
+      for (std::uint32_t j = 0; j < n; ++j) t[j] = Token{a.pos, 0, rules[j], false};
       ntokens_ += n;
     } else {
-      for (std::uint32_t j = 0; j < n; ++j) {
-        out[j] = a;
-        out[j].tokens = ntokens_;
-        push_token(Token{a.pos, 0, rules[j], false});
-      }
+      for (std::uint32_t j = 0; j < n; ++j) push_token(Token{a.pos, 0, rules[j], false});
     }
     return true;
+  }
+  // The attempt `j` levels inside `a` among those that open_attempts opened.
+  static Attempt nested(Attempt a, std::uint32_t j) {
+    a.tokens += j;
+    return a;
+  }
+  // Closes the attempts of `rules`, those that open_attempts opened as
+  // nested(a, 0) to nested(a, n - 1), innermost first, where nothing moves in
+  // between: close_attempt for each.
+  void close_attempts(std::span<const Rule> rules, const Attempt& a) {
+    const auto n = static_cast<std::uint32_t>(rules.size());
+    if (!a.pairs || fold_ || ntokens_ < memo_.guard() || room_ - ntokens_ < n) {
+      for (std::uint32_t j = n; j-- > 0;) close_attempt(rules[j], nested(a, j));
+      return;
+    }
+    depth_ -= n;
+    // Each closing token lies two further from its opening one than the last.
+    Token* open = tokens_.get() + a.tokens + n;
+    Token* close = tokens_.get() + ntokens_;
+    std::uint32_t partner = ntokens_ - (a.tokens + n - 1);
+    for (std::uint32_t j = n; j-- > 0; partner += 2) {
+      (--open)->partner = partner;
+      *close++ = Token{pos_, partner, rules[j], true};
+    }
+    ntokens_ += n;
   }
   [[gnu::always_inline]] void close_attempt(Rule r, const Attempt& a) {
     --depth_;
@@ -286,6 +302,22 @@ class ParserState {
     attempts_left_ -= inner;
     peak_ = std::max(peak_, depth_ + 1 + below);
     fail_untried(r);
+    return true;
+  }
+
+  // fail_at_once(rules[j]) for each rule in turn, innermost first, the
+  // first at `depth` levels below the current depth and each later one a
+  // level further out, where nothing else moves in between. False, doing
+  // nothing, where one would not be made at once; the caller then makes them
+  // one by one.
+  bool fail_all_at_once(std::span<const Rule> rules, std::uint32_t depth) {
+    const auto n = static_cast<std::uint32_t>(rules.size());
+    if (!shortcuts_on_ || depth_ >= depth_limit_ || attempts_left_ <= n) return false;
+    attempts_left_ -= n;
+    peak_ = std::max(peak_, depth_ - depth + 1);
+    if (records_failures()) {
+      for (const Rule r : rules) failures_.note(r, pos_, failures_.at(pos_));
+    }
     return true;
   }
 
@@ -340,6 +372,7 @@ class ParserState {
     static_assert(Slot < kMemoSlots);
     if (!memo_on_ || depth_ >= depth_limit_) return rule(r, body);
     std::uint32_t& cell = memo_.cell(pos_, Slot);
+    if (cell == Memo::kUnseen) memo_.first_write(pos_, Slot);
     if (cell >= Memo::kFirstEntry) {
       const int replayed = replay(cell - Memo::kFirstEntry);
       if (replayed >= 0) return replayed != 0;
@@ -521,7 +554,10 @@ class ParserState {
   // The failure record of an attempt of `r` that began at `p`, where the
   // pass and the context keep one.
   void record_attempt_failure(Rule r, std::uint32_t p, std::uint32_t k) {
-    if (pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative) failures_.note(r, p, k);
+    if (records_failures()) failures_.note(r, p, k);
+  }
+  bool records_failures() const {
+    return pass_ != Pass::tree && !atomic_ && look_ != Lookahead::negative;
   }
   [[gnu::cold]] [[gnu::noinline]] void bound_hit(std::uint32_t p);
 

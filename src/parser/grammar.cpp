@@ -36,7 +36,9 @@ constexpr auto DISTINCT = seq(kw<"DISTINCT">, we);
 
 // The bytes that can begin the text of the rules that are most often tried
 // where they cannot match (see ParserState::rule_first).
-constexpr CharSet kLiteralFirst{"0123456789\"'tTfFnN[{"};
+constexpr std::string_view kLiteralBegins = "0123456789\"'tTfFnN[{";
+constexpr CharSet kLiteralFirst{kLiteralBegins};
+constexpr std::uint32_t kLiteralInner = 7;  // literal's alternatives
 constexpr CharSet kPostfixFirst{"iI.["};
 constexpr CharSet kComparisonFirst{"<>=iIsSeEcC"};
 constexpr CharSet kPropertiesFirst{"{$"};
@@ -216,14 +218,19 @@ struct ReservedWord {
   }
 };
 
-// identifier where its caller is atomic, so that its attempt and that of
-// keyword within it leave no pairs and no failure records: a name that is no
-// reserved word is read with those two attempts counted instead of made;
-// anything else runs the rule.
+// identifier where its caller is atomic, so that its attempt and those
+// within it leave no pairs and no failure records: a name that is no reserved
+// word is read with the attempts of identifier and keyword counted instead of
+// made, and where neither a name nor a backtick begins, the rule fails with
+// those of identifier, keyword and backtick_identifier, the last two one level
+// deeper, counted. Anything else runs the rule.
 struct Identifier {
   bool operator()(ParserState& s) const {
     const std::string_view rest = s.text().substr(s.pos());
-    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore))) return identifier(s);
+    if (rest.empty() || !(byte_class(rest[0]) & (kLetter | kUnderscore))) {
+      if ((rest.empty() || rest[0] != '`') && s.fail_at_once(Rule::identifier, 2, 1)) return false;
+      return identifier(s);
+    }
     const Word w = word_at(rest);
     if (w.reserved || !s.silent_attempts(2)) return identifier(s);
     s.advance(static_cast<std::uint32_t>(w.size));  // as Name would
@@ -644,35 +651,117 @@ constexpr std::array<std::uint16_t, 256> kOperatorBegins = [] {
   return at;
 }();
 
-// Where the levels' tails run one after another, what the last skip found:
-// the position it ended at and the levels whose operator may begin there.
-// Until something moves, the next level's skip would end there too.
-struct Skipped {
-  std::uint32_t at = UINT32_MAX;
-  std::uint16_t operators = 0;
+// The rule whose attempt each binary level's operator loop makes first, where
+// its operator is a rule (Rule::count where it is a sign or the level has no
+// loop).
+constexpr std::array<Rule, kLevels> kProbes = {
+    Rule::or_kw, Rule::xor_kw, Rule::and_kw, Rule::count, Rule::comparison_op,
+    Rule::count, Rule::count,  Rule::count,  Rule::count, Rule::count};
+
+// The levels whose probe is a rule (bit l for level l), and those probes in
+// the order the levels run their loops, innermost first.
+constexpr std::uint16_t kRuleProbes = [] {
+  std::uint16_t bits = 0;
+  for (int l = 0; l < kLevels; ++l)
+    if (kProbes[l] != Rule::count) bits |= static_cast<std::uint16_t>(1u << l);
+  return bits;
+}();
+// How many probes each set of kRuleProbes holds.
+constexpr std::array<std::uint8_t, kRuleProbes + 1> kProbeCounts = [] {
+  std::array<std::uint8_t, kRuleProbes + 1> counts{};
+  for (std::size_t b = 0; b < counts.size(); ++b)
+    counts[b] = static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(b)));
+  return counts;
+}();
+constexpr std::array<Rule, 4> kProbesInnermostFirst = {Rule::comparison_op, Rule::and_kw,
+                                                       Rule::xor_kw, Rule::or_kw};
+
+// A level's operator loop, run where the byte after the skip may begin its
+// operator.
+void level_loop(ParserState& s, Level l) {
+  switch (l) {
+    case kOr: return (void)kOrTail(s);
+    case kXor: return (void)kXorTail(s);
+    case kAnd: return (void)kAndTail(s);
+    case kComparison: return (void)kComparisonTail(s);
+    case kAddSub: return (void)kAddSubTail(s);
+    case kMulDiv: return (void)kMulDivTail(s);
+    case kMod: return (void)kModTail(s);
+    case kPower: return (void)kPowerTail(s);
+    default: return;
+  }
+}
+
+// The open attempts of a run of levels: the levels down to not_expr opened
+// where the operand begins, the rest after its NOTs.
+struct OpenLevels {
+  Level from, inner;
+  ParserState::Attempt outer, core;
+  ParserState::Attempt of(int l) const {
+    return l < inner ? ParserState::nested(outer, l - from) : ParserState::nested(core, l - inner);
+  }
 };
 
-// What a level runs after its first element: the skip and its operator loop.
-void level_tail(ParserState& s, Level l, Skipped& skipped) {
-  if (l == kNot || l == kUnary) return;
-  if (s.pos() != skipped.at) {
-    s.skip();
-    skipped.at = s.pos();
-    skipped.operators =
-        s.pos() < s.size() ? kOperatorBegins[static_cast<unsigned char>(s.text()[s.pos()])] : 0;
+// Closes levels `hi` down to `lo`, each of whose operators the byte after the
+// skip rules out: each loop's first probe fails at once, as one for all of
+// them, and the attempts close.
+void close_ruled_out(ParserState& s, const OpenLevels& open, int hi, int lo) {
+  const std::span<const Rule> rules(kOperatorLevels);
+  const auto bits = static_cast<std::uint16_t>(kRuleProbes & ((2u << hi) - (1u << lo)));
+  if (bits != 0) {
+    // The probes of the levels in range, a run of kProbesInnermostFirst.
+    const int innermost = std::bit_width(bits) - 1;
+    const std::size_t first = innermost == kComparison ? 0 : kAnd - innermost + 1;
+    const auto probes =
+        std::span<const Rule>(kProbesInnermostFirst).subspan(first, kProbeCounts[bits]);
+    if (!s.fail_all_at_once(probes, static_cast<std::uint32_t>(hi - innermost))) {
+      // One by one, as the loops would run them.
+      for (int l = hi; l >= lo; --l) {
+        if (kProbes[l] != Rule::count && !s.fail_at_once(kProbes[l]))
+          level_loop(s, static_cast<Level>(l));
+        s.close_attempt(rules[l], open.of(l));
+      }
+      return;
+    }
   }
-  const bool may = (skipped.operators >> l) & 1u;
-  switch (l) {
-    case kOr: return (void)((may || !s.fail_at_once(Rule::or_kw)) && kOrTail(s));
-    case kXor: return (void)((may || !s.fail_at_once(Rule::xor_kw)) && kXorTail(s));
-    case kAnd: return (void)((may || !s.fail_at_once(Rule::and_kw)) && kAndTail(s));
-    case kComparison:
-      return (void)((may || !s.fail_at_once(Rule::comparison_op)) && kComparisonTail(s));
-    case kAddSub: return (void)(may && kAddSubTail(s));
-    case kMulDiv: return (void)(may && kMulDivTail(s));
-    case kMod: return (void)(may && kModTail(s));
-    case kPower: return (void)(may && kPowerTail(s));
-    default: return;
+  // The two groups of attempts, inner one first.
+  if (hi >= open.inner) {
+    const int top = std::max(lo, int{open.inner});
+    s.close_attempts(rules.subspan(top, hi - top + 1), open.of(top));
+    hi = top - 1;
+  }
+  if (hi >= lo) s.close_attempts(rules.subspan(lo, hi - lo + 1), open.of(lo));
+}
+
+// The levels from `from` to unary_expr, opened as `open` and their operand
+// read: each level's tail, the skip and its operator loop, and its close, from
+// unary_expr out. Most operands are followed by no operator at all, which the
+// one skip after them shows, and the levels then close as one.
+void close_levels(ParserState& s, const OpenLevels& open, int last) {
+  const std::span<const Rule> rules(kOperatorLevels);
+  std::uint32_t skipped_at = UINT32_MAX;
+  std::uint16_t operators = 0;  // the levels whose operator may begin there
+  for (int l = last; l >= open.from;) {
+    if (l == kUnary || l == kNot) {
+      // No tail, so no skip before the close.
+      s.close_attempt(rules[l], open.of(l));
+      --l;
+      continue;
+    }
+    if (s.pos() != skipped_at) {
+      s.skip();
+      skipped_at = s.pos();
+      operators =
+          s.pos() < s.size() ? kOperatorBegins[static_cast<unsigned char>(s.text()[s.pos()])] : 0;
+    }
+    // The innermost level at or outside `l` whose operator may begin here.
+    const auto may = static_cast<std::uint16_t>(operators & ((2u << l) - (1u << open.from)));
+    const int k = may == 0 ? open.from - 1 : std::bit_width(may) - 1;
+    if (k < l) close_ruled_out(s, open, l, k + 1);
+    if (k < open.from) return;
+    level_loop(s, static_cast<Level>(k));
+    s.close_attempt(rules[k], open.of(k));
+    l = k - 1;
   }
 }
 
@@ -680,32 +769,28 @@ void level_tail(ParserState& s, Level l, Skipped& skipped) {
 // the operand begins, the rest after its NOTs.
 bool levels(ParserState& s, Level from) {
   if (!s.shortcuts_on()) return level_rule(s, from);
-  ParserState::Attempt open[kLevels];
   const std::span<const Rule> rules(kOperatorLevels);
-  const Level inner = std::max(from, kComparison);
-  if (from < inner) {
-    if (!s.open_attempts(rules.subspan(from, inner - from), &open[from])) return level_rule(s, from);
+  OpenLevels open{from, std::max(from, kComparison), {}, {}};
+  if (from < open.inner) {
+    if (!s.open_attempts(rules.subspan(from, open.inner - from), open.outer))
+      return level_rule(s, from);
     probe_then<kNotFirst>(s, kNotPrefix, Rule::not_kw);
     s.skip();
   }
   bool ok;
   int last = kUnary;
-  if (s.open_attempts(rules.subspan(inner), &open[inner])) {
+  if (s.open_attempts(rules.subspan(open.inner), open.core)) {
     (void)opt(lit<"-">)(s);
     s.skip();
     ok = postfix_expr(s);
   } else {
-    ok = level_rule(s, inner);
-    last = inner - 1;
+    ok = level_rule(s, open.inner);
+    last = open.inner - 1;
   }
-  Skipped skipped;
-  for (int l = last; l >= from; --l) {
-    if (ok) {
-      level_tail(s, static_cast<Level>(l), skipped);
-      s.close_attempt(rules[l], open[l]);
-    } else {
-      s.fail_attempt(rules[l], open[l]);
-    }
+  if (ok) {
+    close_levels(s, open, last);
+  } else {
+    for (int l = last; l >= from; --l) s.fail_attempt(rules[l], open.of(l));
   }
   return ok;
 }
@@ -764,14 +849,84 @@ bool list_slice_op(ParserState& s) {
                 seq(lit<"[">, opt(expression), lit<"..">, opt(expression), lit<"]">));
 }
 
+namespace {
+
+// atom's choice, where most alternatives cannot begin with the byte at the
+// position: each such one fails at once, with the attempts its body would make
+// inside it counted (see ParserState::fail_at_once), instead of running. Most
+// begin with a word or a sign, which tries no rule, and so fail recording only
+// their own failure; literal and variable fail as their own shortcuts count.
+// function_invocation decides for itself.
+struct AtomAlternative {
+  RuleFn fn;
+  Rule rule;
+  std::string_view first;              // the bytes its text can begin with; empty: any
+  std::uint32_t inner = 0, below = 0;  // attempts inside its failure, levels below it
+};
+
+// The name rules read an identifier: a letter, an underscore or a backtick
+// begins it. Failing, variable tries identifier, and that keyword and
+// backtick_identifier.
+constexpr std::string_view kNameFirst = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_`";
+
+constexpr AtomAlternative kAtomAlternatives[] = {
+    {reduce_expression, Rule::reduce_expression, "rR"},
+    {shortest_path_call, Rule::shortest_path_call, "aAsS"},
+    {literal, Rule::literal, kLiteralBegins, kLiteralInner, 1},
+    {parameter, Rule::parameter, "$"},
+    {case_expression, Rule::case_expression, "cC"},
+    {list_comprehension, Rule::list_comprehension, "["},
+    {quantifier_expression, Rule::quantifier_expression, "aAnNsS"},
+    {exists_subquery, Rule::exists_subquery, "eE"},
+    {count_star, Rule::count_star, "cC"},
+    {function_invocation, Rule::function_invocation, ""},
+    {variable, Rule::variable, kNameFirst, 3, 2},
+    {parenthesized_expr, Rule::parenthesized_expr, "("},
+};
+static_assert(std::size(kAtomAlternatives) <= 16);
+
+// For each byte, and last for the end of the text, the alternatives that may
+// begin there (bit i for alternative i).
+constexpr std::array<std::uint16_t, 257> kAtomMayBegin = [] {
+  std::array<std::uint16_t, 257> at{};
+  for (std::size_t i = 0; i < std::size(kAtomAlternatives); ++i) {
+    const auto bit = static_cast<std::uint16_t>(1u << i);
+    const std::string_view first = kAtomAlternatives[i].first;
+    if (first.empty()) {
+      for (auto& m : at) m |= bit;
+    } else {
+      for (const char c : first) at[static_cast<unsigned char>(c)] |= bit;
+    }
+  }
+  return at;
+}();
+
+struct AtomChoice {
+  bool operator()(ParserState& s) const {
+    const std::uint16_t may =
+        kAtomMayBegin[s.pos() < s.size() ? static_cast<unsigned char>(s.text()[s.pos()]) : 256];
+    for (std::size_t i = 0; i < std::size(kAtomAlternatives); ++i) {
+      const AtomAlternative& a = kAtomAlternatives[i];
+      if (!((may >> i) & 1u) && s.fail_at_once(a.rule, a.inner, a.below)) continue;
+      if (a.fn(s)) return true;
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
 // atom = reduce_expression | shortest_path_call | literal | parameter | case_expression
 //      | list_comprehension | quantifier_expression | exists_subquery | count_star
 //      | function_invocation | variable | parenthesized_expr
 bool atom(ParserState& s) {
-  return s.rule(Rule::atom, alt(reduce_expression, shortest_path_call, literal, parameter,
-                                case_expression, list_comprehension, quantifier_expression,
-                                exists_subquery, count_star, function_invocation, variable,
-                                parenthesized_expr));
+  if (!s.shortcuts_on()) {
+    return s.rule(Rule::atom,
+                  alt(reduce_expression, shortest_path_call, literal, parameter, case_expression,
+                      list_comprehension, quantifier_expression, exists_subquery, count_star,
+                      function_invocation, variable, parenthesized_expr));
+  }
+  return s.rule(Rule::atom, AtomChoice{});
 }
 
 // parenthesized_expr = "(" ~ expression ~ ")"
@@ -856,9 +1011,9 @@ bool exists_subquery(ParserState& s) {
 // literal = float_literal | integer_literal | string_literal | boolean_literal | null_literal
 //         | list_literal | map_literal
 bool literal(ParserState& s) {
-  return s.rule_first<kLiteralFirst, 7>(Rule::literal,
-                                        alt(float_literal, integer_literal, string_literal, boolean_literal,
-                                            null_literal, list_literal, map_literal));
+  return s.rule_first<kLiteralFirst, kLiteralInner>(
+      Rule::literal, alt(float_literal, integer_literal, string_literal, boolean_literal,
+                         null_literal, list_literal, map_literal));
 }
 
 // integer_literal (atomic) = "0x" ~ HEXDIGIT+ | "0o" ~ OCTDIGIT+ | DIGIT+

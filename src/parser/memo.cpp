@@ -1,5 +1,6 @@
 #include "parser/memo.hpp"
 
+#include <algorithm>
 #include <new>
 
 #include "allocation.hpp"
@@ -7,12 +8,20 @@
 namespace torvane::parser {
 
 void Memo::reset(std::size_t size, bool cells) {
+  if (nwritten_ > kListedWrites) {
+    std::fill(cells_.begin(), cells_.end(), kUnseen);
+  } else {
+    for (std::size_t j = 0; j < nwritten_; ++j) cells_[written_[j]] = kUnseen;
+  }
+  nwritten_ = 0;
   if (cells) {
     // kMemoSlots cells a position: on 32 bits the product wraps for a text
     // above 1.4 GB, and would make a short table.
     if (!fits_one_allocation(std::uint64_t{size} + 1, kMemoSlots * sizeof(std::uint32_t)))
       throw std::bad_alloc();
-    cells_.assign((size + 1) * kMemoSlots, kUnseen);
+    const std::size_t n = (size + 1) * kMemoSlots;
+    if (cells_.size() < n) cells_.resize(n, kUnseen);
+    written_.resize(kListedWrites);
   }
   entries_.clear();
   tokens_.clear();
@@ -25,7 +34,11 @@ void Memo::reset(std::size_t size, bool cells) {
 // (Swapped with empty vectors: assigning {} would keep the capacity.)
 void Memo::release_above(std::size_t keep) {
   if (tokens_.capacity() > keep) decltype(tokens_)().swap(tokens_);
-  if (cells_.capacity() > keep * kMemoSlots) decltype(cells_)().swap(cells_);
+  if (cells_.capacity() > keep * kMemoSlots) {
+    // The cells go, and with them what the next reset would clear.
+    decltype(cells_)().swap(cells_);
+    nwritten_ = 0;
+  }
   if (entries_.capacity() > keep) decltype(entries_)().swap(entries_);
   if (live_.capacity() > keep) decltype(live_)().swap(live_);
 }

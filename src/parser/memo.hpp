@@ -52,6 +52,11 @@ class Memo {
   std::uint32_t& cell(std::uint32_t pos, std::size_t slot) {
     return cells_[std::size_t{pos} * kMemoSlots + slot];
   }
+  // The cell of (pos, slot), still kUnseen, is about to be written.
+  void first_write(std::uint32_t pos, std::size_t slot) {
+    if (nwritten_ < kListedWrites) written_[nwritten_] = std::size_t{pos} * kMemoSlots + slot;
+    ++nwritten_;
+  }
   const MemoEntry& entry(std::uint32_t index) const { return entries_[index]; }
   std::span<const Rule> records(const MemoEntry& e) const {
     return std::span<const Rule>(expected_).subspan(e.expected_begin,
@@ -100,7 +105,15 @@ class Memo {
   void spell(const Token* first, const Token* last, const Token* working, std::vector<Token>& tree,
              std::uint32_t& depth);
 
-  std::vector<std::uint32_t> cells_;  // kMemoSlots cells per text position
+  // kMemoSlots cells per text position, kUnseen but for the first nwritten_
+  // in written_, which the next reset clears: a parse then costs time for
+  // the cells it wrote, not for the length of its text. A parse that writes
+  // more than the list holds has the whole table cleared, which costs little
+  // beside a parse that long.
+  static constexpr std::size_t kListedWrites = 1 << 12;
+  std::vector<std::uint32_t> cells_;
+  std::vector<std::size_t> written_;  // kListedWrites long once the cells are used
+  std::size_t nwritten_ = 0;
   std::vector<MemoEntry> entries_;
   std::vector<Token> tokens_;
   std::vector<Rule> expected_;

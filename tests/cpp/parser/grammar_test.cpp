@@ -806,17 +806,15 @@ struct Verdict {
 };
 
 // The engine's two switches: the product runs with both on, the plain engine
-// with both off.
+// with both off. Tests fold every text unless told not to, which only large
+// texts do in use.
 struct Engine {
   bool memo, shortcuts;
+  bool fold = true;
 };
 constexpr Engine kPlain{false, false}, kProduct{true, true}, kShortcutsOnly{false, true};
 
-Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
-  ParserState st;
-  st.set_memo(engine.memo);
-  st.set_shortcuts(engine.shortcuts);
-  st.set_fold_from(0);
+Verdict read(ParserState& st, std::string_view q, Rule start = Rule::cypher) {
   auto r = CypherParser::parse_into(st, start, q);
   Verdict v;
   v.ok = r.ok();
@@ -830,6 +828,14 @@ Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
     v.error = r.error();
   }
   return v;
+}
+
+Verdict verdict(std::string_view q, Engine engine, Rule start = Rule::cypher) {
+  ParserState st;
+  st.set_memo(engine.memo);
+  st.set_shortcuts(engine.shortcuts);
+  st.set_fold_from(engine.fold ? 0 : UINT32_MAX);
+  return read(st, q, start);
 }
 
 // With the memo on or off, the shortcuts alike.
@@ -974,7 +980,8 @@ struct Started {
 // where their first byte cannot begin them.
 std::vector<Started> first_byte_texts() {
   std::vector<Started> out;
-  for (Rule start : {Rule::literal, Rule::postfix_op, Rule::comparison_op, Rule::properties})
+  for (Rule start : {Rule::literal, Rule::postfix_op, Rule::comparison_op, Rule::properties,
+                     Rule::variable, Rule::label_name, Rule::property_key_name, Rule::atom})
     for (int b = -1; b < 256; ++b)
       for (const char* rest : {"", "x", " 1", "(a)", "s NULL", "N 1"})
         out.push_back({start, (b < 0 ? "" : std::string(1, static_cast<char>(b))) + rest});
@@ -1086,6 +1093,35 @@ TEST(Memo, NestedTextsCostLinearWork) {
   }
 }
 
+// A state keeps its buffers from parse to parse, and gives large ones back:
+// what one parse left in the memo must not reach the next, longer or shorter.
+TEST(Memo, ReusedStateReadsAsAFreshOne) {
+  const std::string longer = "RETURN " + std::string(300, '[') + "1" + std::string(300, ']');
+  // More cells written than the memo lists, and unclosed: read again for its report.
+  std::string many = "RETURN [";
+  for (int i = 0; i < 6000; ++i) many += "1, ";
+  many += "1";
+  const std::string_view texts[] = {"MATCH (a) RETURN a.x + 1",
+                                    longer,
+                                    "RETURN [1, 2]",
+                                    many,
+                                    "RETURN [1, 2",
+                                    "MATCH (a) WITH a RETURN a",
+                                    longer,
+                                    many,
+                                    "RETURN 1"};
+  ParserState st;
+  st.set_fold_from(0);
+  for (const std::size_t keep : {std::size_t{1} << 20, std::size_t{0}}) {
+    for (const std::string_view q : texts) {
+      expect_same(q, read(st, q), verdict(q, kProduct));
+      EXPECT_EQ(read(st, q).attempts, verdict(q, kProduct).attempts) << q.substr(0, 80);
+      st.release_memo_above(keep);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
 TEST(Memo, TableTooLargeToCountFailsBeforeAnyCell) {
   // A length whose cell count wraps to 2 in a size_t, on 32 bits as on 64:
   // the table must be refused, not made that short. Nothing of the text is
@@ -1161,6 +1197,28 @@ const struct {
 // either side, closed, one short and open, under up to 15 outer lists, so
 // that the bound falls at every rule attempt within a level; as a whole query
 // and as an expression.
+// Texts too short to fold, where stacks of levels close in one pass of
+// their own.
+TEST(Shortcuts, CountAsThePlainEngineUnfolded) {
+  constexpr Engine kPlainUnfolded{false, false, false}, kShortcutsUnfolded{false, true, false},
+      kProductUnfolded{true, true, false};
+  for (const auto& texts : {operator_texts(), call_texts()}) {
+    for (const auto& [start, q] : texts) {
+      const Verdict plain = verdict(q, kPlainUnfolded, start),
+                    fast = verdict(q, kShortcutsUnfolded, start);
+      expect_same(q, fast, plain);
+      EXPECT_EQ(fast.attempts, plain.attempts) << rule_name(start) << ": " << q.substr(0, 80);
+      EXPECT_EQ(fast.peak_depth, plain.peak_depth) << rule_name(start) << ": " << q.substr(0, 80);
+      expect_same(q, verdict(q, kProductUnfolded, start), plain);
+      if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+    }
+  }
+  for (const std::string& q : corpus_and_copies()) {
+    expect_same(q, verdict(q, kProductUnfolded), verdict(q, kPlainUnfolded));
+    if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+  }
+}
+
 TEST(Shortcuts, CountAsThePlainEngineAroundTheDepthBound) {
   for (const auto& [s, closed_only] : kDeepShapes) {
     for (int lists = 0; lists < 16; ++lists) {
