@@ -326,11 +326,13 @@ const CandidateList& SemanticValidator::type_candidates() {
 void SemanticValidator::push_error(DiagnosticCode code, std::string message,
                                    std::optional<Suggestion> suggestion) {
   ++error_count;
+  reserve_findings();
   diagnostics.push_back(ValidationDiagnostic{code, Severity::Error, std::move(message),
                                              std::move(suggestion), std::nullopt});
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
+  reserve_findings();
   diagnostics.push_back(ValidationDiagnostic{code, Severity::Warning, std::move(message),
                                              std::nullopt, std::nullopt});
 }
@@ -375,9 +377,11 @@ std::optional<std::string_view> SemanticValidator::closest_name(Among among, std
 void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view lead,
                                            std::string_view name, Among among) {
   const auto match = closest_name(among, {}, name);
-  std::string message{lead};
+  std::string message;
+  message.reserve(lead.size() + name.size() + hint_size(":", match));
+  message += lead;
   message += name;
-  message += hint_text(":", match);
+  append_hint(message, ":", match);
   std::optional<Suggestion> suggestion;
   if (match) suggestion = make_label_suggestion(name, *match);
   push_error(code, std::move(message), std::move(suggestion));
@@ -396,7 +400,8 @@ void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string m
                                               std::string_view key, Among among,
                                               std::string_view owner, std::string_view variable) {
   const auto match = closest_name(among, owner, key);
-  message += hint_text(".", match);
+  message.reserve(message.size() + hint_size(".", match));
+  append_hint(message, ".", match);
   std::optional<Suggestion> suggestion;
   if (match) {
     suggestion = make_property_suggestion(key, *match);
@@ -873,7 +878,11 @@ void SemanticValidator::check_endpoint_label(const std::vector<std::string>& lab
                      [&](const std::string& l) { return node_entry(l) != nullptr; }))
       return;
   }
-  std::string message = "Relationship :";
+  std::size_t size = 64 + rel_type.size() + role.size() + expected.size();
+  for (const auto& l : labels) size += l.size() + 3;
+  std::string message;
+  message.reserve(size);
+  message += "Relationship :";
   message += rel_type;
   message += " expects ";
   message += role;
@@ -984,7 +993,12 @@ void SemanticValidator::check_long_property_keys(const Scope::Binding& bound,
 // E303 or E304: `key` lacking on `variable`'s label or relationship type `name`.
 void SemanticValidator::push_missing_key(std::string_view variable, std::string_view name,
                                          const std::string& key, bool type) {
-  std::string message = "Unknown property '" + key + "' on variable '";
+  // Room for the hint as well, whose match is at most a few bytes longer than the key.
+  std::string message;
+  message.reserve(64 + 2 * key.size() + variable.size() + name.size());
+  message += "Unknown property '";
+  message += key;
+  message += "' on variable '";
   message += variable;
   message += type ? "' with relationship type :" : "' with label :";
   message += name;

@@ -298,6 +298,10 @@ class SemanticValidator {
 
  private:
   struct ExprChecker;
+  // A query with a finding often has a few: room for them at the first.
+  void reserve_findings() {
+    if (diagnostics.empty()) diagnostics.reserve(4);
+  }
   // validate_expr of an expression that is a chain link.
   [[gnu::noinline]] void validate_chain(const parser::ast::Expr& expr);
 

@@ -89,12 +89,26 @@ Findings checked(const schema::Schema& schema, std::string_view query,
 ValidationResult spelt_out(Findings&& found) {
   ValidationResult result;
   result.is_valid = found.is_valid;
+  // What `selects` picks, one test per finding, each list grown once.
+  std::size_t errors = 0, syntax = 0;
   for (const auto& d : found.diagnostics) {
-    for (const auto& [which, list] : {std::pair{Messages::Errors, &result.errors},
-                                      std::pair{Messages::SyntaxErrors, &result.syntax_errors},
-                                      std::pair{Messages::SemanticErrors, &result.semantic_errors},
-                                      std::pair{Messages::Warnings, &result.warnings}})
-      if (selects(which, d)) list->push_back(d.message);
+    if (d.severity != Severity::Error) continue;
+    ++errors;
+    syntax += d.code == DiagnosticCode::ParseError;
+  }
+  result.errors.reserve(errors);
+  result.syntax_errors.reserve(syntax);
+  result.semantic_errors.reserve(errors - syntax);
+  result.warnings.reserve(found.diagnostics.size() - errors);
+  for (const auto& d : found.diagnostics) {
+    if (d.severity != Severity::Error) {
+      result.warnings.push_back(d.message);
+      continue;
+    }
+    result.errors.push_back(d.message);
+    auto& by_kind =
+        d.code == DiagnosticCode::ParseError ? result.syntax_errors : result.semantic_errors;
+    by_kind.push_back(d.message);
   }
   result.diagnostics = std::move(found.diagnostics);
   result.fixed_query = std::move(found.fixed_query);
