@@ -599,6 +599,7 @@ void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) 
 }
 
 void SemanticValidator::check_alias_uniqueness(const std::vector<ast::ReturnItem>& items) {
+  if (items.size() < 2) return;
   VariableNameSet seen;
   for (const auto& item : items) {
     const std::string* name = output_name(item);
@@ -1157,19 +1158,18 @@ void SemanticValidator::validate_expr(const ast::Expr& expr) {
 // link (a right operand, an index, the bounds of a slice). A property access
 // on a variable ends a chain: the key is checked with the variable.
 void SemanticValidator::validate_chain(const ast::Expr& expr) {
-  const std::size_t below = chain_.size();
+  const std::size_t below = chain_.size;
   const ast::Expr* at = &expr;
   for (const ast::Expr* next; (next = ast::chain_next(*at));) {
     const auto* access = std::get_if<ast::Expr::PropertyAccess>(&at->node);
     if (access && std::holds_alternative<ast::Expr::Variable>(next->node)) break;
-    chain_.push_back(at);
+    chain_.push(at);
     at = next;
   }
   for (;;) {
     std::visit(ExprChecker{*this}, at->node);
-    if (chain_.size() == below) return;
-    at = chain_.back();
-    chain_.pop_back();
+    if (chain_.size == below) return;
+    at = chain_.pop();
   }
 }
 

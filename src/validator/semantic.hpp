@@ -40,7 +40,7 @@ class Ref {
     return *this;
   }
   ~Ref() {
-    if (p_ && --p_->refs == 0) delete p_;
+    if (p_ && --p_->refs == 0) release(p_);
   }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
@@ -48,6 +48,9 @@ class Ref {
   explicit operator bool() const { return p_ != nullptr; }
 
  private:
+  // Out of line, so that the common case, a count to decrement, inlines.
+  [[gnu::noinline]] static void release(T* p) { delete p; }
+
   T* p_ = nullptr;
 };
 
@@ -387,8 +390,29 @@ class SemanticValidator {
   std::optional<std::vector<const char*>> unbound_allowed_;
   std::vector<const char*> projected_occurrences() const;
 
-  // The links of the chains validate_chain is walking, innermost last.
-  std::vector<const parser::ast::Expr*> chain_;
+  // The links of the chains validate_chain is walking, innermost last: the
+  // first few in place, as most chains are short, the rest in `more`.
+  struct ChainStack {
+    static constexpr std::size_t kInPlace = 16;
+    std::array<const parser::ast::Expr*, kInPlace> in_place;
+    std::vector<const parser::ast::Expr*> more;
+    std::size_t size = 0;
+    void push(const parser::ast::Expr* link) {
+      if (size < kInPlace) {
+        in_place[size] = link;
+      } else {
+        more.push_back(link);
+      }
+      ++size;
+    }
+    const parser::ast::Expr* pop() {
+      if (--size < kInPlace) return in_place[size];
+      const parser::ast::Expr* link = more.back();
+      more.pop_back();
+      return link;
+    }
+  };
+  ChainStack chain_;
 
   // What closest_name found, by list and name (views into the tree being
   // walked), searched in order; once the list outgrows Scope::kListedMax, a
