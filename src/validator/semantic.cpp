@@ -27,16 +27,19 @@ class VariableNameSet {
  public:
   bool contains(std::string_view name) const {
     if (hashed_) return hashed_->contains(name);
-    return std::find(listed_.begin(), listed_.begin() + count_, name) != listed_.begin() + count_;
+    for (std::size_t i = 0; i < count_; ++i)
+      if (listed_[i].name() == name) return true;
+    return false;
   }
   // False when the name was in already.
   bool insert(std::string_view name) {
     if (hashed_) return hashed_->insert(name).second;
     if (contains(name)) return false;
     if (count_ < kListed) {
-      listed_[count_++] = name;
+      listed_[count_++] = Listed{name.data(), name.size()};
     } else {
-      hashed_.emplace(listed_.begin(), listed_.end());
+      hashed_.emplace();
+      for (const Listed& l : listed_) hashed_->insert(l.name());
       hashed_->insert(name);
     }
     return true;
@@ -44,7 +47,13 @@ class VariableNameSet {
 
  private:
   static constexpr std::size_t kListed = Scope::kListedMax;
-  std::array<std::string_view, kListed> listed_;
+  // Plain members, left unset past count_: a set is made for every projection.
+  struct Listed {
+    const char* data;
+    std::size_t size;
+    std::string_view name() const { return {data, size}; }
+  };
+  std::array<Listed, kListed> listed_;
   std::size_t count_ = 0;
   // Every name, once there are more than kListed.
   std::optional<std::unordered_set<std::string_view, KeyedHash, StringEqual>> hashed_;
@@ -872,8 +881,9 @@ void SemanticValidator::check_endpoint_label(const std::vector<std::string>& lab
     const EndpointLabels& facts = endpoint_labels(labels);
     if (facts.names.contains(expected) || !facts.any_known) return;
   } else {
-    if (std::any_of(labels.begin(), labels.end(),
-                    [&](const std::string& l) { return NameOf(l).get() == expected; }))
+    if (std::any_of(labels.begin(), labels.end(), [&](const std::string& l) {
+          return quoted(l) ? NameOf(l).get() == expected : l == expected;
+        }))
       return;
     if (std::none_of(labels.begin(), labels.end(),
                      [&](const std::string& l) { return node_entry(l) != nullptr; }))

@@ -214,6 +214,13 @@ void NameList::for_each(F&& f) const {
     for (std::size_t j = 0; j < parts[i].count; ++j) f(parts[i].buffer->own[j]);
 }
 
+// Whether `written` is between backticks, the one case where the name it
+// stands for differs from it (see parser::NameOf). Most names are plain and
+// are used as they are, with no NameOf built.
+inline bool quoted(std::string_view written) {
+  return written.size() >= 2 && written.front() == '`' && written.back() == '`';
+}
+
 // Schema entries already looked up, by name as written (the schema is asked
 // for the name it stands for, without backticks): a query names a few
 // labels and types again and again, and a short list searched in order costs
@@ -226,19 +233,22 @@ class LookupMemo {
   template <class Map>
   const Entry* find(const Map& map, std::string_view name) {
     for (std::size_t i = 0; i < size_; ++i)
-      if (names_[i] == name) return entries_[i];
-    auto it = map.find(parser::NameOf(name).get());
+      if (held_[i].name() == name) return held_[i].entry;
+    auto it = quoted(name) ? map.find(parser::NameOf(name).get()) : map.find(name);
     const Entry* entry = it == map.end() ? nullptr : &it->second;
-    if (size_ < names_.size()) {
-      names_[size_] = name;
-      entries_[size_++] = entry;
-    }
+    if (size_ < held_.size()) held_[size_++] = Held{name.data(), name.size(), entry};
     return entry;
   }
 
  private:
-  std::array<std::string_view, Scope::kListedMax> names_;
-  std::array<const Entry*, Scope::kListedMax> entries_;
+  // Plain members, left unset past size_: every query starts a memo.
+  struct Held {
+    const char* data;
+    std::size_t size;
+    const Entry* entry;
+    std::string_view name() const { return {data, size}; }
+  };
+  std::array<Held, Scope::kListedMax> held_;
   std::size_t size_ = 0;
 };
 
