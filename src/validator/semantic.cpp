@@ -114,11 +114,7 @@ bool part_touches(const ast::PatternPart& part, const VariableNameSet& names) {
 
 // ---- Name lists ----
 
-NameList::NameList(std::span<const std::string> names) {
-  if (names.size() <= kInPlace) {
-    for (const auto& n : names) in_place_[size_++] = n;
-    return;
-  }
+void NameList::buffered(std::span<const std::string> names) {
   buffer_ = Ref<Buffer>(new Buffer);
   buffer_->own.reserve(names.size());
   for (const auto& n : names) buffer_->add(n);
@@ -289,7 +285,7 @@ std::pair<Scope::Binding*, bool> Scope::try_emplace(std::string_view name) {
   if (const std::ptrdiff_t at = position(name); at >= 0)
     return {&list_[static_cast<std::size_t>(at)], false};
   if (list_.empty()) list_.reserve(kListedMax);
-  list_.push_back(Binding{name, {}});
+  list_.emplace_back().name = name;
   if (index_) {
     index_->emplace(name, list_.size() - 1);
   } else if (list_.size() > kListedMax) {

@@ -68,7 +68,13 @@ class NameList {
  public:
   NameList() = default;
   // `names` as written, repetitions kept.
-  explicit NameList(std::span<const std::string> names);
+  explicit NameList(std::span<const std::string> names) {
+    if (names.size() > kInPlace) {
+      buffered(names);
+      return;
+    }
+    for (const auto& n : names) in_place_[size_++] = n;
+  }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -106,6 +112,8 @@ class NameList {
     std::size_t count;
   };
   std::size_t segments(std::array<Segment, kMaxDepth + 1>& out) const;
+  // The constructor's case of a list that needs a buffer.
+  void buffered(std::span<const std::string> names);
 
   static constexpr std::size_t kInPlace = 2;
   Ref<Buffer> buffer_;  // none while the names fit in `in_place_`
