@@ -240,8 +240,12 @@ class LookupMemo {
   // The entry of `name` in `map`, or null when it has none.
   template <class Map>
   const Entry* find(const Map& map, std::string_view name) {
-    for (std::size_t i = 0; i < size_; ++i)
-      if (held_[i].name() == name) return held_[i].entry;
+    // The same text asked again (a node's labels, checked, then read for
+    // its keys and endpoints) is known by its address, with no compare.
+    for (std::size_t i = 0; i < size_; ++i) {
+      const Held& h = held_[i];
+      if (h.size == name.size() && (h.data == name.data() || h.name() == name)) return h.entry;
+    }
     auto it = quoted(name) ? map.find(parser::NameOf(name).get()) : map.find(name);
     const Entry* entry = it == map.end() ? nullptr : &it->second;
     if (size_ < held_.size()) held_[size_++] = Held{name.data(), name.size(), entry};
