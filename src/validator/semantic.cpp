@@ -308,22 +308,15 @@ void Scope::erase(std::string_view name) {
   list_.pop_back();
 }
 
-SemanticValidator::SemanticValidator(const schema::Schema& s) : schema(s) {}
+SemanticValidator::SemanticValidator(const schema::Schema& s, const SchemaNames* names)
+    : schema(s), names_(names) {}
 
-const CandidateList& SemanticValidator::label_candidates() {
-  if (!label_list_) {
-    node_labels = schema.node_labels();
-    label_list_.emplace(node_labels);
+const SchemaNames& SemanticValidator::names() {
+  if (!names_) {
+    own_names_ = std::make_unique<SchemaNames>(schema);
+    names_ = own_names_.get();
   }
-  return *label_list_;
-}
-
-const CandidateList& SemanticValidator::type_candidates() {
-  if (!type_list_) {
-    rel_types = schema.rel_types();
-    type_list_.emplace(rel_types);
-  }
-  return *type_list_;
+  return *names_;
 }
 
 // ---- Recording ----
@@ -357,8 +350,8 @@ std::optional<std::string_view> SemanticValidator::closest_name(Among among, std
   const NameOf bare(name);
   std::optional<std::string_view> match;
   switch (among) {
-    case Among::labels: match = label_candidates().closest(bare.get()); break;
-    case Among::types: match = type_candidates().closest(bare.get()); break;
+    case Among::labels: match = names().labels.closest(bare.get()); break;
+    case Among::types: match = names().types.closest(bare.get()); break;
     case Among::label_properties:
       match = closest_match(bare.get(), schema.node_properties(NameOf(owner).get()));
       break;

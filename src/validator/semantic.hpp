@@ -264,10 +264,27 @@ class LookupMemo {
   std::size_t size_ = 0;
 };
 
+// The schema's labels and types, sorted and lower-cased once, as the
+// closest-name searches go through them: views into the schema, which must
+// outlive them and not change. A validator that is given none makes its
+// own on its first unknown name.
+struct SchemaNames {
+  explicit SchemaNames(const schema::Schema& schema)
+      : node_labels(schema.node_labels()),
+        rel_types(schema.rel_types()),
+        labels(node_labels),
+        types(rel_types) {}
+  SchemaNames(const SchemaNames&) = delete;
+  SchemaNames& operator=(const SchemaNames&) = delete;
+
+  std::vector<std::string_view> node_labels, rel_types;
+  CandidateList labels, types;  // over the two lists above
+};
+
 class SemanticValidator {
  public:
-  // Borrows `schema` for the validator's lifetime.
-  explicit SemanticValidator(const schema::Schema& schema);
+  // Borrows `schema`, and `names` of it if given, for the validator's lifetime.
+  explicit SemanticValidator(const schema::Schema& schema, const SchemaNames* names = nullptr);
 
   // The current scope.
   Scope bindings;
@@ -277,10 +294,6 @@ class SemanticValidator {
   // The subject of each unknown-property finding that has a suggestion, in
   // order: views into the tree walked.
   std::vector<diagnostics::FindingSubject> property_subjects;
-  // The schema's labels and types, sorted: the candidates of suggestions,
-  // filled on the first unknown name, since most queries have none.
-  std::vector<std::string_view> node_labels;
-  std::vector<std::string_view> rel_types;
 
   void push_error(diagnostics::DiagnosticCode code, std::string message,
                   std::optional<diagnostics::Suggestion> suggestion);
@@ -346,8 +359,7 @@ class SemanticValidator {
   const schema::RelationshipDef* rel_entry(std::string_view type) {
     return rels_.find(schema.relationships, type);
   }
-  const CandidateList& label_candidates();
-  const CandidateList& type_candidates();
+  const SchemaNames& names();
   // The lists a closest-name search looks through: the schema's labels or
   // types, or the properties of one label or type (the owner).
   enum class Among : std::uint8_t { labels, types, label_properties, type_properties };
@@ -386,8 +398,10 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
-  // node_labels and rel_types as searched, each name lower-cased once.
-  std::optional<CandidateList> label_list_, type_list_;
+  // The schema's names as given, else made here on the first unknown name,
+  // since most queries have none.
+  const SchemaNames* names_;
+  std::unique_ptr<SchemaNames> own_names_;
 
   // While a FOREACH body is checked, the first binding it makes of a name
   // saves what the name was bound to (nothing when it was unbound), so that

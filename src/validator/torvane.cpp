@@ -75,9 +75,9 @@ void write_json(std::string& out, const Findings& r) {
 
 namespace {
 
-Findings checked(const schema::Schema& schema, std::string_view query,
-                 const parser::ast::CypherQuery& tree) {
-  semantic::SemanticValidator validator(schema);
+Findings checked(const schema::Schema& schema, const semantic::SchemaNames* names,
+                 std::string_view query, const parser::ast::CypherQuery& tree) {
+  semantic::SemanticValidator validator(schema, names);
   validator.validate_query(tree);
   Findings found{validator.error_count == 0, std::move(validator.diagnostics), std::nullopt};
   found.fixed_query = corrected_query(query, found.diagnostics, validator.property_subjects);
@@ -117,9 +117,14 @@ ValidationResult spelt_out(Findings&& found) {
 
 }  // namespace
 
+Torvane::Torvane(torvane::schema::Schema s)
+    : schema(std::move(s)), names_(std::make_shared<const semantic::SchemaNames>(schema)) {}
+
+Torvane::~Torvane() = default;
+
 Findings Torvane::findings(std::string_view query) const {
   auto parsed = parser::parse_with_detail(query);
-  if (parsed) return checked(schema, query, *parsed);
+  if (parsed) return checked(schema, names_.get(), query, *parsed);
   ParseErrorDetail& detail = parsed.error();
   Findings found{false, {}, std::nullopt};
   found.diagnostics.push_back(ValidationDiagnostic{DiagnosticCode::ParseError, Severity::Error,
@@ -134,7 +139,7 @@ ValidationResult Torvane::validate(std::string_view query) const {
 
 ValidationResult Torvane::validate_parsed(std::string_view query,
                                           const parser::ast::CypherQuery& tree) const {
-  return spelt_out(checked(schema, query, tree));
+  return spelt_out(checked(schema, names_.get(), query, tree));
 }
 
 }  // namespace torvane::validator
