@@ -266,14 +266,9 @@ std::vector<std::string_view> NameList::to_vector() const {
 
 // ---- Scope ----
 
-std::ptrdiff_t Scope::position(std::string_view name) const {
-  if (index_) {
-    auto it = index_->find(name);
-    return it == index_->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
-  }
-  for (std::size_t i = 0; i < list_.size(); ++i)
-    if (list_[i].name == name) return static_cast<std::ptrdiff_t>(i);
-  return -1;
+std::ptrdiff_t Scope::indexed_position(std::string_view name) const {
+  auto it = index_->find(name);
+  return it == index_->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
 }
 
 const Scope::Binding* Scope::find(std::string_view name) const {

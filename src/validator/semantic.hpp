@@ -148,7 +148,15 @@ class Scope {
   static constexpr std::size_t kListedMax = 8;
 
  private:
-  std::ptrdiff_t position(std::string_view name) const;
+  // Inline, as it is asked for nearly every variable written; the index's
+  // search out of line.
+  std::ptrdiff_t position(std::string_view name) const {
+    if (index_) return indexed_position(name);
+    for (std::size_t i = 0; i < list_.size(); ++i)
+      if (list_[i].name == name) return static_cast<std::ptrdiff_t>(i);
+    return -1;
+  }
+  std::ptrdiff_t indexed_position(std::string_view name) const;
 
   std::vector<Binding> list_;
   // Positions in `list_`, kept from the moment the list first outgrew
