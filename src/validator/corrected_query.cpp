@@ -74,6 +74,10 @@ std::optional<std::string> corrected_query(std::string_view query,
   // Most queries have no error, and so nothing to correct.
   const auto is_error = [](const ValidationDiagnostic& d) { return d.severity == Severity::Error; };
   if (std::none_of(diagnostics.begin(), diagnostics.end(), is_error)) return std::nullopt;
+  // One error without a fix withholds all: asked before any map is built.
+  if (std::any_of(diagnostics.begin(), diagnostics.end(),
+                  [&](const ValidationDiagnostic& d) { return is_error(d) && !d.suggestion; }))
+    return std::nullopt;
   // Labels and types by name (without backticks), keys by subject and name,
   // each with how its fix is written; the first finding decides, as one pair
   // repeated counts once.
@@ -84,7 +88,6 @@ std::optional<std::string> corrected_query(std::string_view query,
   for (std::size_t i = 0; i < diagnostics.size(); ++i) {
     const ValidationDiagnostic& d = diagnostics[i];
     if (!is_error(d)) continue;
-    if (!d.suggestion) return std::nullopt;  // one error without a fix withholds all
     const std::optional<parser::NameRole> role = renamed_role(d.code);
     if (!role) continue;
     const parser::NameOf name(without_colon(d.suggestion->original));

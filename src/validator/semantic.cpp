@@ -27,16 +27,19 @@ class VariableNameSet {
  public:
   bool contains(std::string_view name) const {
     if (hashed_) return hashed_->contains(name);
-    return std::find(listed_.begin(), listed_.begin() + count_, name) != listed_.begin() + count_;
+    for (std::size_t i = 0; i < count_; ++i)
+      if (listed_[i].name() == name) return true;
+    return false;
   }
   // False when the name was in already.
   bool insert(std::string_view name) {
     if (hashed_) return hashed_->insert(name).second;
     if (contains(name)) return false;
     if (count_ < kListed) {
-      listed_[count_++] = name;
+      listed_[count_++] = Listed{name.data(), name.size()};
     } else {
-      hashed_.emplace(listed_.begin(), listed_.end());
+      hashed_.emplace();
+      for (const Listed& l : listed_) hashed_->insert(l.name());
       hashed_->insert(name);
     }
     return true;
@@ -44,7 +47,13 @@ class VariableNameSet {
 
  private:
   static constexpr std::size_t kListed = Scope::kListedMax;
-  std::array<std::string_view, kListed> listed_;
+  // Plain members, left unset past count_: a set is made for every projection.
+  struct Listed {
+    const char* data;
+    std::size_t size;
+    std::string_view name() const { return {data, size}; }
+  };
+  std::array<Listed, kListed> listed_;
   std::size_t count_ = 0;
   // Every name, once there are more than kListed.
   std::optional<std::unordered_set<std::string_view, KeyedHash, StringEqual>> hashed_;
@@ -105,11 +114,7 @@ bool part_touches(const ast::PatternPart& part, const VariableNameSet& names) {
 
 // ---- Name lists ----
 
-NameList::NameList(std::span<const std::string> names) {
-  if (names.size() <= kInPlace) {
-    for (const auto& n : names) in_place_[size_++] = n;
-    return;
-  }
+void NameList::buffered(std::span<const std::string> names) {
   buffer_ = Ref<Buffer>(new Buffer);
   buffer_->own.reserve(names.size());
   for (const auto& n : names) buffer_->add(n);
@@ -261,14 +266,9 @@ std::vector<std::string_view> NameList::to_vector() const {
 
 // ---- Scope ----
 
-std::ptrdiff_t Scope::position(std::string_view name) const {
-  if (index_) {
-    auto it = index_->find(name);
-    return it == index_->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
-  }
-  for (std::size_t i = 0; i < list_.size(); ++i)
-    if (list_[i].name == name) return static_cast<std::ptrdiff_t>(i);
-  return -1;
+std::ptrdiff_t Scope::indexed_position(std::string_view name) const {
+  auto it = index_->find(name);
+  return it == index_->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
 }
 
 const Scope::Binding* Scope::find(std::string_view name) const {
@@ -280,7 +280,7 @@ std::pair<Scope::Binding*, bool> Scope::try_emplace(std::string_view name) {
   if (const std::ptrdiff_t at = position(name); at >= 0)
     return {&list_[static_cast<std::size_t>(at)], false};
   if (list_.empty()) list_.reserve(kListedMax);
-  list_.push_back(Binding{name, {}});
+  list_.emplace_back().name = name;
   if (index_) {
     index_->emplace(name, list_.size() - 1);
   } else if (list_.size() > kListedMax) {
@@ -303,22 +303,15 @@ void Scope::erase(std::string_view name) {
   list_.pop_back();
 }
 
-SemanticValidator::SemanticValidator(const schema::Schema& s) : schema(s) {}
+SemanticValidator::SemanticValidator(const schema::Schema& s, const SchemaNames* names)
+    : schema(s), names_(names) {}
 
-const CandidateList& SemanticValidator::label_candidates() {
-  if (!label_list_) {
-    node_labels = schema.node_labels();
-    label_list_.emplace(node_labels);
+const SchemaNames& SemanticValidator::names() {
+  if (!names_) {
+    own_names_ = std::make_unique<SchemaNames>(schema);
+    names_ = own_names_.get();
   }
-  return *label_list_;
-}
-
-const CandidateList& SemanticValidator::type_candidates() {
-  if (!type_list_) {
-    rel_types = schema.rel_types();
-    type_list_.emplace(rel_types);
-  }
-  return *type_list_;
+  return *names_;
 }
 
 // ---- Recording ----
@@ -326,11 +319,13 @@ const CandidateList& SemanticValidator::type_candidates() {
 void SemanticValidator::push_error(DiagnosticCode code, std::string message,
                                    std::optional<Suggestion> suggestion) {
   ++error_count;
+  reserve_findings();
   diagnostics.push_back(ValidationDiagnostic{code, Severity::Error, std::move(message),
                                              std::move(suggestion), std::nullopt});
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
+  reserve_findings();
   diagnostics.push_back(ValidationDiagnostic{code, Severity::Warning, std::move(message),
                                              std::nullopt, std::nullopt});
 }
@@ -350,8 +345,8 @@ std::optional<std::string_view> SemanticValidator::closest_name(Among among, std
   const NameOf bare(name);
   std::optional<std::string_view> match;
   switch (among) {
-    case Among::labels: match = label_candidates().closest(bare.get()); break;
-    case Among::types: match = type_candidates().closest(bare.get()); break;
+    case Among::labels: match = names().labels.closest(bare.get()); break;
+    case Among::types: match = names().types.closest(bare.get()); break;
     case Among::label_properties:
       match = closest_match(bare.get(), schema.node_properties(NameOf(owner).get()));
       break;
@@ -375,9 +370,11 @@ std::optional<std::string_view> SemanticValidator::closest_name(Among among, std
 void SemanticValidator::push_unknown_label(DiagnosticCode code, std::string_view lead,
                                            std::string_view name, Among among) {
   const auto match = closest_name(among, {}, name);
-  std::string message{lead};
+  std::string message;
+  message.reserve(lead.size() + name.size() + hint_size(":", match));
+  message += lead;
   message += name;
-  message += hint_text(":", match);
+  append_hint(message, ":", match);
   std::optional<Suggestion> suggestion;
   if (match) suggestion = make_label_suggestion(name, *match);
   push_error(code, std::move(message), std::move(suggestion));
@@ -396,7 +393,8 @@ void SemanticValidator::push_unknown_property(DiagnosticCode code, std::string m
                                               std::string_view key, Among among,
                                               std::string_view owner, std::string_view variable) {
   const auto match = closest_name(among, owner, key);
-  message += hint_text(".", match);
+  message.reserve(message.size() + hint_size(".", match));
+  append_hint(message, ".", match);
   std::optional<Suggestion> suggestion;
   if (match) {
     suggestion = make_property_suggestion(key, *match);
@@ -594,6 +592,7 @@ void SemanticValidator::validate_return_clause(const ast::ReturnClause& clause) 
 }
 
 void SemanticValidator::check_alias_uniqueness(const std::vector<ast::ReturnItem>& items) {
+  if (items.size() < 2) return;
   VariableNameSet seen;
   for (const auto& item : items) {
     const std::string* name = output_name(item);
@@ -866,14 +865,19 @@ void SemanticValidator::check_endpoint_label(const std::vector<std::string>& lab
     const EndpointLabels& facts = endpoint_labels(labels);
     if (facts.names.contains(expected) || !facts.any_known) return;
   } else {
-    if (std::any_of(labels.begin(), labels.end(),
-                    [&](const std::string& l) { return NameOf(l).get() == expected; }))
+    if (std::any_of(labels.begin(), labels.end(), [&](const std::string& l) {
+          return quoted(l) ? NameOf(l).get() == expected : l == expected;
+        }))
       return;
     if (std::none_of(labels.begin(), labels.end(),
                      [&](const std::string& l) { return node_entry(l) != nullptr; }))
       return;
   }
-  std::string message = "Relationship :";
+  std::size_t size = 64 + rel_type.size() + role.size() + expected.size();
+  for (const auto& l : labels) size += l.size() + 3;
+  std::string message;
+  message.reserve(size);
+  message += "Relationship :";
   message += rel_type;
   message += " expects ";
   message += role;
@@ -984,7 +988,12 @@ void SemanticValidator::check_long_property_keys(const Scope::Binding& bound,
 // E303 or E304: `key` lacking on `variable`'s label or relationship type `name`.
 void SemanticValidator::push_missing_key(std::string_view variable, std::string_view name,
                                          const std::string& key, bool type) {
-  std::string message = "Unknown property '" + key + "' on variable '";
+  // Room for the hint as well, whose match is at most a few bytes longer than the key.
+  std::string message;
+  message.reserve(64 + 2 * key.size() + variable.size() + name.size());
+  message += "Unknown property '";
+  message += key;
+  message += "' on variable '";
   message += variable;
   message += type ? "' with relationship type :" : "' with label :";
   message += name;
@@ -1143,19 +1152,18 @@ void SemanticValidator::validate_expr(const ast::Expr& expr) {
 // link (a right operand, an index, the bounds of a slice). A property access
 // on a variable ends a chain: the key is checked with the variable.
 void SemanticValidator::validate_chain(const ast::Expr& expr) {
-  const std::size_t below = chain_.size();
+  const std::size_t below = chain_.size;
   const ast::Expr* at = &expr;
   for (const ast::Expr* next; (next = ast::chain_next(*at));) {
     const auto* access = std::get_if<ast::Expr::PropertyAccess>(&at->node);
     if (access && std::holds_alternative<ast::Expr::Variable>(next->node)) break;
-    chain_.push_back(at);
+    chain_.push(at);
     at = next;
   }
   for (;;) {
     std::visit(ExprChecker{*this}, at->node);
-    if (chain_.size() == below) return;
-    at = chain_.back();
-    chain_.pop_back();
+    if (chain_.size == below) return;
+    at = chain_.pop();
   }
 }
 

@@ -40,7 +40,7 @@ class Ref {
     return *this;
   }
   ~Ref() {
-    if (p_ && --p_->refs == 0) delete p_;
+    if (p_ && --p_->refs == 0) release(p_);
   }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
@@ -48,6 +48,9 @@ class Ref {
   explicit operator bool() const { return p_ != nullptr; }
 
  private:
+  // Out of line, so that the common case, a count to decrement, inlines.
+  [[gnu::noinline]] static void release(T* p) { delete p; }
+
   T* p_ = nullptr;
 };
 
@@ -65,7 +68,13 @@ class NameList {
  public:
   NameList() = default;
   // `names` as written, repetitions kept.
-  explicit NameList(std::span<const std::string> names);
+  explicit NameList(std::span<const std::string> names) {
+    if (names.size() > kInPlace) {
+      buffered(names);
+      return;
+    }
+    for (const auto& n : names) in_place_[size_++] = n;
+  }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -103,6 +112,8 @@ class NameList {
     std::size_t count;
   };
   std::size_t segments(std::array<Segment, kMaxDepth + 1>& out) const;
+  // The constructor's case of a list that needs a buffer.
+  void buffered(std::span<const std::string> names);
 
   static constexpr std::size_t kInPlace = 2;
   Ref<Buffer> buffer_;  // none while the names fit in `in_place_`
@@ -137,7 +148,15 @@ class Scope {
   static constexpr std::size_t kListedMax = 8;
 
  private:
-  std::ptrdiff_t position(std::string_view name) const;
+  // Inline, as it is asked for nearly every variable written; the index's
+  // search out of line.
+  std::ptrdiff_t position(std::string_view name) const {
+    if (index_) return indexed_position(name);
+    for (std::size_t i = 0; i < list_.size(); ++i)
+      if (list_[i].name == name) return static_cast<std::ptrdiff_t>(i);
+    return -1;
+  }
+  std::ptrdiff_t indexed_position(std::string_view name) const;
 
   std::vector<Binding> list_;
   // Positions in `list_`, kept from the moment the list first outgrew
@@ -211,6 +230,13 @@ void NameList::for_each(F&& f) const {
     for (std::size_t j = 0; j < parts[i].count; ++j) f(parts[i].buffer->own[j]);
 }
 
+// Whether `written` is between backticks, the one case where the name it
+// stands for differs from it (see parser::NameOf). Most names are plain and
+// are used as they are, with no NameOf built.
+inline bool quoted(std::string_view written) {
+  return written.size() >= 2 && written.front() == '`' && written.back() == '`';
+}
+
 // Schema entries already looked up, by name as written (the schema is asked
 // for the name it stands for, without backticks): a query names a few
 // labels and types again and again, and a short list searched in order costs
@@ -222,27 +248,51 @@ class LookupMemo {
   // The entry of `name` in `map`, or null when it has none.
   template <class Map>
   const Entry* find(const Map& map, std::string_view name) {
-    for (std::size_t i = 0; i < size_; ++i)
-      if (names_[i] == name) return entries_[i];
-    auto it = map.find(parser::NameOf(name).get());
-    const Entry* entry = it == map.end() ? nullptr : &it->second;
-    if (size_ < names_.size()) {
-      names_[size_] = name;
-      entries_[size_++] = entry;
+    // The same text asked again (a node's labels, checked, then read for
+    // its keys and endpoints) is known by its address, with no compare.
+    for (std::size_t i = 0; i < size_; ++i) {
+      const Held& h = held_[i];
+      if (h.size == name.size() && (h.data == name.data() || h.name() == name)) return h.entry;
     }
+    auto it = quoted(name) ? map.find(parser::NameOf(name).get()) : map.find(name);
+    const Entry* entry = it == map.end() ? nullptr : &it->second;
+    if (size_ < held_.size()) held_[size_++] = Held{name.data(), name.size(), entry};
     return entry;
   }
 
  private:
-  std::array<std::string_view, Scope::kListedMax> names_;
-  std::array<const Entry*, Scope::kListedMax> entries_;
+  // Plain members, left unset past size_: every query starts a memo.
+  struct Held {
+    const char* data;
+    std::size_t size;
+    const Entry* entry;
+    std::string_view name() const { return {data, size}; }
+  };
+  std::array<Held, Scope::kListedMax> held_;
   std::size_t size_ = 0;
+};
+
+// The schema's labels and types, sorted and lower-cased once, as the
+// closest-name searches go through them: views into the schema, which must
+// outlive them and not change. A validator that is given none makes its
+// own on its first unknown name.
+struct SchemaNames {
+  explicit SchemaNames(const schema::Schema& schema)
+      : node_labels(schema.node_labels()),
+        rel_types(schema.rel_types()),
+        labels(node_labels),
+        types(rel_types) {}
+  SchemaNames(const SchemaNames&) = delete;
+  SchemaNames& operator=(const SchemaNames&) = delete;
+
+  std::vector<std::string_view> node_labels, rel_types;
+  CandidateList labels, types;  // over the two lists above
 };
 
 class SemanticValidator {
  public:
-  // Borrows `schema` for the validator's lifetime.
-  explicit SemanticValidator(const schema::Schema& schema);
+  // Borrows `schema`, and `names` of it if given, for the validator's lifetime.
+  explicit SemanticValidator(const schema::Schema& schema, const SchemaNames* names = nullptr);
 
   // The current scope.
   Scope bindings;
@@ -252,10 +302,6 @@ class SemanticValidator {
   // The subject of each unknown-property finding that has a suggestion, in
   // order: views into the tree walked.
   std::vector<diagnostics::FindingSubject> property_subjects;
-  // The schema's labels and types, sorted: the candidates of suggestions,
-  // filled on the first unknown name, since most queries have none.
-  std::vector<std::string_view> node_labels;
-  std::vector<std::string_view> rel_types;
 
   void push_error(diagnostics::DiagnosticCode code, std::string message,
                   std::optional<diagnostics::Suggestion> suggestion);
@@ -298,6 +344,10 @@ class SemanticValidator {
 
  private:
   struct ExprChecker;
+  // A query with a finding often has a few: room for them at the first.
+  void reserve_findings() {
+    if (diagnostics.empty()) diagnostics.reserve(4);
+  }
   // validate_expr of an expression that is a chain link.
   [[gnu::noinline]] void validate_chain(const parser::ast::Expr& expr);
 
@@ -317,8 +367,7 @@ class SemanticValidator {
   const schema::RelationshipDef* rel_entry(std::string_view type) {
     return rels_.find(schema.relationships, type);
   }
-  const CandidateList& label_candidates();
-  const CandidateList& type_candidates();
+  const SchemaNames& names();
   // The lists a closest-name search looks through: the schema's labels or
   // types, or the properties of one label or type (the owner).
   enum class Among : std::uint8_t { labels, types, label_properties, type_properties };
@@ -357,8 +406,10 @@ class SemanticValidator {
 
   LookupMemo<HashSet> nodes_;
   LookupMemo<schema::RelationshipDef> rels_;
-  // node_labels and rel_types as searched, each name lower-cased once.
-  std::optional<CandidateList> label_list_, type_list_;
+  // The schema's names as given, else made here on the first unknown name,
+  // since most queries have none.
+  const SchemaNames* names_;
+  std::unique_ptr<SchemaNames> own_names_;
 
   // While a FOREACH body is checked, the first binding it makes of a name
   // saves what the name was bound to (nothing when it was unbound), so that
@@ -383,8 +434,29 @@ class SemanticValidator {
   std::optional<std::vector<const char*>> unbound_allowed_;
   std::vector<const char*> projected_occurrences() const;
 
-  // The links of the chains validate_chain is walking, innermost last.
-  std::vector<const parser::ast::Expr*> chain_;
+  // The links of the chains validate_chain is walking, innermost last: the
+  // first few in place, as most chains are short, the rest in `more`.
+  struct ChainStack {
+    static constexpr std::size_t kInPlace = 16;
+    std::array<const parser::ast::Expr*, kInPlace> in_place;
+    std::vector<const parser::ast::Expr*> more;
+    std::size_t size = 0;
+    void push(const parser::ast::Expr* link) {
+      if (size < kInPlace) {
+        in_place[size] = link;
+      } else {
+        more.push_back(link);
+      }
+      ++size;
+    }
+    const parser::ast::Expr* pop() {
+      if (--size < kInPlace) return in_place[size];
+      const parser::ast::Expr* link = more.back();
+      more.pop_back();
+      return link;
+    }
+  };
+  ChainStack chain_;
 
   // What closest_name found, by list and name (views into the tree being
   // walked), searched in order; once the list outgrows Scope::kListedMax, a

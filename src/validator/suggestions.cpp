@@ -191,13 +191,17 @@ std::optional<std::string_view> CandidateList::closest(std::string_view input) c
 
 std::string hint_text(std::string_view prefix, std::optional<std::string_view> match) {
   std::string out;
-  if (!match) return out;
-  out.reserve(prefix.size() + match->size() + 16);
+  out.reserve(hint_size(prefix, match));
+  append_hint(out, prefix, match);
+  return out;
+}
+
+void append_hint(std::string& out, std::string_view prefix, std::optional<std::string_view> match) {
+  if (!match) return;
   out += ", did you mean ";
   out += prefix;
   out += *match;
   out += '?';
-  return out;
 }
 
 std::string hint(std::string_view prefix, std::string_view input,

@@ -33,6 +33,12 @@ class CandidateList {
 
 // ", did you mean {prefix}{match}?", or empty without a match.
 std::string hint_text(std::string_view prefix, std::optional<std::string_view> match);
+// The same at the end of `out`.
+void append_hint(std::string& out, std::string_view prefix, std::optional<std::string_view> match);
+// The bytes append_hint adds.
+inline std::size_t hint_size(std::string_view prefix, std::optional<std::string_view> match) {
+  return match ? 16 + prefix.size() + match->size() : 0;
+}
 // The hint for `input` over `candidates`: `prefix` is ":" for labels and
 // relationship types, "." for property keys.
 std::string hint(std::string_view prefix, std::string_view input,

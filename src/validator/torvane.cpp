@@ -75,9 +75,9 @@ void write_json(std::string& out, const Findings& r) {
 
 namespace {
 
-Findings checked(const schema::Schema& schema, std::string_view query,
-                 const parser::ast::CypherQuery& tree) {
-  semantic::SemanticValidator validator(schema);
+Findings checked(const schema::Schema& schema, const semantic::SchemaNames* names,
+                 std::string_view query, const parser::ast::CypherQuery& tree) {
+  semantic::SemanticValidator validator(schema, names);
   validator.validate_query(tree);
   Findings found{validator.error_count == 0, std::move(validator.diagnostics), std::nullopt};
   found.fixed_query = corrected_query(query, found.diagnostics, validator.property_subjects);
@@ -89,12 +89,26 @@ Findings checked(const schema::Schema& schema, std::string_view query,
 ValidationResult spelt_out(Findings&& found) {
   ValidationResult result;
   result.is_valid = found.is_valid;
+  // What `selects` picks, one test per finding, each list grown once.
+  std::size_t errors = 0, syntax = 0;
   for (const auto& d : found.diagnostics) {
-    for (const auto& [which, list] : {std::pair{Messages::Errors, &result.errors},
-                                      std::pair{Messages::SyntaxErrors, &result.syntax_errors},
-                                      std::pair{Messages::SemanticErrors, &result.semantic_errors},
-                                      std::pair{Messages::Warnings, &result.warnings}})
-      if (selects(which, d)) list->push_back(d.message);
+    if (d.severity != Severity::Error) continue;
+    ++errors;
+    syntax += d.code == DiagnosticCode::ParseError;
+  }
+  result.errors.reserve(errors);
+  result.syntax_errors.reserve(syntax);
+  result.semantic_errors.reserve(errors - syntax);
+  result.warnings.reserve(found.diagnostics.size() - errors);
+  for (const auto& d : found.diagnostics) {
+    if (d.severity != Severity::Error) {
+      result.warnings.push_back(d.message);
+      continue;
+    }
+    result.errors.push_back(d.message);
+    auto& by_kind =
+        d.code == DiagnosticCode::ParseError ? result.syntax_errors : result.semantic_errors;
+    by_kind.push_back(d.message);
   }
   result.diagnostics = std::move(found.diagnostics);
   result.fixed_query = std::move(found.fixed_query);
@@ -103,9 +117,14 @@ ValidationResult spelt_out(Findings&& found) {
 
 }  // namespace
 
+Torvane::Torvane(torvane::schema::Schema s)
+    : schema(std::move(s)), names_(std::make_shared<const semantic::SchemaNames>(schema)) {}
+
+Torvane::~Torvane() = default;
+
 Findings Torvane::findings(std::string_view query) const {
   auto parsed = parser::parse_with_detail(query);
-  if (parsed) return checked(schema, query, *parsed);
+  if (parsed) return checked(schema, names_.get(), query, *parsed);
   ParseErrorDetail& detail = parsed.error();
   Findings found{false, {}, std::nullopt};
   found.diagnostics.push_back(ValidationDiagnostic{DiagnosticCode::ParseError, Severity::Error,
@@ -120,7 +139,7 @@ ValidationResult Torvane::validate(std::string_view query) const {
 
 ValidationResult Torvane::validate_parsed(std::string_view query,
                                           const parser::ast::CypherQuery& tree) const {
-  return spelt_out(checked(schema, query, tree));
+  return spelt_out(checked(schema, names_.get(), query, tree));
 }
 
 }  // namespace torvane::validator

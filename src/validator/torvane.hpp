@@ -1,6 +1,7 @@
 #pragma once
 // Torvane: validates query texts against its own copy of a schema.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +43,19 @@ std::vector<std::string_view> messages(const Findings& r, Messages which);
 // The compact JSON form of a result, keys in byte order at both levels.
 void write_json(std::string& out, const Findings& r);
 
+namespace semantic {
+struct SchemaNames;
+}
+
 struct Torvane {
-  explicit Torvane(torvane::schema::Schema s) : schema(std::move(s)) {}
+  explicit Torvane(torvane::schema::Schema s);
+  // A copy makes its own names of its own schema; a move keeps them, as
+  // the schema's names stay where they are.
+  Torvane(const Torvane& other) : Torvane(other.schema) {}
+  Torvane& operator=(const Torvane& other) { return *this = Torvane(other); }
+  Torvane(Torvane&&) noexcept = default;
+  Torvane& operator=(Torvane&&) noexcept = default;
+  ~Torvane();
 
   // Never fails; only reads `schema`, so many threads may share one validator.
   ValidationResult validate(std::string_view query) const;
@@ -54,6 +66,10 @@ struct Torvane {
                                    const parser::ast::CypherQuery& tree) const;
 
   torvane::schema::Schema schema;
+
+ private:
+  // Of `schema`, made with it: the candidates of every closest-name search.
+  std::shared_ptr<const semantic::SchemaNames> names_;
 };
 
 }  // namespace torvane::validator

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -111,6 +112,28 @@ TEST(Validate, RepeatedUnknownNamesKeepTheirListsAnswers) {
                           "mean .name?",
                       }));
   testing::expect_consistent(r, "repeated names");
+}
+
+// The candidates of suggestions are made with the validator, of its schema:
+// a copy, a move and an assignment each suggest from the schema they hold,
+// once the validator they came from is gone.
+TEST(Validate, CopiedAndMovedValidatorsSuggestFromTheirOwnSchema) {
+  const std::string query = "MATCH (a:Persn)-[:ACTED_INN]->(m:Movi) RETURN a";
+  const std::vector<std::string> expected{
+      "Unknown node label: :Persn, did you mean :Person?",
+      "Unknown relationship type: :ACTED_INN, did you mean :ACTED_IN?",
+      "Unknown node label: :Movi, did you mean :Movie?"};
+  auto original = std::make_unique<Torvane>(testing::movies_schema());
+  const Torvane copied(*original);
+  Torvane assigned(schema::Schema{});
+  assigned = *original;
+  Torvane moved(std::move(*original));
+  original.reset();
+  for (const Torvane* t : std::array<const Torvane*, 3>{&copied, &assigned, &moved}) {
+    const ValidationResult r = t->validate(query);
+    EXPECT_EQ(r.errors, expected);
+    EXPECT_EQ(r.fixed_query, "MATCH (a:Person)-[:ACTED_IN]->(m:Movie) RETURN a");
+  }
 }
 
 TEST(Validate, NameThatIsBothLabelAndTypeCountsAsLabel) {
