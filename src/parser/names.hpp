@@ -9,11 +9,17 @@ namespace torvane::parser {
 
 // The name that `written` stands for: without its backticks, each doubled
 // backtick inside as one; a plain name as it is.
+// Whether `written` is between backticks, the one case where the name it
+// stands for differs from it: most names are plain and are used as written.
+inline bool quoted(std::string_view written) {
+  return written.size() >= 2 && written.front() == '`' && written.back() == '`';
+}
+
 class NameOf {
  public:
   // Inline, as most names are plain and are looked up often.
   explicit NameOf(std::string_view written) : view_(written) {
-    if (written.size() >= 2 && written.front() == '`' && written.back() == '`') unquote();
+    if (quoted(written)) unquote();
   }
   NameOf(const NameOf&) = delete;
   NameOf& operator=(const NameOf&) = delete;

@@ -17,6 +17,7 @@ using diagnostics::Severity;
 using diagnostics::Suggestion;
 using diagnostics::ValidationDiagnostic;
 using parser::NameOf;
+using parser::quoted;
 
 namespace {
 

@@ -230,13 +230,6 @@ void NameList::for_each(F&& f) const {
     for (std::size_t j = 0; j < parts[i].count; ++j) f(parts[i].buffer->own[j]);
 }
 
-// Whether `written` is between backticks, the one case where the name it
-// stands for differs from it (see parser::NameOf). Most names are plain and
-// are used as they are, with no NameOf built.
-inline bool quoted(std::string_view written) {
-  return written.size() >= 2 && written.front() == '`' && written.back() == '`';
-}
-
 // Schema entries already looked up, by name as written (the schema is asked
 // for the name it stands for, without backticks): a query names a few
 // labels and types again and again, and a short list searched in order costs
@@ -254,7 +247,7 @@ class LookupMemo {
       const Held& h = held_[i];
       if (h.size == name.size() && (h.data == name.data() || h.name() == name)) return h.entry;
     }
-    auto it = quoted(name) ? map.find(parser::NameOf(name).get()) : map.find(name);
+    auto it = parser::quoted(name) ? map.find(parser::NameOf(name).get()) : map.find(name);
     const Entry* entry = it == map.end() ? nullptr : &it->second;
     if (size_ < held_.size()) held_[size_++] = Held{name.data(), name.size(), entry};
     return entry;

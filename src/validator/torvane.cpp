@@ -89,25 +89,25 @@ Findings checked(const schema::Schema& schema, const semantic::SchemaNames* name
 ValidationResult spelt_out(Findings&& found) {
   ValidationResult result;
   result.is_valid = found.is_valid;
-  // What `selects` picks, one test per finding, each list grown once.
+  // What `selects` picks, each list grown once: an error is a syntax error
+  // or a semantic one, anything else a warning.
   std::size_t errors = 0, syntax = 0;
   for (const auto& d : found.diagnostics) {
-    if (d.severity != Severity::Error) continue;
-    ++errors;
-    syntax += d.code == DiagnosticCode::ParseError;
+    errors += selects(Messages::Errors, d);
+    syntax += selects(Messages::SyntaxErrors, d);
   }
   result.errors.reserve(errors);
   result.syntax_errors.reserve(syntax);
   result.semantic_errors.reserve(errors - syntax);
   result.warnings.reserve(found.diagnostics.size() - errors);
   for (const auto& d : found.diagnostics) {
-    if (d.severity != Severity::Error) {
+    if (!selects(Messages::Errors, d)) {
       result.warnings.push_back(d.message);
       continue;
     }
     result.errors.push_back(d.message);
     auto& by_kind =
-        d.code == DiagnosticCode::ParseError ? result.syntax_errors : result.semantic_errors;
+        selects(Messages::SyntaxErrors, d) ? result.syntax_errors : result.semantic_errors;
     by_kind.push_back(d.message);
   }
   result.diagnostics = std::move(found.diagnostics);
