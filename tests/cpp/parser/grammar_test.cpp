@@ -1193,10 +1193,6 @@ const struct {
     {{"", "{a: 1, b: [", "x", "]}"}, false},
 };
 
-// Each shape nested to the deepest text the bound lets through, a level
-// either side, closed, one short and open, under up to 15 outer lists, so
-// that the bound falls at every rule attempt within a level; as a whole query
-// and as an expression.
 // Texts too short to fold, where stacks of levels close in one pass of
 // their own.
 TEST(Shortcuts, CountAsThePlainEngineUnfolded) {
@@ -1219,6 +1215,10 @@ TEST(Shortcuts, CountAsThePlainEngineUnfolded) {
   }
 }
 
+// Each shape nested to the deepest text the bound lets through, a level
+// either side, closed, one short and open, under up to 15 outer lists, so
+// that the bound falls at every rule attempt within a level; as a whole query
+// and as an expression.
 TEST(Shortcuts, CountAsThePlainEngineAroundTheDepthBound) {
   for (const auto& [s, closed_only] : kDeepShapes) {
     for (int lists = 0; lists < 16; ++lists) {
