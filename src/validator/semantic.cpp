@@ -29,7 +29,7 @@ class VariableNameSet {
   bool contains(std::string_view name) const {
     if (hashed_) return hashed_->contains(name);
     for (std::size_t i = 0; i < count_; ++i)
-      if (listed_[i].name() == name) return true;
+      if (listed_[i].get() == name) return true;
     return false;
   }
   // False when the name was in already.
@@ -37,10 +37,10 @@ class VariableNameSet {
     if (hashed_) return hashed_->insert(name).second;
     if (contains(name)) return false;
     if (count_ < kListed) {
-      listed_[count_++] = Listed{name.data(), name.size()};
+      listed_[count_++] = PlainView::of(name);
     } else {
       hashed_.emplace();
-      for (const Listed& l : listed_) hashed_->insert(l.name());
+      for (const PlainView& l : listed_) hashed_->insert(l.get());
       hashed_->insert(name);
     }
     return true;
@@ -48,13 +48,8 @@ class VariableNameSet {
 
  private:
   static constexpr std::size_t kListed = Scope::kListedMax;
-  // Plain members, left unset past count_: a set is made for every projection.
-  struct Listed {
-    const char* data;
-    std::size_t size;
-    std::string_view name() const { return {data, size}; }
-  };
-  std::array<Listed, kListed> listed_;
+  // Left unset past count_: a set is made for every projection.
+  std::array<PlainView, kListed> listed_;
   std::size_t count_ = 0;
   // Every name, once there are more than kListed.
   std::optional<std::unordered_set<std::string_view, KeyedHash, StringEqual>> hashed_;

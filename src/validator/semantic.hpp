@@ -230,6 +230,16 @@ void NameList::for_each(F&& f) const {
     for (std::size_t j = 0; j < parts[i].count; ++j) f(parts[i].buffer->own[j]);
 }
 
+// A view kept as two plain members, so that an array of them is left unset
+// until written (one of std::string_view would be zeroed): for the small
+// lists every query starts.
+struct PlainView {
+  const char* data;
+  std::size_t size;
+  std::string_view get() const { return {data, size}; }
+  static PlainView of(std::string_view s) { return {s.data(), s.size()}; }
+};
+
 // Schema entries already looked up, by name as written (the schema is asked
 // for the name it stands for, without backticks): a query names a few
 // labels and types again and again, and a short list searched in order costs
@@ -245,23 +255,21 @@ class LookupMemo {
     // its keys and endpoints) is known by its address, with no compare.
     for (std::size_t i = 0; i < size_; ++i) {
       const Held& h = held_[i];
-      if (h.size == name.size() && (h.data == name.data() || h.name() == name)) return h.entry;
+      if (h.name.size == name.size() && (h.name.data == name.data() || h.name.get() == name))
+        return h.entry;
     }
     auto it = parser::quoted(name) ? map.find(parser::NameOf(name).get()) : map.find(name);
     const Entry* entry = it == map.end() ? nullptr : &it->second;
-    if (size_ < held_.size()) held_[size_++] = Held{name.data(), name.size(), entry};
+    if (size_ < held_.size()) held_[size_++] = Held{PlainView::of(name), entry};
     return entry;
   }
 
  private:
-  // Plain members, left unset past size_: every query starts a memo.
   struct Held {
-    const char* data;
-    std::size_t size;
+    PlainView name;
     const Entry* entry;
-    std::string_view name() const { return {data, size}; }
   };
-  std::array<Held, Scope::kListedMax> held_;
+  std::array<Held, Scope::kListedMax> held_;  // left unset past size_
   std::size_t size_ = 0;
 };
 
